@@ -1,0 +1,104 @@
+// The seam between the portable code and the operating system. The portable
+// modules include only this header; platform/win32 and platform/posix each
+// implement all of it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace korvane::platform {
+
+#ifdef _WIN32
+inline constexpr char separator = '\\';
+#else
+inline constexpr char separator = '/';
+#endif
+
+// --- Characters of ANSI multi-byte strings ---------------------------------
+
+// True when c starts a two-byte character in the current code page (win32:
+// IsDBCSLeadByte, so code page 932 works; posix: a UTF-8 lead byte of a
+// multi-byte sequence).
+bool is_lead_byte(unsigned char c);
+
+// Bytes of the character that starts at s: 1, or more for a multi-byte
+// character, never past the terminator. 0 at the terminator.
+std::size_t char_length(const char* s);
+
+// --- Files and folders ------------------------------------------------------
+
+// MS-DOS local time and date fields as archive records hold them.
+struct DosTime {
+    std::uint16_t time = 0;
+    std::uint16_t date = 0;
+};
+
+struct FindData {
+    std::string name;  // the entry's own name (for ".", ".." or a root: the folder's real name)
+    bool is_folder = false;
+    bool is_link = false;  // reparse point / symbolic link: never descended into
+    std::uint64_t size = 0;
+    std::uint32_t attributes = 0;  // the Windows attribute word (read-only 0x01, ..., normal 0x80)
+    DosTime last_write;            // local time; instants before 1980 become 1980-01-01 00:00
+};
+
+// Looks one path up. False when it does not exist. A path with a trailing
+// separator, a drive root, "." or ".." is looked up as the folder it names.
+bool find_path(const char* path, FindData& out);
+
+// Enumerates one folder (without "." and ".."), in the platform's order.
+class FolderEnum {
+public:
+    explicit FolderEnum(const char* folder);
+    ~FolderEnum();
+    FolderEnum(const FolderEnum&) = delete;
+    FolderEnum& operator=(const FolderEnum&) = delete;
+
+    // Next entry, or false when the enumeration is over (or never started).
+    bool next(FindData& out);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+bool folder_exists(const char* path);
+bool create_folder(const char* path);
+bool delete_file(const char* path);
+// Moves from over to, replacing an existing file atomically.
+bool replace_file(const char* from, const char* to);
+
+// A local calendar time; daylight saving is decided by the system's rules for
+// that date.
+struct LocalTime {
+    int year = 1980, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+};
+// Sets the last-access and last-write times; the creation time stays.
+bool set_file_times(const char* path, const LocalTime& when);
+
+// Converts a DOS time to a calendar time.
+LocalTime to_local_time(DosTime dos);
+
+// --- Streams ----------------------------------------------------------------
+// Archive fields are 32-bit, but positions inside are 64-bit so that a file
+// past 2 GiB is detected instead of wrapping.
+
+// Creates a new file for binary writing; fails (nullptr) when it exists.
+std::FILE* create_new_file(const char* path);
+bool seek_to(std::FILE* stream, std::int64_t offset);
+std::int64_t position_of(std::FILE* stream);  // -1 on failure
+
+// --- Randomness ---------------------------------------------------------------
+
+// Cryptographically secure random bytes (salts). False on failure.
+bool secure_random(void* buffer, std::size_t length);
+
+// --- Process ------------------------------------------------------------------
+
+// Full path of the running executable.
+std::string executable_path();
+
+}  // namespace korvane::platform
