@@ -1,0 +1,59 @@
+#include "app/command_line.h"
+
+#include <string>
+
+namespace korvane {
+
+namespace {
+
+StartupMode switch_mode(char letter) {
+    switch (letter) {
+        case 'd': case 'D': return mode_decrypt;
+        case 'c': case 'C': return mode_encrypt;
+        case 's': case 'S': return mode_settings;
+        case 'i': case 'I': return mode_install;
+        case 'u': case 'U': return mode_uninstall;
+        case 't': case 'T': return mode_settings_elevated;
+        case 'j': case 'J': return mode_install_elevated;
+        case 'v': case 'V': return mode_uninstall_elevated;
+        default: return mode_unrecognised;
+    }
+}
+
+// Index of the first c at or after from, or of the terminator.
+std::size_t find_or_end(const std::string& s, std::size_t from, char c) {
+    std::size_t at = s.find(c, from);
+    return at == std::string::npos ? s.size() : at;
+}
+
+}  // namespace
+
+StartupMode parse_command_line(const char* args, InputList& inputs) {
+    if (!args || !*args) return mode_none;
+    const std::string s(args);
+    StartupMode mode = mode_paths_only;
+    std::size_t pos = 0;
+    while (true) {
+        const char c = s[pos];
+        if (c == '"') {
+            const std::size_t close = find_or_end(s, pos + 1, '"');
+            inputs.add(s.substr(pos + 1, close - pos - 1).c_str());
+            pos = close;
+        } else if (c == '-') {
+            // Only the first letter counts: "-install" acts as "-i".
+            mode = switch_mode(pos + 1 < s.size() ? s[pos + 1] : '\0');
+            pos = find_or_end(s, pos + 1, ' ');
+        } else if (c != ' ') {
+            const std::size_t end = find_or_end(s, pos, ' ');
+            inputs.add(s.substr(pos, end - pos).c_str());
+            pos = end;
+        }
+        // Step over the space or closing quote that ended this argument.
+        if (pos >= s.size()) break;
+        ++pos;
+        if (pos >= s.size()) break;
+    }
+    return mode;
+}
+
+}  // namespace korvane

@@ -1,0 +1,34 @@
+// Turns the argument string into one start-up mode and appends its path
+// arguments to the input list.
+#pragma once
+
+#include <cstdint>
+
+#include "app/input_list.h"
+
+namespace korvane {
+
+using StartupMode = std::int32_t;
+
+enum : StartupMode {
+    mode_unrecognised = -1,
+    mode_none = 0,
+    mode_paths_only = 1,
+    mode_decrypt = 2,
+    mode_encrypt = 3,
+    mode_settings = 4,
+    mode_install = 5,
+    mode_uninstall = 6,
+    mode_settings_elevated = 7,
+    mode_install_elevated = 8,
+    mode_uninstall_elevated = 9,
+};
+
+// args is the command line without the program name. Only the space (32)
+// separates arguments; a tab is an ordinary character. The last switch wins.
+StartupMode parse_command_line(const char* args, InputList& inputs);
+inline StartupMode parse_command_line(const char* args) {
+    return parse_command_line(args, input_list());
+}
+
+}  // namespace korvane

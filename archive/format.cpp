@@ -1,0 +1,109 @@
+#include "archive/format.h"
+
+namespace korvane {
+
+std::uint16_t general_flags(int level) {
+    switch (level) {
+        case 1: return 7;
+        case 2: return 5;
+        case 8: case 9: return 3;
+        default: return 1;
+    }
+}
+
+std::uint16_t read_u16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t read_u32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+void put_u16(unsigned char* p, std::uint16_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+void put_u32(unsigned char* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+namespace {
+
+void append_u16(std::string& out, std::uint16_t v) {
+    unsigned char b[2];
+    put_u16(b, v);
+    out.append(reinterpret_cast<const char*>(b), 2);
+}
+
+void append_u32(std::string& out, std::uint32_t v) {
+    unsigned char b[4];
+    put_u32(b, v);
+    out.append(reinterpret_cast<const char*>(b), 4);
+}
+
+void append_ae_extra(std::string& out, int strength) {
+    append_u16(out, 0x9901);
+    append_u16(out, 7);
+    append_u16(out, 2);  // vendor version: AE-2, no CRC
+    out += "AE";
+    out += static_cast<char>(strength);
+    // Level 0 still writes a deflate stream (stored blocks), so the actual
+    // method is deflate at every level.
+    append_u16(out, method_deflate);
+}
+
+}  // namespace
+
+void append_local_header(std::string& out, const EntryInfo& e) {
+    append_u32(out, local_header_signature);
+    append_u16(out, version_needed);
+    append_u16(out, e.flags);
+    append_u16(out, method_aes);
+    append_u16(out, e.time.time);
+    append_u16(out, e.time.date);
+    append_u32(out, 0);  // CRC: AE-2 authenticates instead
+    append_u32(out, e.compressed_size);
+    append_u32(out, e.uncompressed_size);
+    append_u16(out, static_cast<std::uint16_t>(e.name.size()));
+    append_u16(out, ae_extra_size);
+    out += e.name;
+    append_ae_extra(out, e.strength);
+}
+
+void append_central_record(std::string& out, const EntryInfo& e) {
+    append_u32(out, central_record_signature);
+    append_u16(out, version_needed);  // version made by
+    append_u16(out, version_needed);
+    append_u16(out, e.flags);
+    append_u16(out, method_aes);
+    append_u16(out, e.time.time);
+    append_u16(out, e.time.date);
+    append_u32(out, 0);
+    append_u32(out, e.compressed_size);
+    append_u32(out, e.uncompressed_size);
+    append_u16(out, static_cast<std::uint16_t>(e.name.size()));
+    append_u16(out, ae_extra_size);
+    append_u16(out, 0);  // comment length
+    append_u16(out, 0);  // disk number start
+    append_u16(out, 0);  // internal attributes
+    append_u32(out, e.attributes);
+    append_u32(out, e.local_header_offset);
+    out += e.name;
+    append_ae_extra(out, e.strength);
+}
+
+void append_end_record(std::string& out, std::uint16_t entries, std::uint32_t directory_size,
+                       std::uint32_t directory_offset) {
+    append_u32(out, end_record_signature);
+    append_u16(out, 0);
+    append_u16(out, 0);
+    append_u16(out, entries);
+    append_u16(out, entries);
+    append_u32(out, directory_size);
+    append_u32(out, directory_offset);
+    append_u16(out, 0);
+}
+
+}  // namespace korvane

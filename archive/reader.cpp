@@ -1,0 +1,279 @@
+#include "archive/reader.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "archive/cipher/aes_enc.h"
+#include "archive/crypt_job.h"
+#include "archive/format.h"
+#include "archive/paths.h"
+#include "archive/temp_file.h"
+#include "platform/platform.h"
+
+namespace korvane {
+
+namespace {
+
+// Equal apart from the case of single-byte letters; the bytes of a
+// multi-byte character must match exactly.
+bool same_ignoring_case(const char* a, const char* b) {
+    while (*a && *b) {
+        const std::size_t la = platform::char_length(a), lb = platform::char_length(b);
+        if (la != lb) return false;
+        if (la == 1) {
+            auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+            if (fold(*a) != fold(*b)) return false;
+        } else if (std::memcmp(a, b, la) != 0) {
+            return false;
+        }
+        a += la;
+        b += lb;
+    }
+    return *a == *b;
+}
+
+bool read_at(std::FILE* f, std::int64_t offset, unsigned char* buffer, std::size_t length,
+             std::size_t& got) {
+    if (!platform::seek_to(f, offset)) return false;
+    got = std::fread(buffer, 1, length, f);
+    return true;
+}
+
+}  // namespace
+
+ResultCode ArchiveReader::extract_all(const char* archive_path, const char* destination,
+                                      const char* password,
+                                      std::atomic<std::uint32_t>& processed,
+                                      const std::atomic<bool>& cancel) {
+    FilePtr file(std::fopen(archive_path, "rb"));
+    if (!file) return result_input_missing;
+    archive_ = std::move(file);
+    struct CloseOnExit {
+        FilePtr& f;
+        ~CloseOnExit() { f.reset(); }
+    } close_on_exit{archive_};
+
+    // First pass: walk the local headers up to the central directory, and
+    // learn whether every name shares one first component.
+    std::int64_t offset = 0;
+    bool single_top_level = false;
+    std::string first_top, name;
+    unsigned char header[central_record_size];
+    for (std::uint32_t index = 0;; ++index) {
+        std::size_t got = 0;
+        if (!read_at(archive_.get(), offset, header, local_header_size, got))
+            return result_not_encrypted;
+        if (got >= 4 && read_u32(header) == central_record_signature) break;
+        if (got < local_header_size || read_u32(header) != local_header_signature)
+            return result_not_encrypted;
+        const std::uint16_t name_length = read_u16(header + 26);
+        const std::uint16_t extra_length = read_u16(header + 28);
+        const std::uint32_t compressed = read_u32(header + 18);
+        try {
+            name.assign(name_length, '\0');
+        } catch (const std::bad_alloc&) {
+            return result_out_of_memory;
+        }
+        if (!read_exact(archive_.get(), name.data(), name_length)) return result_not_encrypted;
+        if (!cut_at_first_separator(name.data())) {
+            single_top_level = false;
+        } else if (index == 0) {
+            single_top_level = true;
+            first_top = name.c_str();
+        } else if (single_top_level && !same_ignoring_case(first_top.c_str(), name.c_str())) {
+            single_top_level = false;
+        }
+        offset += std::int64_t{local_header_size} + name_length + extra_length + compressed;
+    }
+
+    // Second pass: the central records up to the end record. They are all
+    // checked before the first entry is extracted, so a damaged directory
+    // extracts nothing.
+    const std::int64_t directory = offset;
+    for (int walk = 0; walk < 2; ++walk) {
+        offset = directory;
+        while (true) {
+            std::size_t got = 0;
+            if (!read_at(archive_.get(), offset, header, central_record_size, got))
+                return result_not_encrypted;
+            // The end record is shorter than a central record: test it first.
+            if (got >= 4 && read_u32(header) == end_record_signature) break;
+            if (got < central_record_size || read_u32(header) != central_record_signature)
+                return result_not_encrypted;
+            if (walk == 1) {
+                if (ResultCode r = extract_entry(offset, destination, password, processed,
+                                                 single_top_level, cancel))
+                    return r;
+            }
+            offset += std::int64_t{central_record_size} + read_u16(header + 28) +
+                      read_u16(header + 30) + read_u16(header + 32);
+        }
+    }
+    return result_ok;
+}
+
+ResultCode ArchiveReader::extract_entry(std::int64_t central_offset, const char* destination,
+                                        const char* password,
+                                        std::atomic<std::uint32_t>& processed,
+                                        bool strip_top_level, const std::atomic<bool>& cancel) {
+    unsigned char record[central_record_size];
+    std::size_t got = 0;
+    if (!read_at(archive_.get(), central_offset, record, central_record_size, got) ||
+        got < central_record_size || read_u32(record) != central_record_signature)
+        return result_not_encrypted;
+    const std::uint16_t name_length = read_u16(record + 28);
+    const std::uint32_t local_offset = read_u32(record + 42);
+
+    std::string name, output;
+    try {
+        name.assign(name_length, '\0');
+    } catch (const std::bad_alloc&) {
+        return result_out_of_memory;
+    }
+    if (!read_exact(archive_.get(), name.data(), name_length)) return result_not_encrypted;
+
+    // A name may hold no terminator (it would hide the rest from the checks),
+    // must stay below the destination, and must name a file.
+    const bool windows_rules = windows_name_rules();
+    if (name.find('\0') != std::string::npos || !is_safe_entry_name(name.c_str(), windows_rules))
+        return result_bad_path;
+    if (strip_top_level) {
+        if (!strip_first_component(name.data())) return result_bad_path;
+        name.resize(std::strlen(name.c_str()));
+    }
+    if (name.empty() || !is_safe_entry_name(name.c_str(), windows_rules) ||
+        name.back() == '/' || name.back() == '\\')
+        return result_bad_path;
+    to_platform_separators(name.data(), name.data(), name.size());
+    try {
+        output = std::string(destination) + platform::separator + name;
+    } catch (const std::bad_alloc&) {
+        return result_out_of_memory;
+    }
+
+    unsigned char local[local_header_size];
+    if (!read_at(archive_.get(), local_offset, local, local_header_size, got) ||
+        got < local_header_size || read_u32(local) != local_header_signature)
+        return result_not_encrypted;
+    const std::int64_t data_offset = std::int64_t{local_offset} + local_header_size +
+                                     read_u16(local + 26) + read_u16(local + 28);
+    if (!platform::seek_to(archive_.get(), data_offset)) return result_not_encrypted;
+
+    const ResultCode result =
+        decode_entry(password, output.c_str(), read_u32(local + 18), processed, cancel);
+    if (result == result_ok) {
+        const platform::DosTime when{read_u16(local + 10), read_u16(local + 12)};
+        platform::set_file_times(output.c_str(), platform::to_local_time(when));
+    }
+    return result;
+}
+
+ResultCode ArchiveReader::decode_entry(const char* password, const char* output_path,
+                                       std::uint32_t compressed_size,
+                                       std::atomic<std::uint32_t>& processed,
+                                       const std::atomic<bool>& cancel) {
+    std::FILE* const archive = archive_.get();
+    const auto* pw = reinterpret_cast<const unsigned char*>(password);
+    const unsigned int salt_bytes = salt_length(key_strength(std::strlen(password)));
+    // Salt, verifier and code must fit, or the stream length is negative.
+    if (compressed_size < salt_bytes + verifier_length + auth_code_length)
+        return result_not_encrypted;
+
+    CAesEnc aes;
+    unsigned char salt[16], verifier[verifier_length];
+    if (!read_exact(archive, salt, salt_bytes) || !read_exact(archive, verifier, verifier_length))
+        return result_read_failed;
+    if (aes.decrypt_start(pw, salt, verifier) != 0)
+        return aes.ok() ? result_bad_password : result_expansion_error;
+
+    std::string parent, temp_path;
+    try {
+        parent.assign(std::strlen(output_path) + 1, '\0');
+    } catch (const std::bad_alloc&) {
+        return result_out_of_memory;
+    }
+    if (!parent_folder(output_path, parent.data(), parent.size()) ||
+        !create_folder_chain(parent.c_str()))
+        return result_folder_failed;
+
+    FilePtr output = create_temp_beside(output_path, temp_path);
+    if (!output) return result_open_output_failed;
+    struct RemoveUnlessKept {
+        std::string& path;
+        ~RemoveUnlessKept() {
+            if (!path.empty()) platform::delete_file(path.c_str());
+        }
+    } remove_temp{temp_path};
+
+    if (!in_) in_.reset(new (std::nothrow) unsigned char[block_size]);
+    if (!out_) out_.reset(new (std::nothrow) unsigned char[block_size]);
+    if (!in_ || !out_) return result_out_of_memory;
+    if (!inflater_.start()) return result_expansion_error;
+
+    z_stream& z = inflater_.stream();
+    z.avail_in = 0;
+    z.next_out = out_.get();
+    z.avail_out = block_size;
+    std::uint32_t remaining = compressed_size - salt_bytes - verifier_length - auth_code_length;
+    ResultCode result = result_ok;
+    while (result == result_ok) {
+        if (z.avail_in == 0 && remaining > 0) {
+            const std::uint32_t piece = remaining < block_size ? remaining : block_size;
+            if (!read_exact(archive, in_.get(), piece)) result = result_read_failed;
+            aes.decrypt(in_.get(), piece);
+            z.next_in = in_.get();
+            z.avail_in = piece;
+            remaining -= piece;
+            processed.fetch_add(piece, std::memory_order_relaxed);
+        }
+        const int status = inflate(&z, Z_NO_FLUSH);
+        if (status == Z_STREAM_END) {
+            const unsigned int filled = block_size - z.avail_out;
+            if (!write_exact(output.get(), out_.get(), filled)) result = result_write_failed;
+            break;
+        }
+        const bool starved = z.avail_in == 0 && remaining == 0 && z.avail_out != 0;
+        if ((status != Z_OK && status != Z_BUF_ERROR) || starved) {
+            // Corrupt data, or a stream that wants more than the entry holds.
+            if (result == result_ok) result = result_expansion_error;
+        } else if (z.avail_out == 0) {
+            if (!write_exact(output.get(), out_.get(), block_size)) result = result_write_failed;
+            z.next_out = out_.get();
+            z.avail_out = block_size;
+        }
+        if (cancel.load(std::memory_order_relaxed)) result = result_cancelled;
+    }
+    if (!close_file(output)) result = result_close_failed;
+    if (result != result_ok) return result;
+
+    unsigned char code[auth_code_length];
+    if (!read_exact(archive, code, auth_code_length) || aes.decrypt_end(code) != 0)
+        return result_bad_data;
+    // Only an authenticated file takes the target's name.
+    if (!platform::replace_file(temp_path.c_str(), output_path)) return result_open_output_failed;
+    temp_path.clear();
+    return result_ok;
+}
+
+ResultCode decrypt_worker(CryptJob& job) {
+    job.processed = 0;
+    job.total = 0;
+    std::unique_ptr<ArchiveReader> reader(new (std::nothrow) ArchiveReader);
+    if (!reader) return result_out_of_memory;
+    std::uint32_t total = 0;
+    for (std::int32_t i = 0; i < job.inputs.count(); ++i) {
+        platform::FindData found;
+        if (platform::find_path(job.inputs.at(i), found))
+            total += static_cast<std::uint32_t>(found.size);
+    }
+    job.total = total;
+    for (std::int32_t i = 0; i < job.inputs.count(); ++i) {
+        if (ResultCode r = reader->extract_all(job.inputs.at(i), job.output_path, job.password,
+                                               job.processed, job.cancel))
+            return r;
+    }
+    return result_ok;
+}
+
+}  // namespace korvane

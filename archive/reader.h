@@ -1,0 +1,47 @@
+// Restores the entries of ".cry" archives into a destination folder.
+//
+// Each entry is decoded into a temporary file beside its target and moved
+// over the target only after its authentication code matched, so a failing
+// entry never damages a file that was already there.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "archive/result_code.h"
+#include "archive/stdio_file.h"
+#include "archive/zstreams.h"
+
+namespace korvane {
+
+class ArchiveReader {
+public:
+    // Scans one archive (local headers, then central records) and extracts
+    // every entry in central-directory order. The first failure ends it;
+    // entries extracted before it stay.
+    ResultCode extract_all(const char* archive_path, const char* destination,
+                           const char* password, std::atomic<std::uint32_t>& processed,
+                           const std::atomic<bool>& cancel);
+
+    // Decodes the entry data at the archive's current position into
+    // output_path. Public for tests and peers' archives; extract_all is the
+    // normal way in.
+    ResultCode decode_entry(const char* password, const char* output_path,
+                            std::uint32_t compressed_size, std::atomic<std::uint32_t>& processed,
+                            const std::atomic<bool>& cancel);
+
+    // The archive that decode_entry reads from (set by extract_all).
+    void attach(FilePtr archive) { archive_ = std::move(archive); }
+
+private:
+    ResultCode extract_entry(std::int64_t central_offset, const char* destination,
+                             const char* password, std::atomic<std::uint32_t>& processed,
+                             bool strip_top_level, const std::atomic<bool>& cancel);
+
+    FilePtr archive_;
+    std::unique_ptr<unsigned char[]> in_, out_;
+    Inflater inflater_;
+};
+
+}  // namespace korvane

@@ -1,0 +1,35 @@
+// Outcome of every codec operation and worker: 0 success, 1..15 one failure each.
+#pragma once
+
+#include <cstdint>
+
+namespace korvane {
+
+using ResultCode = std::int32_t;
+
+enum : ResultCode {
+    result_ok = 0,
+    result_bad_password = 1,
+    result_bad_data = 2,
+    result_cancelled = 3,
+    result_compression_error = 4,
+    result_expansion_error = 5,
+    result_close_failed = 6,
+    result_read_failed = 7,
+    result_write_failed = 8,
+    result_open_output_failed = 9,
+    result_input_missing = 10,
+    result_not_encrypted = 11,
+    result_folder_failed = 12,
+    result_out_of_memory = 13,
+    result_bad_path = 14,
+    result_too_large = 15,
+};
+
+inline constexpr ResultCode result_code_count = 16;
+
+// The user-visible text of a failure code; nullptr for 0 and for values
+// outside 0..15.
+const char* result_message(ResultCode code);
+
+}  // namespace korvane

@@ -1,0 +1,7 @@
+#include "settings/settings.h"
+
+namespace korvane {
+
+Settings current_settings;
+
+}  // namespace korvane

@@ -1,0 +1,55 @@
+// The user's preferences: where encrypted and decrypted files go, how their
+// names are formed, how hard to compress. One instance for the process.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace korvane {
+
+// Path fields keep the platform's 260-byte limit: values are cut to 259
+// characters on load, as the INI functions hand them over.
+inline constexpr std::size_t settings_path_size = 260;
+
+// Destinations (encrypt_path, decrypt_path).
+enum : std::int32_t {
+    destination_desktop = 0,
+    destination_source_folder = 1,
+    destination_ask = 2,
+    destination_user_folder = 3,
+};
+// Names of encrypted files (encrypt_file).
+enum : std::int32_t {
+    name_source = 0,
+    name_source_with_date = 1,
+    name_ask = 2,
+};
+
+struct Settings {
+    std::int32_t encrypt_path = destination_desktop;
+    char user_defined_encrypt_path[settings_path_size] = {};
+    std::int32_t encrypt_file = name_source;
+    std::int32_t decrypt_path = destination_desktop;
+    char user_defined_decrypt_path[settings_path_size] = {};
+    std::int32_t compression_level = 6;
+    char ini_path[settings_path_size] = {};  // where load and save go; not stored
+};
+
+// Read by every module; written by the settings dialog and the CLI options.
+extern Settings current_settings;
+
+#ifdef _WIN32
+// INI path for an executable: its drive, folder and base name with ".ini".
+void ini_path_for(const char* executable, char* out, std::size_t capacity);
+
+// Sets ini_path from the running executable, then reads every key. Missing
+// file, section or keys give the defaults; values are not validated.
+void load(Settings& settings = current_settings);
+// Reads every key from settings.ini_path.
+void load_from_ini(Settings& settings);
+// Writes every key to settings.ini_path. Write failures are not reported
+// (the record keeps its values); always returns true.
+bool save(const Settings& settings = current_settings);
+#endif
+
+}  // namespace korvane

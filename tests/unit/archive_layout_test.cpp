@@ -1,0 +1,184 @@
+// Byte layout of the archives the writer produces.
+#include <gtest/gtest.h>
+
+#include "archive/cipher/aes_enc.h"
+#include "archive_support.h"
+#include "temp_folder.h"
+
+namespace korvane {
+namespace {
+
+using namespace test;
+
+const unsigned char* bytes(const std::string& s, std::size_t at = 0) {
+    return reinterpret_cast<const unsigned char*>(s.data()) + at;
+}
+
+class ArchiveLayout : public testing::Test {
+protected:
+    TempFolder temp;
+    fs::path dir() { return temp.path(); }
+};
+
+TEST_F(ArchiveLayout, OneFileArchiveHasEveryFieldInPlace) {
+    write_bytes(dir() / "a.txt", text(1000));
+    const fs::path archive = dir() / "one.cry";
+    ASSERT_EQ(encrypt({(dir() / "a.txt").string()}, archive, "short password"), result_ok);
+    const std::string a = read_bytes(archive);
+    ASSERT_GE(a.size(), 150u);
+    const std::size_t k = a.size() - 150;  // the encrypted deflate stream
+
+    // Local header and extra field at 0.
+    EXPECT_EQ(read_u32(bytes(a, 0)), local_header_signature);
+    EXPECT_EQ(read_u16(bytes(a, 4)), 20);
+    EXPECT_EQ(read_u16(bytes(a, 6)), 1);  // level 6
+    EXPECT_EQ(read_u16(bytes(a, 8)), 99);
+    EXPECT_EQ(read_u32(bytes(a, 14)), 0u);
+    EXPECT_EQ(read_u32(bytes(a, 18)), k + 20);
+    EXPECT_EQ(read_u32(bytes(a, 22)), 1000u);
+    EXPECT_EQ(read_u16(bytes(a, 26)), 5);
+    EXPECT_EQ(read_u16(bytes(a, 28)), 11);
+    EXPECT_EQ(a.substr(30, 5), "a.txt");
+    const std::string extra = a.substr(35, 11);
+    EXPECT_EQ(extra, std::string("\x01\x99\x07\x00\x02\x00"
+                                 "AE\x01\x08\x00",
+                                 11));
+
+    // Central record at 66 + k, end record at 128 + k.
+    const std::size_t central = 66 + k;
+    EXPECT_EQ(read_u32(bytes(a, central)), central_record_signature);
+    EXPECT_EQ(read_u16(bytes(a, central + 4)), 20);
+    EXPECT_EQ(read_u16(bytes(a, central + 6)), 20);
+    EXPECT_EQ(read_u16(bytes(a, central + 8)), 1);
+    EXPECT_EQ(read_u16(bytes(a, central + 10)), 99);
+    EXPECT_EQ(a.substr(central + 12, 4), a.substr(10, 4));  // same time and date
+    EXPECT_EQ(read_u32(bytes(a, central + 20)), k + 20);
+    EXPECT_EQ(read_u32(bytes(a, central + 24)), 1000u);
+    EXPECT_EQ(read_u16(bytes(a, central + 28)), 5);
+    EXPECT_EQ(read_u16(bytes(a, central + 30)), 11);
+    EXPECT_EQ(read_u16(bytes(a, central + 32)), 0);
+    EXPECT_EQ(read_u32(bytes(a, central + 42)), 0u);
+    EXPECT_EQ(a.substr(central + 46, 5), "a.txt");
+    EXPECT_EQ(a.substr(central + 51, 11), extra);
+
+    const std::size_t end = 128 + k;
+    EXPECT_EQ(read_u32(bytes(a, end)), end_record_signature);
+    EXPECT_EQ(read_u16(bytes(a, end + 8)), 1);
+    EXPECT_EQ(read_u16(bytes(a, end + 10)), 1);
+    EXPECT_EQ(read_u32(bytes(a, end + 12)), 62u);
+    EXPECT_EQ(read_u32(bytes(a, end + 16)), central);
+    EXPECT_EQ(read_u16(bytes(a, end + 20)), 0);
+}
+
+TEST_F(ArchiveLayout, EmptyFoldersAndMissingInputsGiveTheBareEndRecord) {
+    fs::create_directories(dir() / "empty" / "nested");
+    const fs::path archive = dir() / "empty.cry";
+    ASSERT_EQ(encrypt({(dir() / "empty").string(), (dir() / "missing").string()}, archive, "pw"),
+              result_ok);
+    const std::string a = read_bytes(archive);
+    EXPECT_EQ(a, std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+}
+
+TEST_F(ArchiveLayout, SecondEntryFollowsTheFirstAndTheDirectoryFollowsTheLast) {
+    write_bytes(dir() / "in" / "one.bin", noise(3000));
+    write_bytes(dir() / "in" / "two.bin", noise(100, 7));
+    const fs::path archive = dir() / "two.cry";
+    ASSERT_EQ(encrypt({(dir() / "in" / "one.bin").string(), (dir() / "in" / "two.bin").string()},
+                      archive, "pw"),
+              result_ok);
+    const std::string a = read_bytes(archive);
+    const std::size_t second = 30 + 7 + 11 + read_u32(bytes(a, 18));
+    ASSERT_EQ(read_u32(bytes(a, second)), local_header_signature);
+    EXPECT_EQ(a.substr(second + 30, 7), "two.bin");
+    const std::size_t central = second + 30 + 7 + 11 + read_u32(bytes(a, second + 18));
+    ASSERT_EQ(read_u32(bytes(a, central)), central_record_signature);
+    EXPECT_EQ(read_u32(bytes(a, central + 42)), 0u);
+    EXPECT_EQ(read_u32(bytes(a, central + 46 + 7 + 11 + 42)), second);
+    const std::size_t end = a.size() - 22;
+    EXPECT_EQ(read_u32(bytes(a, end + 16)), central);
+    EXPECT_EQ(read_u32(bytes(a, end + 12)), 2 * (46 + 7 + 11u));
+    EXPECT_EQ(end, central + 2 * (46 + 7 + 11u));
+}
+
+TEST_F(ArchiveLayout, FlagsFollowTheLevel) {
+    const struct {
+        int level;
+        std::uint16_t flags;
+    } cases[] = {{0, 1}, {1, 7}, {2, 5}, {3, 1}, {6, 1}, {7, 1}, {8, 3}, {9, 3}};
+    write_bytes(dir() / "f.txt", text(5000));
+    for (const auto& c : cases) {
+        const fs::path archive = dir() / ("level" + std::to_string(c.level) + ".cry");
+        ASSERT_EQ(encrypt({(dir() / "f.txt").string()}, archive, "pw", c.level), result_ok);
+        const std::string a = read_bytes(archive);
+        EXPECT_EQ(read_u16(bytes(a, 6)), c.flags) << c.level;
+        const std::size_t central = a.size() - 22 - (46 + 5 + 11);
+        EXPECT_EQ(read_u16(bytes(a, central + 8)), c.flags) << c.level;
+        // Even level 0 is a deflate stream, so the actual method says deflate.
+        EXPECT_EQ(read_u16(bytes(a, 30 + 5 + 9)), 8) << c.level;
+        const fs::path out = dir() / ("out" + std::to_string(c.level));
+        EXPECT_EQ(decrypt(archive, out, "pw"), result_ok) << c.level;
+        EXPECT_EQ(read_bytes(out / "f.txt"), text(5000)) << c.level;
+    }
+}
+
+TEST_F(ArchiveLayout, PasswordLengthChoosesSaltAndStrength) {
+    const struct {
+        std::size_t length;
+        int strength;
+        std::size_t salt;
+    } cases[] = {{1, 1, 8}, {31, 1, 8}, {32, 2, 12}, {47, 2, 12}, {48, 3, 16}, {63, 3, 16}};
+    write_bytes(dir() / "x", "");
+    for (const auto& c : cases) {
+        const std::string password(c.length, 'p');
+        const fs::path archive = dir() / ("pw" + std::to_string(c.length) + ".cry");
+        ASSERT_EQ(encrypt({(dir() / "x").string()}, archive, password), result_ok);
+        const std::string a = read_bytes(archive);
+        EXPECT_EQ(static_cast<int>(a[30 + 1 + 8]), c.strength) << c.length;
+        // An empty file still holds an encrypted (tiny) deflate stream.
+        const std::uint32_t compressed = read_u32(bytes(a, 18));
+        EXPECT_GT(compressed, c.salt + 12) << c.length;
+        EXPECT_EQ(a.size(), 30 + 1 + 11 + compressed + 46 + 1 + 11 + 22) << c.length;
+        EXPECT_EQ(read_u32(bytes(a, 22)), 0u);
+        EXPECT_EQ(salt_length(key_strength(c.length)), c.salt);
+        const fs::path out = dir() / ("out" + std::to_string(c.length));
+        ASSERT_EQ(decrypt(archive, out, password), result_ok) << c.length;
+        EXPECT_TRUE(fs::exists(out / "x"));
+        EXPECT_EQ(fs::file_size(out / "x"), 0u);
+    }
+}
+
+TEST_F(ArchiveLayout, BlockBoundarySizesRoundTrip) {
+    for (std::size_t size : {block_size - 1, block_size, block_size + 1, 2 * block_size}) {
+        const std::string content = noise(size, static_cast<std::uint32_t>(size));
+        const fs::path source = dir() / ("b" + std::to_string(size));
+        write_bytes(source, content);
+        const fs::path archive = dir() / ("b" + std::to_string(size) + ".cry");
+        ASSERT_EQ(encrypt({source.string()}, archive, "pw", 0), result_ok);
+        const fs::path out = dir() / ("o" + std::to_string(size));
+        ASSERT_EQ(decrypt(archive, out, "pw"), result_ok) << size;
+        EXPECT_EQ(read_bytes(out / source.filename()), content) << size;
+    }
+}
+
+TEST_F(ArchiveLayout, CentralDirectoryGrowsPastItsFirstBlock) {
+    const fs::path folder = dir() / "many";
+    const std::string long_part(80, 'n');
+    for (int i = 0; i < 300; ++i)
+        write_bytes(folder / (long_part + std::to_string(i) + ".txt"), std::to_string(i));
+    const fs::path archive = dir() / "many.cry";
+    ASSERT_EQ(encrypt({folder.string()}, archive, "pw", 1), result_ok);
+    const std::string a = read_bytes(archive);
+    const std::size_t end = a.size() - 22;
+    EXPECT_EQ(read_u16(bytes(a, end + 8)), 300);
+    const std::uint32_t directory = read_u32(bytes(a, end + 12));
+    EXPECT_GT(directory, block_size);
+    EXPECT_EQ(read_u32(bytes(a, end + 16)) + directory, end);
+    const fs::path out = dir() / "out";
+    ASSERT_EQ(decrypt(archive, out, "pw"), result_ok);
+    const auto files = tree(out);
+    ASSERT_EQ(files.size(), 300u);  // one top folder: stripped on the way back
+    EXPECT_EQ(read_bytes(out / (long_part + "299.txt")), "299");
+}
+
+}  // namespace
+}  // namespace korvane

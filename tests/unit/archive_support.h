@@ -1,0 +1,99 @@
+// Helpers for tests that write and read whole archives on disk.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/input_list.h"
+#include "archive/crypt_job.h"
+#include "archive/format.h"
+#include "archive/reader.h"
+#include "settings/settings.h"
+
+namespace korvane::test {
+
+namespace fs = std::filesystem;
+
+inline std::string read_bytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+inline void write_bytes(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+// Pseudo-random bytes that deflate cannot shrink, reproducible by seed.
+inline std::string noise(std::size_t n, std::uint32_t seed = 1) {
+    std::string s(n, '\0');
+    for (auto& c : s) {
+        seed = seed * 1664525u + 1013904223u;
+        c = static_cast<char>(seed >> 24);
+    }
+    return s;
+}
+
+// Text that compresses well.
+inline std::string text(std::size_t n) {
+    std::string s;
+    for (std::size_t i = 0; s.size() < n; ++i) s += "line " + std::to_string(i) + " of text\n";
+    s.resize(n);
+    return s;
+}
+
+struct JobCounters {
+    std::atomic<std::uint32_t> processed{0}, total{0};
+    std::atomic<bool> cancel{false};
+};
+
+inline ResultCode encrypt(const std::vector<std::string>& inputs, const fs::path& archive,
+                          const std::string& password, int level = 6, bool cancel = false) {
+    InputList list;
+    for (const auto& i : inputs) list.add(i.c_str());
+    JobCounters c;
+    c.cancel = cancel;
+    const std::string out = archive.string();
+    current_settings.compression_level = level;
+    CryptJob job{list, out.c_str(), password.c_str(), c.processed, c.total, c.cancel};
+    const ResultCode r = encrypt_worker(job);
+    current_settings.compression_level = 6;
+    return r;
+}
+
+inline ResultCode decrypt(const fs::path& archive, const fs::path& destination,
+                          const std::string& password) {
+    InputList list;
+    list.add(archive.string().c_str());
+    JobCounters c;
+    const std::string dest = destination.string();
+    CryptJob job{list, dest.c_str(), password.c_str(), c.processed, c.total, c.cancel};
+    return decrypt_worker(job);
+}
+
+// Every regular file below root, as relative '/' paths with contents.
+inline std::vector<std::pair<std::string, std::string>> tree(const fs::path& root) {
+    std::vector<std::pair<std::string, std::string>> files;
+    if (!fs::exists(root)) return files;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file())
+            files.emplace_back(fs::relative(e.path(), root).generic_string(), read_bytes(e.path()));
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+inline std::size_t entry_count(const fs::path& path) {
+    const std::string a = read_bytes(path);
+    if (a.size() < end_record_size) return 0;
+    return read_u16(reinterpret_cast<const unsigned char*>(a.data()) + a.size() - 12);
+}
+
+}  // namespace korvane::test
