@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Fails when an executable imports a DLL outside the system set: a static
 # link that silently picked an import library would need zlib or libgcrypt DLLs.
 set(allowed
