@@ -1,0 +1,43 @@
+// The name-forming rules for job outputs that need no question to the user:
+// the 8-byte cut, the source folder and base name of an input, and the
+// encrypted file's name with or without a date stamp.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace korvane {
+
+// Output names are cut to this many bytes before ".cry" or a date stamp.
+inline constexpr std::size_t output_name_limit = 8;
+
+// Cuts name in place to at most limit bytes, never inside a double-byte
+// character.
+void truncate_name(char* name, std::size_t limit);
+void truncate_name(std::string& name, std::size_t limit);
+
+struct SourceParts {
+    std::string folder;     // drive and directory without the final separator ("E:" for a root file)
+    std::string base_name;  // last component without its last extension
+    bool has_folder = false;  // false for a bare name such as "notes.txt"
+};
+
+// Splits an input path the way the C runtime's path splitting does: the
+// base name ends at the last dot of the last component. Trailing separators
+// are ignored, so "E:\data\Photos\" names the folder Photos.
+SourceParts split_source(const std::string& input);
+
+// "Quarterl.cry", or with a date stamp "Quarterl(2007-03-05-09-07).cry".
+std::string encrypted_file_name(const std::string& base_name, bool with_date,
+                                const platform::LocalTime& now);
+
+// The folder an archive is extracted into: its base name, cut.
+std::string decrypted_folder_name(const std::string& base_name);
+
+// folder + separator + name; the folder is used as given, so one that ends
+// in a separator gives a doubled separator, which file systems accept.
+std::string output_path_in(const std::string& folder, const std::string& name);
+
+}  // namespace korvane

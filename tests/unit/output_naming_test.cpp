@@ -1,0 +1,99 @@
+#include "ops/output_naming.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace korvane {
+namespace {
+
+// Writes a Windows-style example path with the platform's separator.
+std::string p(std::string path) {
+    for (char& c : path)
+        if (c == '\\') c = platform::separator;
+    return path;
+}
+
+TEST(TruncateName, CutsAtCharacterStarts) {
+    const struct {
+        const char* name;
+        const char* kept;
+    } cases[] = {
+        {"", ""},
+        {"Photos", "Photos"},
+        {"exactly8", "exactly8"},
+        {"ninechars", "ninechar"},
+        {"Quarterly report", "Quarterl"},
+    };
+    for (const auto& c : cases) {
+        std::string name = c.name;
+        truncate_name(name, 8);
+        EXPECT_EQ(name, c.kept) << c.name;
+    }
+}
+
+#ifndef _WIN32
+TEST(TruncateName, NeverSplitsAMultiByteCharacter) {
+    // UTF-8 here; the win32 build tests the same rule in code page 932.
+    std::string across = "abcdefg\xC3\xA9z";  // two-byte character at bytes 8 and 9
+    truncate_name(across, 8);
+    EXPECT_EQ(across, "abcdefg");
+    std::string ends_at_limit = "abcdef\xC3\xA9z";  // character ends at byte 8
+    truncate_name(ends_at_limit, 8);
+    EXPECT_EQ(ends_at_limit, "abcdef\xC3\xA9");
+}
+#endif
+
+TEST(OutputNaming, ExamplesFromTheUserGuide) {
+    const platform::LocalTime now{2007, 3, 5, 9, 7, 0};
+    const std::string out = p("D:\\out");
+    const struct {
+        const char* input;
+        bool with_date;
+        const char* output;
+    } cases[] = {
+        {"E:\\docs\\Quarterly report.xls", false, "D:\\out\\Quarterl.cry"},
+        {"E:\\docs\\Quarterly report.xls", true, "D:\\out\\Quarterl(2007-03-05-09-07).cry"},
+        {"E:\\docs\\archive.tar.gz", false, "D:\\out\\archive..cry"},
+        {"E:\\data\\Photos", false, "D:\\out\\Photos.cry"},
+        {"E:\\data\\Photos\\", false, "D:\\out\\Photos.cry"},
+        {"E:\\docs\\exactly8.txt", false, "D:\\out\\exactly8.cry"},
+    };
+    for (const auto& c : cases) {
+        const SourceParts parts = split_source(p(c.input));
+        EXPECT_EQ(output_path_in(out, encrypted_file_name(parts.base_name, c.with_date, now)),
+                  p(c.output))
+            << c.input;
+    }
+    EXPECT_EQ(output_path_in(out, decrypted_folder_name(split_source(p("E:\\docs\\report.cry")).base_name)),
+              p("D:\\out\\report"));
+}
+
+TEST(OutputNaming, SourceFolders) {
+    const struct {
+        const char* input;
+        const char* folder;
+        bool has_folder;
+    } cases[] = {
+        {"E:\\docs\\a.txt", "E:\\docs", true},
+        {"E:\\docs\\sub\\", "E:\\docs", true},
+        {"notes.txt", "", false},
+#ifdef _WIN32
+        {"E:\\notes.txt", "E:", true},  // the bare drive: E:\notes.cry with setting 1
+        {"E:notes.txt", "E:", true},
+#endif
+    };
+    for (const auto& c : cases) {
+        const SourceParts parts = split_source(p(c.input));
+        EXPECT_EQ(parts.folder, p(c.folder)) << c.input;
+        EXPECT_EQ(parts.has_folder, c.has_folder) << c.input;
+    }
+#ifdef _WIN32
+    const SourceParts root = split_source("E:\\notes.txt");
+    EXPECT_EQ(output_path_in(root.folder, encrypted_file_name(root.base_name, false, {})),
+              "E:\\notes.cry");
+#endif
+}
+
+}  // namespace
+}  // namespace korvane
