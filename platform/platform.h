@@ -37,16 +37,26 @@ struct DosTime {
 };
 
 struct FindData {
-    std::string name;  // the entry's own name (for ".", ".." or a root: the folder's real name)
+    // The entry's own name. For a path ending in a separator, "." or "..":
+    // the real name of the folder meant; for a drive root the drive letter
+    // alone ("E"), for a share root the share; for the posix root "/" empty.
+    std::string name;
     bool is_folder = false;
-    bool is_link = false;  // reparse point / symbolic link: never descended into
+    // Reparse point / symbolic link: never descended into. A link to a file
+    // is described by its target (size, times) and still flagged.
+    bool is_link = false;
     std::uint64_t size = 0;
-    std::uint32_t attributes = 0;  // the Windows attribute word (read-only 0x01, ..., normal 0x80)
-    DosTime last_write;            // local time; instants before 1980 become 1980-01-01 00:00
+    // The Windows attribute word (read-only 0x01, folder 0x10, archive 0x20,
+    // normal 0x80, ...). Posix makes one up: 0x10 for a folder, 0x01 for a
+    // file without the owner's write bit, 0x20 for other files, and 0x40
+    // (device) for pipes, sockets and devices, which must not be read.
+    std::uint32_t attributes = 0;
+    DosTime last_write;  // local time; instants before 1980 become 1980-01-01 00:00
 };
 
 // Looks one path up. False when it does not exist. A path with a trailing
-// separator, a drive root, "." or ".." is looked up as the folder it names.
+// separator, a drive root, "." or ".." is looked up as the folder it names
+// (false when it names a file).
 bool find_path(const char* path, FindData& out);
 
 // Enumerates one folder (without "." and ".."), in the platform's order.
@@ -76,7 +86,8 @@ bool replace_file(const char* from, const char* to);
 struct LocalTime {
     int year = 1980, month = 1, day = 1, hour = 0, minute = 0, second = 0;
 };
-// Sets the last-access and last-write times; the creation time stays.
+// Sets the last-access and last-write times; the creation time stays. False
+// as well for a day or time that does not exist (2007-02-30, 24:00).
 bool set_file_times(const char* path, const LocalTime& when);
 
 // Converts a DOS time to a calendar time.

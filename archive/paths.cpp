@@ -1,0 +1,230 @@
+#include "archive/paths.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+
+namespace korvane {
+
+namespace {
+
+using platform::char_length;
+
+bool is_any_separator(char c) {
+    return c == '/' || c == '\\';
+}
+
+bool is_path_separator(char c) {
+    return c == '/' || c == platform::separator;
+}
+
+// The first single-byte character of s that satisfies test, or nullptr.
+template <typename Test>
+const char* find_single(const char* s, Test test) {
+    for (std::size_t n; (n = char_length(s)) != 0; s += n) {
+        if (n == 1 && test(*s)) return s;
+    }
+    return nullptr;
+}
+
+// The components between single-byte '/' and '\'; empty ones included.
+std::vector<std::string_view> components_of(const char* name) {
+    std::vector<std::string_view> parts;
+    const char* start = name;
+    for (const char* sep; (sep = find_single(start, is_any_separator)) != nullptr; start = sep + 1)
+        parts.emplace_back(start, static_cast<std::size_t>(sep - start));
+    parts.emplace_back(start);
+    return parts;
+}
+
+// Checked by looking backwards, as the folder may come from anywhere: a final
+// separator byte counts unless a lead byte before it claims it.
+bool ends_with_separator(std::string_view folder) {
+    if (folder.empty() || folder.back() != platform::separator) return false;
+    return folder.size() <= 2 ||
+           !platform::is_lead_byte(static_cast<unsigned char>(folder[folder.size() - 2]));
+}
+
+void translate_separators(const char* src, char* dst, std::size_t n, char from, char to) {
+    if (src != dst) std::memmove(dst, src, n);
+    dst[n] = '\0';
+    // The terminator just written keeps every step inside the n bytes.
+    for (std::size_t i = 0; i < n;) {
+        std::size_t len = char_length(dst + i);
+        if (len == 0) len = 1;  // a zero byte inside the n bytes is copied like any other
+        if (len == 1 && dst[i] == from) dst[i] = to;
+        i += len;
+    }
+}
+
+// A component Windows path handling trims to "." or "..", or to nothing.
+bool is_dots_and_spaces(std::string_view part) {
+    return part.find('.') != std::string_view::npos &&
+           part.find_first_not_of(". ") == std::string_view::npos;
+}
+
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               const auto lower = [](char c) {
+                   return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+               };
+               return lower(x) == lower(y);
+           });
+}
+
+// Windows opens the device for "nul", "NUL.txt" or "nul ." in any folder.
+bool is_device_name(std::string_view part) {
+    std::string_view base = part.substr(0, part.find('.'));
+    while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+    static constexpr std::array<std::string_view, 6> plain = {"con", "prn",    "aux",
+                                                              "nul", "conin$", "conout$"};
+    for (std::string_view device : plain) {
+        if (equals_ignoring_case(base, device)) return true;
+    }
+    if (base.size() == 4 && base[3] >= '1' && base[3] <= '9') {
+        const std::string_view stem = base.substr(0, 3);
+        return equals_ignoring_case(stem, "com") || equals_ignoring_case(stem, "lpt");
+    }
+    return false;
+}
+
+// Makes sure one prefix of a chain is a folder.
+bool ensure_folder(const std::string& path) {
+    platform::FindData found;
+    if (platform::find_path(path.c_str(), found)) return found.is_folder;
+    // Someone else may have made it between the look-up and now.
+    return platform::create_folder(path.c_str()) || platform::folder_exists(path.c_str());
+}
+
+}  // namespace
+
+std::string join_path(std::string_view folder, std::string_view name) {
+    std::string joined;
+    joined.reserve(folder.size() + 1 + name.size());
+    joined.append(folder);
+    if (!ends_with_separator(folder)) joined += platform::separator;
+    joined.append(name);
+    return joined;
+}
+
+bool join_path(const char* folder, const char* name, char* out, std::size_t capacity) {
+    // Built apart first, so out may be the folder's own buffer.
+    const std::string joined = join_path(folder ? folder : "", name ? name : "");
+    if (capacity == 0) return false;
+    const std::size_t n = std::min(joined.size(), capacity - 1);
+    std::memcpy(out, joined.data(), n);
+    out[n] = '\0';
+    return n == joined.size();
+}
+
+void to_archive_separators(const char* src, char* dst, std::size_t n) {
+    translate_separators(src, dst, n, '\\', '/');
+}
+
+void to_platform_separators(const char* src, char* dst, std::size_t n) {
+    translate_separators(src, dst, n, '/', platform::separator);
+}
+
+bool has_dot_component(const char* name) {
+    if (!name) return false;
+    for (std::string_view part : components_of(name)) {
+        if (part == "." || part == "..") return true;
+    }
+    return false;
+}
+
+bool cut_at_first_separator(char* name) {
+    const char* sep = name ? find_single(name, is_any_separator) : nullptr;
+    if (!sep) return false;
+    name[sep - name] = '\0';
+    return true;
+}
+
+bool strip_first_component(char* name) {
+    const char* sep = name ? find_single(name, is_any_separator) : nullptr;
+    if (!sep) return false;
+    std::memmove(name, sep + 1, std::strlen(sep + 1) + 1);
+    return true;
+}
+
+bool parent_folder(const char* path, char* out, std::size_t capacity) {
+    if (!path) return false;
+    std::size_t length = 0;
+    for (std::size_t i = 0, n; (n = char_length(path + i)) != 0; i += n) {
+        if (n == 1 && path[i] == platform::separator) length = i;
+    }
+    if (capacity < length + 1) return false;
+    std::memmove(out, path, length);
+    out[length] = '\0';
+    return true;
+}
+
+bool create_folder_chain(const char* folder) {
+    if (!folder) return false;
+    // A plain byte search, as the first separator only marks where the drive
+    // (or the root) ends.
+    const char* first = std::strchr(folder, platform::separator);
+    if (!first || first[1] == '\0') return true;
+    try {
+        const std::string path = folder;
+        for (std::size_t i = static_cast<std::size_t>(first - folder) + 1;;) {
+            const std::size_t n = char_length(path.c_str() + i);
+            if (n == 0) return ensure_folder(path);
+            if (n == 1 && is_path_separator(path[i]) && !ensure_folder(path.substr(0, i)))
+                return false;
+            i += n;
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool is_safe_entry_name(const char* name, bool windows_rules) {
+    if (!name || is_any_separator(name[0]) || has_dot_component(name)) return false;
+    if (!windows_rules) return true;
+    if (find_single(name, [](char c) { return c == ':'; })) return false;
+    for (std::string_view part : components_of(name)) {
+        if (is_dots_and_spaces(part) || is_device_name(part)) return false;
+    }
+    return true;
+}
+
+FolderWalker::FolderWalker(std::string folder) : root_(std::move(folder)) {}
+
+FolderWalker::~FolderWalker() = default;
+
+const FolderWalker::Record* FolderWalker::next() {
+    if (!started_) {
+        started_ = true;
+        levels_.push_back({std::make_unique<platform::FolderEnum>(root_.c_str()), root_, {}});
+    }
+    constexpr std::uint32_t attribute_device = 0x40;
+    platform::FindData found;
+    while (!levels_.empty()) {
+        if (!levels_.back().entries->next(found)) {
+            levels_.pop_back();
+            continue;
+        }
+        const Level& level = levels_.back();
+        std::string full = join_path(level.path, found.name);
+        std::string relative =
+            level.relative.empty() ? found.name : level.relative + platform::separator + found.name;
+        if (found.is_folder) {
+            // The nested folder is walked to its end before this one goes on.
+            if (!found.is_link) {
+                auto entries = std::make_unique<platform::FolderEnum>(full.c_str());
+                levels_.push_back({std::move(entries), std::move(full), std::move(relative)});
+            }
+            continue;
+        }
+        if (found.attributes & attribute_device) continue;
+        record_.full_path = std::move(full);
+        record_.relative_path = std::move(relative);
+        record_.data = std::move(found);
+        return &record_;
+    }
+    return nullptr;
+}
+
+}  // namespace korvane

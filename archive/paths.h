@@ -1,0 +1,103 @@
+// Joining, splitting and checking paths held as bytes of the system's ANSI
+// code page. Every scan for a separator steps over double-byte characters, so
+// a 0x5C trail byte (the second byte of 表) is never taken for a backslash.
+// Platform paths use platform::separator; archive names always use '/'.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace korvane {
+
+// Writes folder, one separator and name into out, adding no separator when
+// folder already ends with one. The result is cut to capacity - 1 bytes and
+// always terminated (nothing is written when capacity is 0). Returns false
+// when it had to be cut.
+bool join_path(const char* folder, const char* name, char* out, std::size_t capacity);
+std::string join_path(std::string_view folder, std::string_view name);
+
+// Copies exactly n bytes from src to dst, turning single-byte '\' into '/'
+// (to_archive_separators) or single-byte '/' into platform::separator
+// (to_platform_separators), and terminates dst[n]. src and dst may be the
+// same buffer; dst must hold n + 1 bytes.
+void to_archive_separators(const char* src, char* dst, std::size_t n);
+void to_platform_separators(const char* src, char* dst, std::size_t n);
+
+// True when a component of name, separated by '/' or '\', is "." or "..".
+bool has_dot_component(const char* name);
+
+// Ends name at its first '/' or '\', leaving the first component. False, with
+// name unchanged, when it holds no separator.
+bool cut_at_first_separator(char* name);
+
+// Removes everything up to and including the first '/' or '\'. False, with
+// name unchanged, when it holds no separator.
+bool strip_first_component(char* name);
+
+// Copies everything before the last platform separator of path into out
+// (empty when there is none). False, with out unchanged, when out cannot hold
+// the result and its terminator.
+bool parent_folder(const char* path, char* out, std::size_t capacity);
+
+// Makes every folder along path exist. The part before the first separator
+// (a drive, or nothing for "/tmp/x") is never created, so a path without a
+// separator, or with one only at its end, succeeds at once. A file in the way,
+// or a folder that cannot be made, is a failure.
+bool create_folder_chain(const char* folder);
+
+// Whether an entry name from an archive may be extracted under a destination
+// folder: no leading separator and no "." or ".." component. With Windows
+// rules also no ':' (drives, streams), no component that Windows turns into
+// "." or ".." (dots and spaces only, such as "..." or ".. "), and no device
+// name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$), whatever its
+// case, extension or trailing dots and spaces.
+bool is_safe_entry_name(const char* name, bool windows_rules);
+
+// The rules this build's file system applies to names.
+constexpr bool windows_name_rules() {
+#ifdef _WIN32
+    return true;
+#else
+    return false;
+#endif
+}
+
+// Every file below one folder, depth first in the platform's order. Folders
+// are not yielded; links to folders are not entered (a loop would never
+// end); pipes and devices are skipped. A folder that cannot be enumerated
+// contributes nothing.
+class FolderWalker {
+public:
+    struct Record {
+        std::string full_path;      // join_path of the walked folder and relative_path
+        std::string relative_path;  // platform separators, e.g. sub\deeper\name.txt
+        platform::FindData data;
+    };
+
+    explicit FolderWalker(std::string folder);
+    ~FolderWalker();
+    FolderWalker(const FolderWalker&) = delete;
+    FolderWalker& operator=(const FolderWalker&) = delete;
+
+    // The next file, valid until the next call; nullptr when the walk is over.
+    const Record* next();
+
+private:
+    struct Level {
+        std::unique_ptr<platform::FolderEnum> entries;
+        std::string path;
+        std::string relative;
+    };
+
+    std::string root_;
+    bool started_ = false;
+    std::vector<Level> levels_;
+    Record record_;
+};
+
+}  // namespace korvane

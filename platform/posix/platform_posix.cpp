@@ -1,0 +1,254 @@
+// The seam on POSIX (Linux): UTF-8 file names, stat/readdir, getrandom.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/dos_time.h"
+#include "platform/platform.h"
+
+namespace korvane::platform {
+
+namespace {
+
+constexpr std::uint32_t attribute_read_only = 0x01;
+constexpr std::uint32_t attribute_folder = 0x10;
+constexpr std::uint32_t attribute_archive = 0x20;
+constexpr std::uint32_t attribute_device = 0x40;
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+using DirPtr = std::unique_ptr<DIR, DirCloser>;
+
+struct FreeDeleter {
+    void operator()(char* p) const { std::free(p); }
+};
+
+// Expected length of the sequence a byte starts; 1 for ASCII and for bytes
+// that cannot start one.
+std::size_t utf8_sequence_length(unsigned char c) {
+    if (c >= 0xC2 && c <= 0xDF) return 2;
+    if (c >= 0xE0 && c <= 0xEF) return 3;
+    if (c >= 0xF0 && c <= 0xF4) return 4;
+    return 1;
+}
+
+DosTime dos_time_of(std::time_t when) {
+    std::tm local{};
+    if (!localtime_r(&when, &local)) return detail::dos_time_from(1979, 1, 1, 0, 0, 0);
+    return detail::dos_time_from(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                 local.tm_hour, local.tm_min, local.tm_sec);
+}
+
+void fill_from_stat(const struct stat& st, FindData& out) {
+    out.is_folder = S_ISDIR(st.st_mode);
+    out.size = out.is_folder ? 0 : static_cast<std::uint64_t>(st.st_size);
+    if (out.is_folder) {
+        out.attributes = attribute_folder;
+    } else if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+        // A pipe or device: reading it could block forever, so callers must be
+        // able to tell it from a file.
+        out.attributes = attribute_device;
+    } else {
+        out.attributes = (st.st_mode & S_IWUSR) ? attribute_archive : attribute_read_only;
+    }
+    out.last_write = dos_time_of(st.st_mtime);
+}
+
+// Fills everything but the name. A symbolic link is described by its target
+// (a dangling one by the link itself), flagged as a link.
+bool describe(const char* path, FindData& out) {
+    struct stat st {};
+    if (lstat(path, &st) != 0) return false;
+    out.is_link = S_ISLNK(st.st_mode);
+    if (out.is_link) {
+        struct stat target {};
+        if (stat(path, &target) == 0) st = target;
+    }
+    fill_from_stat(st, out);
+    return true;
+}
+
+std::string last_component(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string join(const std::string& folder, const char* name) {
+    std::string path = folder;
+    if (!path.empty() && path.back() != '/') path += '/';
+    return path + name;
+}
+
+}  // namespace
+
+bool is_lead_byte(unsigned char c) {
+    return utf8_sequence_length(c) > 1;
+}
+
+std::size_t char_length(const char* s) {
+    if (!s || !*s) return 0;
+    const std::size_t expected = utf8_sequence_length(static_cast<unsigned char>(s[0]));
+    std::size_t length = 1;
+    // Only continuation bytes are taken, so neither a terminator nor an ASCII
+    // separator is ever swallowed by a broken sequence.
+    while (length < expected && (static_cast<unsigned char>(s[length]) & 0xC0) == 0x80) ++length;
+    return length;
+}
+
+bool find_path(const char* path, FindData& out) {
+    if (!path || !*path) return false;
+    std::string p = path;
+    bool must_be_folder = false;
+    while (p.size() > 1 && p.back() == '/') {
+        p.pop_back();
+        must_be_folder = true;
+    }
+    const std::string last = last_component(p);
+    FindData found;
+    if (p == "/" || last == "." || last == "..") {
+        // The name written is no name at all: ask the file system for it.
+        std::unique_ptr<char, FreeDeleter> real(realpath(p.c_str(), nullptr));
+        if (!real) return false;
+        struct stat st {};
+        if (stat(real.get(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+        fill_from_stat(st, found);
+        const std::string resolved = real.get();
+        found.name = resolved == "/" ? std::string() : last_component(resolved);
+    } else {
+        if (!describe(p.c_str(), found)) return false;
+        if (must_be_folder && !found.is_folder) return false;
+        found.name = last;
+    }
+    out = std::move(found);
+    return true;
+}
+
+struct FolderEnum::State {
+    DirPtr dir;
+    std::string folder;
+};
+
+FolderEnum::FolderEnum(const char* folder) : state_(std::make_unique<State>()) {
+    if (!folder || !*folder) return;
+    state_->folder = folder;
+    state_->dir.reset(opendir(folder));
+}
+
+FolderEnum::~FolderEnum() = default;
+
+bool FolderEnum::next(FindData& out) {
+    if (!state_->dir) return false;
+    for (;;) {
+        const dirent* entry = readdir(state_->dir.get());
+        if (!entry) {
+            state_->dir.reset();
+            return false;
+        }
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        FindData found;
+        // An entry removed since readdir saw it is simply no longer there.
+        if (!describe(join(state_->folder, entry->d_name).c_str(), found)) continue;
+        found.name = entry->d_name;
+        out = std::move(found);
+        return true;
+    }
+}
+
+bool folder_exists(const char* path) {
+    struct stat st {};
+    return path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool create_folder(const char* path) {
+    return path && mkdir(path, 0777) == 0;
+}
+
+bool delete_file(const char* path) {
+    return path && unlink(path) == 0;
+}
+
+bool replace_file(const char* from, const char* to) {
+    return from && to && std::rename(from, to) == 0;
+}
+
+bool set_file_times(const char* path, const LocalTime& when) {
+    if (!path || !detail::is_valid_local_time(when)) return false;
+    std::tm local{};
+    local.tm_year = when.year - 1900;
+    local.tm_mon = when.month - 1;
+    local.tm_mday = when.day;
+    local.tm_hour = when.hour;
+    local.tm_min = when.minute;
+    local.tm_sec = when.second;
+    local.tm_isdst = -1;  // daylight saving as it was on that date
+    const std::time_t instant = std::mktime(&local);
+    if (instant == static_cast<std::time_t>(-1)) return false;
+    const timespec times[2] = {{instant, 0}, {instant, 0}};
+    return utimensat(AT_FDCWD, path, times, 0) == 0;
+}
+
+LocalTime to_local_time(DosTime dos) {
+    return detail::decode_dos_time(dos);
+}
+
+std::FILE* create_new_file(const char* path) {
+    if (!path) return nullptr;
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    std::FILE* stream = fdopen(fd, "wb");
+    if (!stream) {
+        close(fd);
+        unlink(path);  // we made it, so it is ours to take back
+    }
+    return stream;
+}
+
+bool seek_to(std::FILE* stream, std::int64_t offset) {
+    return stream && offset >= 0 && fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+std::int64_t position_of(std::FILE* stream) {
+    if (!stream) return -1;
+    const off_t position = ftello(stream);
+    return position < 0 ? -1 : static_cast<std::int64_t>(position);
+}
+
+bool secure_random(void* buffer, std::size_t length) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    while (length > 0) {
+        // Large requests may be answered in part, and a signal can interrupt.
+        const ssize_t got = getrandom(bytes, length, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes += got;
+        length -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+std::string executable_path() {
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (n < 0) return {};
+        if (static_cast<std::size_t>(n) < buffer.size()) {
+            buffer.resize(static_cast<std::size_t>(n));
+            return buffer;
+        }
+        // readlink truncates silently; a full buffer may have been cut.
+        if (buffer.size() >= 65536) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace korvane::platform

@@ -1,0 +1,346 @@
+// The seam on Windows: the ANSI API, so names are bytes of the system code
+// page and double-byte code pages (932) step through IsDBCSLeadByte.
+#include <windows.h>
+// after windows.h, which it needs
+#include <bcrypt.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstring>
+
+#include "platform/dos_time.h"
+#include "platform/platform.h"
+
+namespace korvane::platform {
+
+namespace {
+
+struct HandleCloser {
+    void operator()(HANDLE h) const { CloseHandle(h); }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
+
+struct FindCloser {
+    void operator()(HANDLE h) const { FindClose(h); }
+};
+using FindHandle = std::unique_ptr<void, FindCloser>;
+
+// Win32 reports failure as INVALID_HANDLE_VALUE, which is not null.
+template <typename Owner>
+Owner adopt(HANDLE h) {
+    return Owner(h == INVALID_HANDLE_VALUE ? nullptr : h);
+}
+
+bool is_separator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// The last single-byte separator, stepping over double-byte characters.
+std::size_t last_separator(const char* s) {
+    std::size_t last = std::string::npos;
+    for (std::size_t i = 0; s[i];) {
+        const std::size_t n = char_length(s + i);
+        if (n == 1 && is_separator(s[i])) last = i;
+        i += n;
+    }
+    return last;
+}
+
+bool ends_with_separator(const std::string& s) {
+    const std::size_t last = last_separator(s.c_str());
+    return last != std::string::npos && last + 1 == s.size();
+}
+
+std::string join(const std::string& folder, const char* name) {
+    std::string path = folder;
+    if (!path.empty() && !ends_with_separator(path)) path += '\\';
+    return path + name;
+}
+
+DosTime dos_time_of(const FILETIME& when) {
+    SYSTEMTIME utc, local;
+    // Local time by the rules for that date, not today's offset.
+    if (!FileTimeToSystemTime(&when, &utc) ||
+        !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+        return detail::dos_time_from(1979, 1, 1, 0, 0, 0);
+    return detail::dos_time_from(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute,
+                                 local.wSecond);
+}
+
+void fill_from_find(const WIN32_FIND_DATAA& fd, FindData& out) {
+    out.name = fd.cFileName;
+    out.attributes = fd.dwFileAttributes;
+    out.is_folder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    out.is_link = (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    out.size = out.is_folder ? 0 : (std::uint64_t{fd.nFileSizeHigh} << 32) | fd.nFileSizeLow;
+    out.last_write = dos_time_of(fd.ftLastWriteTime);
+}
+
+// Find data of a file link describe the link (size 0); the archive wants what
+// reading it gives, which is the target. A dangling link keeps its own data.
+void follow_file_link(const std::string& path, FindData& out) {
+    const Handle file = adopt<Handle>(CreateFileA(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || !GetFileInformationByHandle(file.get(), &info)) return;
+    out.attributes = info.dwFileAttributes;
+    out.is_folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    out.size = out.is_folder ? 0 : (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    out.last_write = dos_time_of(info.ftLastWriteTime);
+}
+
+bool find_one(const std::string& path, FindData& out) {
+    WIN32_FIND_DATAA fd;
+    const FindHandle find = adopt<FindHandle>(FindFirstFileA(path.c_str(), &fd));
+    if (!find) return false;
+    FindData found;
+    fill_from_find(fd, found);
+    if (found.is_link && !found.is_folder) follow_file_link(path, found);
+    out = std::move(found);
+    return true;
+}
+
+// True when the path's last component names no entry FindFirstFileA could
+// match: empty (trailing separator or "X:"), "." or "..".
+bool names_no_entry(const char* path) {
+    std::size_t start = 0;
+    if (path[0] && path[1] == ':') start = 2;
+    const std::size_t last = last_separator(path);
+    if (last != std::string::npos) start = last + 1;
+    const char* component = path + start;
+    return !*component || std::strcmp(component, ".") == 0 || std::strcmp(component, "..") == 0;
+}
+
+std::string full_path_of(const char* path) {
+    std::string buffer(MAX_PATH, '\0');
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const DWORD n =
+            GetFullPathNameA(path, static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+        if (n == 0) return {};
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return buffer;
+        }
+        buffer.resize(n);  // n is the size needed, terminator included
+    }
+    return {};
+}
+
+// Position of the first single-byte separator at or after from, or npos.
+std::size_t next_separator(const std::string& s, std::size_t from) {
+    for (std::size_t i = from; i < s.size();) {
+        const std::size_t n = char_length(s.c_str() + i);
+        if (n == 1 && is_separator(s[i])) return i;
+        i += n;
+    }
+    return std::string::npos;
+}
+
+// Length of "X:\" or "\\server\share\" at the start of a full path, else 0.
+std::size_t root_length(const std::string& full) {
+    if (full.size() >= 3 && full[1] == ':' && is_separator(full[2])) return 3;
+    if (full.size() > 2 && is_separator(full[0]) && is_separator(full[1]) && full[2] != '?' &&
+        full[2] != '.') {
+        const std::size_t share_start = next_separator(full, 2);
+        if (share_start == std::string::npos) return 0;
+        const std::size_t share_end = next_separator(full, share_start + 1);
+        return share_end == std::string::npos ? full.size() : share_end + 1;
+    }
+    return 0;
+}
+
+// The folder a path like "dir\", "X:\", "." or "sub\.." stands for.
+bool find_named_folder(const char* path, FindData& out) {
+    std::string full = full_path_of(path);
+    const std::size_t root = root_length(full);
+    while (full.size() > root && ends_with_separator(full)) full.pop_back();
+    if (full.empty()) return false;
+    if (full.size() > root) {
+        FindData found;
+        if (!find_one(full, found) || !found.is_folder) return false;
+        out = std::move(found);
+        return true;
+    }
+    // A root has no entry of its own to find.
+    const std::string with_separator = ends_with_separator(full) ? full : full + '\\';
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(with_separator.c_str(), GetFileExInfoStandard, &data) ||
+        !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    FindData found;
+    found.is_folder = true;
+    found.attributes = data.dwFileAttributes;
+    found.last_write = dos_time_of(data.ftLastWriteTime);
+    if (full[1] == ':') {
+        found.name = full.substr(0, 1);
+    } else {
+        const std::size_t share_start = next_separator(full, 2) + 1;
+        found.name = full.substr(share_start, next_separator(full, share_start) - share_start);
+    }
+    out = std::move(found);
+    return true;
+}
+
+}  // namespace
+
+bool is_lead_byte(unsigned char c) {
+    return IsDBCSLeadByte(c) != 0;
+}
+
+std::size_t char_length(const char* s) {
+    if (!s || !*s) return 0;
+    return IsDBCSLeadByte(static_cast<unsigned char>(s[0])) && s[1] ? 2 : 1;
+}
+
+bool find_path(const char* path, FindData& out) {
+    // Wildcards would turn the look-up into a search.
+    if (!path || !*path || std::strpbrk(path, "*?")) return false;
+    if (names_no_entry(path)) return find_named_folder(path, out);
+    return find_one(path, out);
+}
+
+struct FolderEnum::State {
+    FindHandle find;
+    WIN32_FIND_DATAA pending{};
+    bool has_pending = false;
+    std::string folder;
+};
+
+FolderEnum::FolderEnum(const char* folder) : state_(std::make_unique<State>()) {
+    if (!folder || !*folder) return;
+    state_->folder = folder;
+    const std::string pattern = join(state_->folder, "*.*");
+    state_->find = adopt<FindHandle>(FindFirstFileA(pattern.c_str(), &state_->pending));
+    state_->has_pending = state_->find != nullptr;
+}
+
+FolderEnum::~FolderEnum() = default;
+
+bool FolderEnum::next(FindData& out) {
+    State& s = *state_;
+    while (s.find) {
+        if (!s.has_pending && !FindNextFileA(s.find.get(), &s.pending)) {
+            s.find.reset();
+            return false;
+        }
+        s.has_pending = false;
+        if (std::strcmp(s.pending.cFileName, ".") == 0 ||
+            std::strcmp(s.pending.cFileName, "..") == 0)
+            continue;
+        FindData found;
+        fill_from_find(s.pending, found);
+        if (found.is_link && !found.is_folder)
+            follow_file_link(join(s.folder, found.name.c_str()), found);
+        out = std::move(found);
+        return true;
+    }
+    return false;
+}
+
+bool folder_exists(const char* path) {
+    if (!path) return false;
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool create_folder(const char* path) {
+    return path && CreateDirectoryA(path, nullptr) != 0;
+}
+
+bool delete_file(const char* path) {
+    return path && DeleteFileA(path) != 0;
+}
+
+bool replace_file(const char* from, const char* to) {
+    return from && to && MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool set_file_times(const char* path, const LocalTime& when) {
+    if (!path || !detail::is_valid_local_time(when)) return false;
+    SYSTEMTIME local{};
+    local.wYear = static_cast<WORD>(when.year);
+    local.wMonth = static_cast<WORD>(when.month);
+    local.wDay = static_cast<WORD>(when.day);
+    local.wHour = static_cast<WORD>(when.hour);
+    local.wMinute = static_cast<WORD>(when.minute);
+    local.wSecond = static_cast<WORD>(when.second);
+    // The inverse of the conversion find_path uses, so a time read back is
+    // the time set (the C runtime's mktime follows TZ, which under Wine can
+    // disagree with the system's zone). Daylight saving is that date's.
+    SYSTEMTIME utc;
+    FILETIME stamp;
+    if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) ||
+        !SystemTimeToFileTime(&utc, &stamp))
+        return false;
+    // Backup semantics lets the same call stamp a folder.
+    const Handle file = adopt<Handle>(CreateFileA(
+        path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file && SetFileTime(file.get(), nullptr, &stamp, &stamp) != 0;
+}
+
+LocalTime to_local_time(DosTime dos) {
+    return detail::decode_dos_time(dos);
+}
+
+std::FILE* create_new_file(const char* path) {
+    if (!path) return nullptr;
+    Handle file = adopt<Handle>(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return nullptr;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_BINARY | _O_WRONLY);
+    if (fd == -1) {
+        file.reset();
+        DeleteFileA(path);  // we made it, so it is ours to take back
+        return nullptr;
+    }
+    file.release();  // the descriptor owns the handle now
+    std::FILE* stream = _fdopen(fd, "wb");
+    if (!stream) {
+        _close(fd);
+        DeleteFileA(path);
+    }
+    return stream;
+}
+
+bool seek_to(std::FILE* stream, std::int64_t offset) {
+    return stream && offset >= 0 && _fseeki64(stream, offset, SEEK_SET) == 0;
+}
+
+std::int64_t position_of(std::FILE* stream) {
+    if (!stream) return -1;
+    const __int64 position = _ftelli64(stream);
+    return position < 0 ? -1 : static_cast<std::int64_t>(position);
+}
+
+bool secure_random(void* buffer, std::size_t length) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    while (length > 0) {
+        const ULONG chunk = length > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<ULONG>(length);
+        if (!BCRYPT_SUCCESS(
+                BCryptGenRandom(nullptr, bytes, chunk, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+            return false;
+        bytes += chunk;
+        length -= chunk;
+    }
+    return true;
+}
+
+std::string executable_path() {
+    std::string buffer(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD n =
+            GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return {};
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return buffer;
+        }
+        // A full buffer means the name was cut.
+        if (buffer.size() >= 32768) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace korvane::platform

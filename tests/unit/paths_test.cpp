@@ -1,0 +1,404 @@
+#include "archive/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "temp_folder.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace korvane {
+namespace {
+
+using test::TempFolder;
+using test::write_file;
+
+// Test paths are written with '/' and meant with the platform's separator.
+std::string native(std::string s) {
+    std::replace(s.begin(), s.end(), '/', platform::separator);
+    return s;
+}
+
+TEST(PathsTest, JoinPath) {
+    struct Case {
+        const char* folder;
+        const char* name;
+        std::size_t capacity;
+        std::string expected;
+        bool whole;
+    };
+    const Case cases[] = {
+        {"a", "b", 64, native("a/b"), true},
+        {"a/", "b", 64, native("a/b"), true},  // no second separator
+        {"/", "b", 64, native("/b"), true},
+        {"folder", "name", 9, native("folder/n"), false},  // cut to capacity - 1
+        {"folder", "name", 12, native("folder/name"), true},
+        {"folder", "name", 1, "", false},
+    };
+    for (const Case& c : cases) {
+        const std::string folder = native(c.folder);
+        char out[80];
+        std::memset(out, 'x', sizeof out);
+        EXPECT_EQ(join_path(folder.c_str(), c.name, out, c.capacity), c.whole) << folder;
+        EXPECT_EQ(std::string(out), c.expected) << folder;
+        EXPECT_EQ(out[c.capacity], 'x') << "wrote past capacity for " << folder;
+    }
+    EXPECT_EQ(join_path(native("x/y/"), "z"), native("x/y/z"));
+}
+
+TEST(PathsTest, SeparatorTranslation) {
+    char buffer[16] = "a\\b/c\\d";
+    to_archive_separators(buffer, buffer, 5);  // in place, only the first 5 bytes
+    EXPECT_STREQ(buffer, "a/b/c");
+    char out[16];
+    to_platform_separators("x/y/z", out, 5);
+    EXPECT_EQ(std::string(out), native("x/y/z"));
+    to_archive_separators("", out, 0);
+    EXPECT_STREQ(out, "");
+}
+
+TEST(PathsTest, HasDotComponent) {
+    const std::pair<const char*, bool> cases[] = {
+        {"a/../b", true},   {"a/.", true}, {"./a", true},      {"..", true},
+        {"a\\..\\b", true}, {".", true},   {"a..b", false},    {".hidden", false},
+        {"a/b", false},     {"", false},   {"a/.../b", false}, {"a/.b./c", false},
+    };
+    for (const auto& [name, expected] : cases) EXPECT_EQ(has_dot_component(name), expected) << name;
+}
+
+TEST(PathsTest, FirstComponent) {
+    struct Case {
+        const char* name;
+        const char* stripped;  // nullptr: strip_first_component fails
+        const char* cut;       // nullptr: cut_at_first_separator fails
+    };
+    const Case cases[] = {
+        {"Reports/2007/a.doc", "2007/a.doc", "Reports"},
+        {"a\\b\\c", "b\\c", "a"},
+        {"/lead", "lead", ""},
+        {"trail/", "", "trail"},
+        {"single", nullptr, nullptr},
+        {"", nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        char strip[64], cut[64];
+        std::strcpy(strip, c.name);
+        std::strcpy(cut, c.name);
+        EXPECT_EQ(strip_first_component(strip), c.stripped != nullptr) << c.name;
+        EXPECT_STREQ(strip, c.stripped ? c.stripped : c.name);
+        EXPECT_EQ(cut_at_first_separator(cut), c.cut != nullptr) << c.name;
+        EXPECT_STREQ(cut, c.cut ? c.cut : c.name);
+    }
+}
+
+TEST(PathsTest, ParentFolder) {
+    struct Case {
+        const char* path;
+        std::size_t capacity;
+        bool ok;
+        const char* parent;
+    };
+    const Case cases[] = {
+        {"a/b/c", 64, true, "a/b"}, {"name", 64, true, ""},  {"name", 1, true, ""},
+        {"name", 0, false, ""},     {"abc/d", 3, false, ""}, {"abc/d", 4, true, "abc"},
+        {"/x", 64, true, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string path = native(c.path);
+        char out[64] = "untouched";
+        EXPECT_EQ(parent_folder(path.c_str(), out, c.capacity), c.ok) << path;
+        EXPECT_EQ(std::string(out), c.ok ? native(c.parent) : "untouched") << path;
+    }
+}
+
+TEST(PathsTest, CreateFolderChain) {
+    TempFolder tmp;
+    const std::string chain = tmp / "out/x/y";
+    ASSERT_TRUE(create_folder_chain(chain.c_str()));
+    EXPECT_TRUE(platform::folder_exists((tmp / "out/x").c_str()));
+    EXPECT_TRUE(platform::folder_exists(chain.c_str()));
+    // Existing folders are passed over; a new one at the end is still made.
+    EXPECT_TRUE(create_folder_chain((tmp / "out/x/y/z/").c_str()));
+    EXPECT_TRUE(platform::folder_exists((tmp / "out/x/y/z").c_str()));
+
+    ASSERT_TRUE(write_file(tmp / "out/file", "in the way"));
+    EXPECT_FALSE(create_folder_chain((tmp / "out/file/z").c_str()));
+    EXPECT_FALSE(platform::folder_exists((tmp / "out/file/z").c_str()));
+    EXPECT_FALSE(create_folder_chain((tmp / "out/file").c_str()));
+
+    // Nothing before the first separator is ever made.
+    EXPECT_TRUE(create_folder_chain("korvane-never-made"));
+    EXPECT_FALSE(platform::folder_exists("korvane-never-made"));
+}
+
+std::vector<FolderWalker::Record> walk(const std::string& folder) {
+    std::vector<FolderWalker::Record> records;
+    FolderWalker walker(folder);
+    while (const FolderWalker::Record* r = walker.next()) records.push_back(*r);
+    return records;
+}
+
+TEST(FolderWalkerTest, WalksFilesDepthFirst) {
+    TempFolder tmp;
+    ASSERT_TRUE(create_folder_chain((tmp / "root/sub/deeper").c_str()));
+    ASSERT_TRUE(create_folder_chain((tmp / "root/empty").c_str()));
+    const std::map<std::string, std::string> files = {
+        {"a.txt", "a"}, {"z.txt", "zz"}, {"sub/b.txt", "bbb"}, {"sub/deeper/c.txt", "cccc"}};
+    for (const auto& [relative, content] : files)
+        ASSERT_TRUE(write_file(tmp / ("root/" + relative), content));
+
+    const std::string root = tmp / "root";
+    const auto records = walk(root);
+    ASSERT_EQ(records.size(), files.size());
+    std::vector<std::size_t> below_sub;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const auto& r = records[i];
+        const auto expected = std::find_if(files.begin(), files.end(), [&](const auto& f) {
+            return native(f.first) == r.relative_path;
+        });
+        ASSERT_NE(expected, files.end()) << r.relative_path;
+        EXPECT_EQ(r.full_path, join_path(root, r.relative_path));
+        EXPECT_EQ(r.data.size, expected->second.size()) << r.relative_path;
+        EXPECT_FALSE(r.data.is_folder);
+        if (r.relative_path.rfind("sub", 0) == 0) below_sub.push_back(i);
+    }
+    // Depth first: the files below sub come as one run.
+    ASSERT_EQ(below_sub.size(), 2u);
+    EXPECT_EQ(below_sub[1], below_sub[0] + 1);
+}
+
+TEST(FolderWalkerTest, YieldsNothingForEmptyOrMissingFolders) {
+    TempFolder tmp;
+    ASSERT_TRUE(create_folder_chain((tmp / "only/empty").c_str()));
+    EXPECT_TRUE(walk(tmp / "only").empty());
+    EXPECT_TRUE(walk(tmp / "missing").empty());
+    ASSERT_TRUE(write_file(tmp / "plain", "x"));
+    EXPECT_TRUE(walk(tmp / "plain").empty());
+}
+
+#ifndef _WIN32
+TEST(FolderWalkerTest, DoesNotEnterFolderLinks) {
+    TempFolder tmp;
+    ASSERT_TRUE(create_folder_chain((tmp / "dir").c_str()));
+    ASSERT_TRUE(write_file(tmp / "dir/file.txt", "12345"));
+    ASSERT_EQ(symlink(tmp.path().c_str(), (tmp / "dir/loop").c_str()), 0);
+    ASSERT_EQ(symlink((tmp / "dir/file.txt").c_str(), (tmp / "dir/alias.txt").c_str()), 0);
+
+    const auto records = walk(tmp / "dir");
+    std::vector<std::string> paths;
+    for (const auto& r : records) paths.push_back(r.relative_path);
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{"alias.txt", "file.txt"}));
+    for (const auto& r : records) {
+        EXPECT_EQ(r.data.is_link, r.relative_path == "alias.txt");
+        EXPECT_EQ(r.data.size, 5u) << "a link to a file is described by its target";
+    }
+}
+
+TEST(FolderWalkerTest, SkipsPipesAndReportsReadOnlyFiles) {
+    TempFolder tmp;
+    ASSERT_EQ(mkfifo((tmp / "pipe").c_str(), 0600), 0);  // reading it would block the walk's user
+    ASSERT_TRUE(write_file(tmp / "locked", "x"));
+    ASSERT_EQ(chmod((tmp / "locked").c_str(), 0444), 0);
+    const auto records = walk(tmp.path());
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].relative_path, "locked");
+    EXPECT_EQ(records[0].data.attributes, 0x01u);
+    platform::FindData pipe;
+    ASSERT_TRUE(platform::find_path((tmp / "pipe").c_str(), pipe));
+    EXPECT_EQ(pipe.attributes, 0x40u);
+}
+#endif
+
+TEST(EntryNameTest, SafeNames) {
+    struct Case {
+        const char* name;
+        bool native_ok;
+        bool windows_ok;
+    };
+    const Case cases[] = {
+        {"Reports/2007/a.doc", true, true},
+        {"a..b/.hidden", true, true},
+        {"/etc/passwd", false, false},
+        {"\\windows\\win.ini", false, false},
+        {"a/../../b", false, false},
+        {"a\\..\\b", false, false},
+        {"..", false, false},
+        {"a/.", false, false},
+        {"C:/evil", true, false},
+        {"file.txt:stream", true, false},
+        {"a/.../b", true, false},
+        {"a/. /b", true, false},
+        {".. /b", true, false},
+        {"CON", true, false},
+        {"dir/aux.c", true, false},
+        {"Com1.txt", true, false},
+        {"lpt9", true, false},
+        {"nul .", true, false},
+        {"conout$", true, false},
+        {"COM0", true, true},
+        {"console", true, true},
+        {"auxiliary.txt", true, true},
+        {"a/com10", true, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(is_safe_entry_name(c.name, false), c.native_ok) << c.name;
+        EXPECT_EQ(is_safe_entry_name(c.name, true), c.windows_ok) << c.name;
+    }
+    EXPECT_EQ(windows_name_rules(), platform::separator == '\\');
+}
+
+// Changes the current folder for one test.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::string& path) : saved_(std::filesystem::current_path()) {
+        std::filesystem::current_path(path);
+    }
+    ~CurrentFolder() {
+        std::error_code ec;
+        std::filesystem::current_path(saved_, ec);
+    }
+
+private:
+    std::filesystem::path saved_;
+};
+
+TEST(PlatformTest, FindPathNamesTheFolderMeant) {
+    TempFolder tmp;
+    ASSERT_TRUE(create_folder_chain((tmp / "outer/inner").c_str()));
+    ASSERT_TRUE(write_file(tmp / "outer/f.bin", "123"));
+    const std::string tmp_name = std::filesystem::path(tmp.path()).filename().string();
+    struct Case {
+        std::string path;
+        bool found;
+        std::string name;
+        bool is_folder;
+    };
+    const Case cases[] = {
+        {tmp / "outer/", true, "outer", true},
+        {tmp / "outer/inner/..", true, "outer", true},
+        {tmp / "outer/.", true, "outer", true},
+        {tmp / "outer/f.bin", true, "f.bin", false},
+        {tmp / "outer/f.bin/", false, "", false},
+        {tmp / "outer/missing", false, "", false},
+        {".", true, "outer", true},
+        {"..", true, tmp_name, true},
+        {native("inner/"), true, "inner", true},
+#ifdef _WIN32
+        {"C:\\", true, "C", true},
+#else
+        {"/", true, "", true},
+#endif
+    };
+    const CurrentFolder in_outer(tmp / "outer");
+    for (const Case& c : cases) {
+        platform::FindData found;
+        ASSERT_EQ(platform::find_path(c.path.c_str(), found), c.found) << c.path;
+        if (!c.found) continue;
+        EXPECT_EQ(found.name, c.name) << c.path;
+        EXPECT_EQ(found.is_folder, c.is_folder) << c.path;
+        EXPECT_EQ((found.attributes & 0x10) != 0, c.is_folder) << c.path;
+        if (!c.is_folder) {
+            EXPECT_EQ(found.size, 3u);
+        }
+    }
+}
+
+TEST(PlatformTest, FileTimesRoundTrip) {
+    TempFolder tmp;
+    const std::string file = tmp / "dated";
+    ASSERT_TRUE(write_file(file, "x"));
+    struct Case {
+        platform::LocalTime set;
+        platform::LocalTime read;  // pre-1980 instants read as 1980-01-01 00:00
+    };
+    const Case cases[] = {
+        {{2007, 3, 15, 10, 20, 30}, {2007, 3, 15, 10, 20, 30}},
+        {{2007, 7, 1, 23, 59, 59}, {2007, 7, 1, 23, 59, 58}},
+        {{1975, 6, 1, 12, 0, 0}, {1980, 1, 1, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(platform::set_file_times(file.c_str(), c.set)) << c.set.year;
+        platform::FindData found;
+        ASSERT_TRUE(platform::find_path(file.c_str(), found));
+        const platform::LocalTime t = platform::to_local_time(found.last_write);
+        EXPECT_EQ((std::vector<int>{t.year, t.month, t.day, t.hour, t.minute, t.second}),
+                  (std::vector<int>{c.read.year, c.read.month, c.read.day, c.read.hour,
+                                    c.read.minute, c.read.second}));
+    }
+    platform::FindData found;
+    ASSERT_TRUE(platform::find_path(file.c_str(), found));
+    EXPECT_EQ(found.last_write.date, 0x21);  // 1980-01-01
+    EXPECT_EQ(found.last_write.time, 0);
+
+    EXPECT_FALSE(platform::set_file_times(file.c_str(), {2007, 2, 29, 0, 0, 0}));
+    EXPECT_FALSE(platform::set_file_times(file.c_str(), {2007, 13, 1, 0, 0, 0}));
+    EXPECT_FALSE(platform::set_file_times((tmp / "missing").c_str(), {2007, 3, 15, 0, 0, 0}));
+}
+
+TEST(PlatformTest, FileOperations) {
+    TempFolder tmp;
+    const std::string from = tmp / "from", to = tmp / "to";
+    ASSERT_TRUE(write_file(from, "new"));
+    ASSERT_TRUE(write_file(to, "old contents"));
+    ASSERT_TRUE(platform::replace_file(from.c_str(), to.c_str()));
+    EXPECT_EQ(test::read_file(to), "new");
+    platform::FindData found;
+    EXPECT_FALSE(platform::find_path(from.c_str(), found));
+    EXPECT_FALSE(platform::replace_file(from.c_str(), to.c_str()));
+
+    std::FILE* created = platform::create_new_file(from.c_str());
+    ASSERT_NE(created, nullptr);
+    EXPECT_EQ(std::fwrite("0123456789", 1, 10, created), 10u);
+    EXPECT_EQ(platform::position_of(created), 10);
+    EXPECT_TRUE(platform::seek_to(created, 3));
+    EXPECT_EQ(platform::position_of(created), 3);
+    EXPECT_EQ(std::fclose(created), 0);
+    EXPECT_EQ(platform::create_new_file(from.c_str()), nullptr);
+    EXPECT_EQ(test::read_file(from), "0123456789");
+
+    EXPECT_TRUE(platform::delete_file(from.c_str()));
+    EXPECT_FALSE(platform::delete_file(from.c_str()));
+    EXPECT_TRUE(platform::create_folder((tmp / "made").c_str()));
+    EXPECT_FALSE(platform::create_folder((tmp / "made").c_str()));
+    EXPECT_FALSE(platform::folder_exists(to.c_str()));
+}
+
+TEST(PlatformTest, SecureRandomAndExecutable) {
+    unsigned char a[32] = {}, b[32] = {}, zero[32] = {};
+    ASSERT_TRUE(platform::secure_random(a, sizeof a));
+    ASSERT_TRUE(platform::secure_random(b, sizeof b));
+    EXPECT_NE(std::memcmp(a, b, sizeof a), 0);
+    EXPECT_NE(std::memcmp(a, zero, sizeof a), 0);
+
+    platform::FindData self;
+    ASSERT_TRUE(platform::find_path(platform::executable_path().c_str(), self));
+    EXPECT_FALSE(self.is_folder);
+    EXPECT_GT(self.size, 0u);
+}
+
+#ifndef _WIN32
+TEST(PlatformTest, Utf8CharacterLengths) {
+    const std::pair<const char*, std::size_t> cases[] = {
+        {"", 0},     {"a", 1},        {"\xC3\xA9", 2}, {"\xE8\xA1\xA8", 3}, {"\xF0\x9F\x98\x80", 4},
+        {"\x80", 1}, {"\xE8\xA1", 2}, {"\xE8/", 1},
+    };
+    for (const auto& [s, length] : cases) EXPECT_EQ(platform::char_length(s), length) << s;
+    EXPECT_TRUE(platform::is_lead_byte(0xE8));
+    EXPECT_FALSE(platform::is_lead_byte(0xA8));
+    EXPECT_FALSE(platform::is_lead_byte('/'));
+}
+#endif
+
+}  // namespace
+}  // namespace korvane

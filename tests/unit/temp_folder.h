@@ -1,0 +1,73 @@
+// A scratch folder under the system's temporary folder, removed with all it
+// holds when the test ends.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "platform/platform.h"
+
+namespace korvane::test {
+
+class TempFolder {
+public:
+    TempFolder() {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        const fs::path base = fs::temp_directory_path(ec);
+        if (ec) throw std::runtime_error("no temporary folder: " + ec.message());
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const fs::path candidate = base / ("korvane-test-" + std::to_string(random()));
+            if (fs::create_directory(candidate, ec)) {
+                path_ = candidate.string();
+                return;
+            }
+        }
+        throw std::runtime_error("cannot create a folder in " + base.string());
+    }
+    ~TempFolder() {
+        std::error_code ec;  // best effort: a failure must not end the test run
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::string& path() const { return path_; }
+
+    // A path inside, with relative_path's '/' turned into the platform's separator.
+    std::string operator/(std::string_view relative_path) const {
+        std::string full = path_ + platform::separator;
+        for (char c : relative_path) full += c == '/' ? platform::separator : c;
+        return full;
+    }
+
+private:
+    std::string path_;
+};
+
+// Writes a whole file through the C runtime, so ANSI names stay bytes.
+inline bool write_file(const std::string& path, std::string_view content) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool written = std::fwrite(content.data(), 1, content.size(), f) == content.size();
+    return std::fclose(f) == 0 && written;
+}
+
+inline std::string read_file(const std::string& path) {
+    std::string content;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+            content.append(buffer, n);
+        std::fclose(f);
+    }
+    return content;
+}
+
+}  // namespace korvane::test
