@@ -46,6 +46,24 @@ ResultCode ArchiveReader::extract_all(const char* archive_path, const char* dest
                                       const char* password,
                                       std::atomic<std::uint32_t>& processed,
                                       const std::atomic<bool>& cancel) {
+    return scan(archive_path, destination, password, processed, cancel, nullptr);
+}
+
+ResultCode ArchiveReader::test_all(const char* archive_path, const char* password,
+                                   std::atomic<std::uint32_t>& processed,
+                                   const std::atomic<bool>& cancel) {
+    return scan(archive_path, nullptr, password, processed, cancel, nullptr);
+}
+
+ResultCode ArchiveReader::list_all(const char* archive_path, const Visit& visit) {
+    std::atomic<std::uint32_t> unused{0};
+    const std::atomic<bool> no_cancel{false};
+    return scan(archive_path, nullptr, "", unused, no_cancel, &visit);
+}
+
+ResultCode ArchiveReader::scan(const char* archive_path, const char* destination,
+                               const char* password, std::atomic<std::uint32_t>& processed,
+                               const std::atomic<bool>& cancel, const Visit* visit) {
     FilePtr file(std::fopen(archive_path, "rb"));
     if (!file) return result_input_missing;
     archive_ = std::move(file);
@@ -102,15 +120,53 @@ ResultCode ArchiveReader::extract_all(const char* archive_path, const char* dest
             if (got < central_record_size || read_u32(header) != central_record_signature)
                 return result_not_encrypted;
             if (walk == 1) {
-                if (ResultCode r = extract_entry(offset, destination, password, processed,
-                                                 single_top_level, cancel))
-                    return r;
+                const ResultCode r =
+                    visit ? summarize_entry(offset, *visit)
+                          : extract_entry(offset, destination, password, processed,
+                                          single_top_level, cancel);
+                if (r != result_ok) return r;
             }
             offset += std::int64_t{central_record_size} + read_u16(header + 28) +
                       read_u16(header + 30) + read_u16(header + 32);
         }
     }
     return result_ok;
+}
+
+ResultCode ArchiveReader::summarize_entry(std::int64_t central_offset, const Visit& visit) {
+    unsigned char record[central_record_size];
+    std::size_t got = 0;
+    if (!read_at(archive_.get(), central_offset, record, central_record_size, got) ||
+        got < central_record_size)
+        return result_not_encrypted;
+    const std::uint16_t name_length = read_u16(record + 28);
+    const std::uint16_t extra_length = read_u16(record + 30);
+    EntrySummary entry;
+    std::string extra;
+    try {
+        entry.name.assign(name_length, '\0');
+        extra.assign(extra_length, '\0');
+    } catch (const std::bad_alloc&) {
+        return result_out_of_memory;
+    }
+    if (!read_exact(archive_.get(), entry.name.data(), name_length) ||
+        !read_exact(archive_.get(), extra.data(), extra_length))
+        return result_not_encrypted;
+    entry.time = {read_u16(record + 12), read_u16(record + 14)};
+    entry.compressed_size = read_u32(record + 20);
+    entry.size = read_u32(record + 24);
+    // The AE field may sit among other tools' fields: walk them by length.
+    const auto* p = reinterpret_cast<const unsigned char*>(extra.data());
+    for (std::size_t at = 0; at + 4 <= extra.size();) {
+        const std::uint16_t id = read_u16(p + at), length = read_u16(p + at + 2);
+        if (id == 0x9901 && length >= 7 && at + 4 + length <= extra.size()) {
+            // A damaged byte is "unknown", not a strength we would report.
+            if (p[at + 8] >= 1 && p[at + 8] <= 3) entry.strength = p[at + 8];
+            break;
+        }
+        at += 4 + std::size_t{length};
+    }
+    return visit(entry);
 }
 
 ResultCode ArchiveReader::extract_entry(std::int64_t central_offset, const char* destination,
@@ -147,7 +203,7 @@ ResultCode ArchiveReader::extract_entry(std::int64_t central_offset, const char*
         return result_bad_path;
     to_platform_separators(name.data(), name.data(), name.size());
     try {
-        output = std::string(destination) + platform::separator + name;
+        if (destination) output = std::string(destination) + platform::separator + name;
     } catch (const std::bad_alloc&) {
         return result_out_of_memory;
     }
@@ -160,9 +216,9 @@ ResultCode ArchiveReader::extract_entry(std::int64_t central_offset, const char*
                                      read_u16(local + 26) + read_u16(local + 28);
     if (!platform::seek_to(archive_.get(), data_offset)) return result_not_encrypted;
 
-    const ResultCode result =
-        decode_entry(password, output.c_str(), read_u32(local + 18), processed, cancel);
-    if (result == result_ok) {
+    const ResultCode result = decode_entry(password, destination ? output.c_str() : nullptr,
+                                           read_u32(local + 18), processed, cancel);
+    if (result == result_ok && destination) {
         const platform::DosTime when{read_u16(local + 10), read_u16(local + 12)};
         platform::set_file_times(output.c_str(), platform::to_local_time(when));
     }
@@ -188,17 +244,19 @@ ResultCode ArchiveReader::decode_entry(const char* password, const char* output_
         return aes.ok() ? result_bad_password : result_expansion_error;
 
     std::string parent, temp_path;
-    try {
-        parent.assign(std::strlen(output_path) + 1, '\0');
-    } catch (const std::bad_alloc&) {
-        return result_out_of_memory;
+    FilePtr output;
+    if (output_path) {
+        try {
+            parent.assign(std::strlen(output_path) + 1, '\0');
+        } catch (const std::bad_alloc&) {
+            return result_out_of_memory;
+        }
+        if (!parent_folder(output_path, parent.data(), parent.size()) ||
+            !create_folder_chain(parent.c_str()))
+            return result_folder_failed;
+        output = create_temp_beside(output_path, temp_path);
+        if (!output) return result_open_output_failed;
     }
-    if (!parent_folder(output_path, parent.data(), parent.size()) ||
-        !create_folder_chain(parent.c_str()))
-        return result_folder_failed;
-
-    FilePtr output = create_temp_beside(output_path, temp_path);
-    if (!output) return result_open_output_failed;
     struct RemoveUnlessKept {
         std::string& path;
         ~RemoveUnlessKept() {
@@ -230,7 +288,8 @@ ResultCode ArchiveReader::decode_entry(const char* password, const char* output_
         const int status = inflate(&z, Z_NO_FLUSH);
         if (status == Z_STREAM_END) {
             const unsigned int filled = block_size - z.avail_out;
-            if (!write_exact(output.get(), out_.get(), filled)) result = result_write_failed;
+            if (output && !write_exact(output.get(), out_.get(), filled))
+                result = result_write_failed;
             break;
         }
         const bool starved = z.avail_in == 0 && remaining == 0 && z.avail_out != 0;
@@ -238,18 +297,20 @@ ResultCode ArchiveReader::decode_entry(const char* password, const char* output_
             // Corrupt data, or a stream that wants more than the entry holds.
             if (result == result_ok) result = result_expansion_error;
         } else if (z.avail_out == 0) {
-            if (!write_exact(output.get(), out_.get(), block_size)) result = result_write_failed;
+            if (output && !write_exact(output.get(), out_.get(), block_size))
+                result = result_write_failed;
             z.next_out = out_.get();
             z.avail_out = block_size;
         }
         if (cancel.load(std::memory_order_relaxed)) result = result_cancelled;
     }
-    if (!close_file(output)) result = result_close_failed;
+    if (output_path && !close_file(output)) result = result_close_failed;
     if (result != result_ok) return result;
 
     unsigned char code[auth_code_length];
     if (!read_exact(archive, code, auth_code_length) || aes.decrypt_end(code) != 0)
         return result_bad_data;
+    if (!output_path) return result_ok;
     // Only an authenticated file takes the target's name.
     if (!platform::replace_file(temp_path.c_str(), output_path)) return result_open_output_failed;
     temp_path.clear();

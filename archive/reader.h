@@ -7,13 +7,25 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "archive/result_code.h"
 #include "archive/stdio_file.h"
 #include "archive/zstreams.h"
+#include "platform/platform.h"
 
 namespace korvane {
+
+// One entry as its central record describes it.
+struct EntrySummary {
+    std::string name;  // as stored: '/' separated, unchecked
+    std::uint32_t size = 0;
+    std::uint32_t compressed_size = 0;  // salt, verifier and code included
+    platform::DosTime time;
+    int strength = 0;  // 1, 2 or 3 from the AE extra field; 0 without one
+};
 
 class ArchiveReader {
 public:
@@ -24,9 +36,19 @@ public:
                            const char* password, std::atomic<std::uint32_t>& processed,
                            const std::atomic<bool>& cancel);
 
+    // Scans like extract_all and calls visit for every central record
+    // instead of extracting; a non-zero result from visit ends the scan.
+    ResultCode list_all(const char* archive_path,
+                        const std::function<ResultCode(const EntrySummary&)>& visit);
+
+    // Runs every check extract_all runs (names, password, inflate,
+    // authentication) and writes nothing.
+    ResultCode test_all(const char* archive_path, const char* password,
+                        std::atomic<std::uint32_t>& processed, const std::atomic<bool>& cancel);
+
     // Decodes the entry data at the archive's current position into
-    // output_path. Public for tests and peers' archives; extract_all is the
-    // normal way in.
+    // output_path, or into nothing when output_path is nullptr. Public for
+    // tests and peers' archives; extract_all is the normal way in.
     ResultCode decode_entry(const char* password, const char* output_path,
                             std::uint32_t compressed_size, std::atomic<std::uint32_t>& processed,
                             const std::atomic<bool>& cancel);
@@ -35,6 +57,12 @@ public:
     void attach(FilePtr archive) { archive_ = std::move(archive); }
 
 private:
+    using Visit = std::function<ResultCode(const EntrySummary&)>;
+    // extract_all's scan; destination nullptr tests, visit lists.
+    ResultCode scan(const char* archive_path, const char* destination, const char* password,
+                    std::atomic<std::uint32_t>& processed, const std::atomic<bool>& cancel,
+                    const Visit* visit);
+    ResultCode summarize_entry(std::int64_t central_offset, const Visit& visit);
     ResultCode extract_entry(std::int64_t central_offset, const char* destination,
                              const char* password, std::atomic<std::uint32_t>& processed,
                              bool strip_top_level, const std::atomic<bool>& cancel);

@@ -1,0 +1,59 @@
+// The executable's entry point: prepares the shared state, does exactly one
+// thing for the command line, and returns its result as the exit code.
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "app/command_line.h"
+#include "app/input_list.h"
+#include "ops/lock_dialog.h"
+#include "settings/settings.h"
+#include "shell/install.h"
+#include "shell/shell_paths.h"
+#include "ui/dialog_base.h"
+
+namespace korvane {
+namespace {
+
+// Before WinMain, in this order: an empty input list, then the settings
+// from the INI file beside the executable.
+struct StaticStartup {
+    StaticStartup() {
+        input_list().reset();
+        load(current_settings);
+    }
+} static_startup;
+
+INT_PTR dispatch(StartupMode mode) {
+    // Settings, install and uninstall need administrative rights on NT 6 and
+    // later: a second, elevated instance does them and its code is ours.
+    if (const char* elevated_switch = relaunch_switch_for(mode))
+        return relaunch_elevated(elevated_switch);
+    switch (mode) {
+        case mode_decrypt: return run_lock_dialog(lock_decrypt);
+        case mode_encrypt: return run_lock_dialog(lock_encrypt);
+        case mode_install:
+        case mode_install_elevated: install_shell_integration(); return 0;
+        case mode_uninstall:
+        case mode_uninstall_elevated: uninstall_shell_integration(); return 0;
+        // The settings dialog is not built yet: its modes open the lock dialog.
+        default: return run_lock_dialog(lock_undetermined);
+    }
+}
+
+}  // namespace
+}  // namespace korvane
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
+    using namespace korvane;
+    CoInitialize(nullptr);
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES | ICC_COOL_CLASSES};
+    InitCommonControlsEx(&controls);
+    if (module_init(instance)) module_attach_main_thread();
+    form_shell_paths();
+    const StartupMode mode = parse_command_line(arguments);
+    const INT_PTR result = dispatch(mode);
+    module_shutdown();
+    CoUninitialize();
+    return static_cast<int>(result);
+}

@@ -1,0 +1,294 @@
+#include "cli/commands.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <future>
+#include <memory>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "app/input_list.h"
+#include "archive/crypt_job.h"
+#include "archive/reader.h"
+#include "cli/console.h"
+#include "cli/naming.h"
+#include "cli/options.h"
+#include "cli/password.h"
+#include "cli/progress.h"
+#include "platform/platform.h"
+#include "settings/settings.h"
+
+#ifndef KORVANE_VERSION
+#define KORVANE_VERSION "unknown"
+#endif
+
+namespace korvane::cli {
+
+namespace {
+
+constexpr std::uint32_t attribute_device = 0x40;
+
+struct Counters {
+    std::atomic<std::uint32_t> processed{0}, total{0};
+    std::atomic<bool> cancel{false};
+};
+
+void say(const char* format, const std::string& path) {
+    std::fprintf(stderr, "korvane-cli: ");
+    std::fprintf(stderr, format, path.c_str());
+    std::fputc('\n', stderr);
+}
+
+// Runs work on one worker thread while this thread draws the counters.
+ResultCode run_job(Counters& counters, bool show_progress,
+                   const std::function<ResultCode()>& work) {
+    std::promise<ResultCode> promise;
+    std::future<ResultCode> result = promise.get_future();
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            ResultCode r = result_out_of_memory;
+            try {
+                r = work();
+            } catch (...) {
+                // The workers report through codes; nothing may escape a thread.
+            }
+            promise.set_value(r);
+        });
+    } catch (const std::system_error&) {
+        return result_out_of_memory;
+    }
+    {
+        ProgressBar bar(show_progress);
+        while (result.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
+            bar.update(counters.processed.load(), counters.total.load());
+    }
+    worker.join();
+    job_finished();
+    return result.get();
+}
+
+int report(const char* operation, ResultCode result, bool quiet) {
+    if (result == result_ok) {
+        if (!quiet) std::fprintf(stderr, "%s has completed successfully.\n", operation);
+        return 0;
+    }
+    const char* text = result_message(result);
+    std::fprintf(stderr, "%s has failed.\n%s\n", operation, text ? text : "");
+    return result;
+}
+
+bool show_progress(const Options& options) {
+    return !options.quiet && stderr_is_terminal();
+}
+
+void catch_interrupts_or_warn(Counters& counters) {
+    if (!catch_interrupts(counters.cancel))
+        std::fprintf(stderr, "korvane-cli: Ctrl-C cannot be caught; it will not clean up\n");
+}
+
+// 0 when path is an archive to read, else 66 after saying why.
+int check_archive(const std::string& path, platform::FindData& found) {
+    if (path.empty() || !platform::find_path(path.c_str(), found)) {
+        say("cannot find '%s'", path);
+        return exit_no_input;
+    }
+    if (found.is_folder || (found.attributes & attribute_device)) {
+        say("'%s' is not an archive file", path);
+        return exit_no_input;
+    }
+    return 0;
+}
+
+bool is_empty_folder(const std::string& path) {
+    platform::FolderEnum entries(path.c_str());
+    platform::FindData first;
+    return !entries.next(first);
+}
+
+int lock(const Options& options) {
+    std::vector<std::string> inputs;
+    for (const std::string& operand : options.operands) {
+        const std::string path = without_trailing_separators(operand);
+        platform::FindData found;
+        if (path.empty() || !platform::find_path(path.c_str(), found)) {
+            say("cannot find '%s'", operand);
+            return exit_no_input;
+        }
+        // Reading a pipe or a device could wait forever.
+        if (!found.is_folder && (found.attributes & attribute_device)) {
+            say("'%s' is neither a file nor a folder", operand);
+            return exit_no_input;
+        }
+        inputs.push_back(path);
+    }
+    const std::string output =
+        options.has_output ? options.output : default_archive_name(inputs.front());
+    platform::FindData existing;
+    if (platform::find_path(output.c_str(), existing)) {
+        if (existing.is_folder) {
+            say("'%s' is a folder", output);
+            return exit_cannot_create;
+        }
+        if (!options.force) {
+            say("'%s' already exists (-f replaces it)", output);
+            return exit_cannot_create;
+        }
+    }
+
+    Counters counters;
+    catch_interrupts_or_warn(counters);
+    std::string password;
+    if (int r = obtain_password(options, PasswordUse::lock, counters.cancel, password)) return r;
+
+    // Full paths on both sides: the worker knows the archive it is writing
+    // only by its spelling, and must not take it as an input of "." or "..".
+    InputList list;
+    for (const std::string& input : inputs)
+        if (list.add(full_path(input).c_str()) < 0)
+            return report("Encryption", result_out_of_memory, false);
+    const std::string archive = full_path(output);
+    current_settings.compression_level = options.level;
+    CryptJob job{list,           archive.c_str(), password.c_str(), counters.processed,
+                 counters.total, counters.cancel};
+    const ResultCode r =
+        run_job(counters, show_progress(options), [&] { return encrypt_worker(job); });
+    return report("Encryption", r, options.quiet);
+}
+
+int unlock(const Options& options) {
+    const std::string& archive = options.operands.front();
+    platform::FindData found;
+    if (int r = check_archive(archive, found)) return r;
+    const std::string destination = without_trailing_separators(
+        options.has_output ? options.output : default_destination(archive));
+    platform::FindData existing;
+    if (platform::find_path(destination.c_str(), existing)) {
+        // A file is never deleted to make room for a folder.
+        if (!existing.is_folder) {
+            say("'%s' is a file", destination);
+            return exit_cannot_create;
+        }
+        if (!options.force && !is_empty_folder(destination)) {
+            say("'%s' is not empty (-f extracts into it)", destination);
+            return exit_cannot_create;
+        }
+    }
+
+    Counters counters;
+    catch_interrupts_or_warn(counters);
+    std::string password;
+    if (int r = obtain_password(options, PasswordUse::open, counters.cancel, password)) return r;
+
+    InputList list;
+    if (list.add(full_path(archive).c_str()) < 0)
+        return report("Decryption", result_out_of_memory, false);
+    // Absolute, so that every missing folder of it can be created.
+    const std::string folder = full_path(destination);
+    CryptJob job{list,           folder.c_str(), password.c_str(), counters.processed,
+                 counters.total, counters.cancel};
+    const ResultCode r =
+        run_job(counters, show_progress(options), [&] { return decrypt_worker(job); });
+    return report("Decryption", r, options.quiet);
+}
+
+int test(const Options& options) {
+    const std::string& archive = options.operands.front();
+    platform::FindData found;
+    if (int r = check_archive(archive, found)) return r;
+
+    Counters counters;
+    catch_interrupts_or_warn(counters);
+    std::string password;
+    if (int r = obtain_password(options, PasswordUse::open, counters.cancel, password)) return r;
+
+    std::unique_ptr<ArchiveReader> reader(new (std::nothrow) ArchiveReader);
+    if (!reader) return report("Test", result_out_of_memory, false);
+    counters.total =
+        found.size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(found.size);
+    const ResultCode r = run_job(counters, show_progress(options), [&] {
+        return reader->test_all(archive.c_str(), password.c_str(), counters.processed,
+                                counters.cancel);
+    });
+    return report("Test", r, options.quiet);
+}
+
+const char* strength_bits(int strength) {
+    switch (strength) {
+        case 1:
+            return "128";
+        case 2:
+            return "192";
+        case 3:
+            return "256";
+    }
+    return "-";
+}
+
+int list(const Options& options) {
+    const std::string& archive = options.operands.front();
+    platform::FindData found;
+    if (int r = check_archive(archive, found)) return r;
+
+    std::unique_ptr<ArchiveReader> reader(new (std::nothrow) ArchiveReader);
+    if (!reader) return report("Listing", result_out_of_memory, false);
+    std::uint64_t size = 0, compressed = 0;
+    std::uint32_t entries = 0;
+    const ResultCode r = reader->list_all(archive.c_str(), [&](const EntrySummary& entry) {
+        const platform::LocalTime t = platform::to_local_time(entry.time);
+        // One entry per line: a line end or control byte in a name must not
+        // start another.
+        std::string name = entry.name;
+        for (char& c : name)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+        std::printf("%10u  %10u  %04d-%02d-%02d %02d:%02d:%02d  %3s  %s\n", entry.size,
+                    entry.compressed_size, t.year, t.month, t.day, t.hour, t.minute, t.second,
+                    strength_bits(entry.strength), name.c_str());
+        size += entry.size;
+        compressed += entry.compressed_size;
+        ++entries;
+        return result_ok;
+    });
+    if (r != result_ok) return report("Listing", r, false);
+    std::printf("%10llu  %10llu  %u %s\n", static_cast<unsigned long long>(size),
+                static_cast<unsigned long long>(compressed), entries,
+                entries == 1 ? "entry" : "entries");
+    return std::fflush(stdout) == 0 ? 0 : result_write_failed;
+}
+
+}  // namespace
+
+int run(int argc, const char* const* argv) {
+    Options options;
+    std::string error;
+    if (!parse_options(argc, argv, options, error)) {
+        std::fprintf(stderr, "korvane-cli: %s\n%s", error.c_str(), usage_text());
+        return exit_usage;
+    }
+    switch (options.command) {
+        case Command::help:
+            std::fputs(usage_text(), stdout);
+            return 0;
+        case Command::version:
+            std::puts("korvane-cli " KORVANE_VERSION);
+            return 0;
+        case Command::lock:
+            return lock(options);
+        case Command::unlock:
+            return unlock(options);
+        case Command::list:
+            return list(options);
+        case Command::test:
+            return test(options);
+        case Command::none:
+            break;
+    }
+    return exit_usage;
+}
+
+}  // namespace korvane::cli

@@ -1,0 +1,36 @@
+// What the command line needs from the system beyond the platform seam: the
+// terminal, interrupts and absolute paths. cli/console_posix.cpp and
+// cli/console_win32.cpp implement it.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+namespace korvane::cli {
+
+// True when stderr is a terminal (a console on Windows), so progress can be
+// redrawn in place.
+bool stderr_is_terminal();
+
+enum class SecretRead { ok, no_terminal, interrupted, failed };
+
+// Shows prompt on stderr and reads one line from the terminal on stdin with
+// echo off, without its line end. Stops early when interrupted becomes true.
+SecretRead read_secret(const char* prompt, const std::atomic<bool>& interrupted,
+                       std::string& secret);
+
+// From now on Ctrl-C (SIGINT and SIGTERM; on Windows the console control
+// events) sets flag instead of ending the process. False when the handler
+// cannot be installed.
+bool catch_interrupts(std::atomic<bool>& flag);
+
+// Tells the control handler that the job has ended and cleaned up, so a
+// console being closed may now end the process.
+void job_finished();
+
+// path made absolute from the current folder, with its parent folder in the
+// system's canonical spelling (the last component is kept, so a link keeps
+// its own name). The path itself when that fails.
+std::string full_path(const std::string& path);
+
+}  // namespace korvane::cli

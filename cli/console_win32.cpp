@@ -1,0 +1,122 @@
+// The console seam on Windows: console modes for the password, a console
+// control handler for Ctrl-C, GetFullPathNameA for absolute paths.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "cli/console.h"
+
+namespace korvane::cli {
+
+namespace {
+
+std::atomic<std::atomic<bool>*> interrupt_flag{nullptr};
+std::atomic<bool> job_over{false};
+
+BOOL WINAPI on_control(DWORD event) {
+    if (std::atomic<bool>* flag = interrupt_flag.load()) flag->store(true);
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+    // Closing the console ends the process when this returns: give the job
+    // the moment it needs to delete its temporary files (the system allows
+    // about five seconds).
+    for (int waited = 0; waited < 4500 && !job_over.load(); waited += 10) Sleep(10);
+    return TRUE;
+}
+
+class ConsoleMode {
+  public:
+    ConsoleMode(HANDLE console, DWORD mode) : console_(console) {
+        active_ = GetConsoleMode(console_, &saved_) && SetConsoleMode(console_, mode);
+    }
+    ~ConsoleMode() {
+        if (active_) SetConsoleMode(console_, saved_);
+    }
+    ConsoleMode(const ConsoleMode&) = delete;
+    ConsoleMode& operator=(const ConsoleMode&) = delete;
+    bool active() const { return active_; }
+
+  private:
+    HANDLE console_;
+    DWORD saved_ = 0;
+    bool active_ = false;
+};
+
+}  // namespace
+
+bool stderr_is_terminal() {
+    // _isatty also says yes for NUL, which is a character device.
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+SecretRead read_secret(const char* prompt, const std::atomic<bool>& interrupted,
+                       std::string& secret) {
+    secret.clear();
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (input == INVALID_HANDLE_VALUE || !input || !GetConsoleMode(input, &mode))
+        return SecretRead::no_terminal;
+    ConsoleMode quiet(input, (mode | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) &
+                                 ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    if (!quiet.active()) return SecretRead::failed;
+    std::fputs(prompt, stderr);
+    std::fflush(stderr);
+
+    // Read as UTF-16 and convert to the ANSI code page: the console's own
+    // code page is the OEM one, and the GUI takes passwords as ANSI bytes.
+    std::wstring line;
+    constexpr std::size_t keep_at_most = 1024;
+    for (;;) {
+        wchar_t buffer[256];
+        DWORD got = 0;
+        const BOOL read = ReadConsoleW(input, buffer, 256, &got, nullptr);
+        // Ctrl-C ends the read with nothing in it; the handler runs on
+        // another thread and may not have set the flag yet.
+        if (interrupted.load() || (read && got == 0)) {
+            std::fputc('\n', stderr);
+            return SecretRead::interrupted;
+        }
+        if (!read) return SecretRead::failed;
+        bool ended = false;
+        for (DWORD i = 0; i < got && !ended; ++i) {
+            if (buffer[i] == L'\n')
+                ended = true;
+            else if (buffer[i] != L'\r' && line.size() < keep_at_most)
+                line += buffer[i];
+        }
+        if (ended) break;
+    }
+    std::fputc('\n', stderr);
+    if (line.empty()) return SecretRead::ok;
+    const int n = WideCharToMultiByte(CP_ACP, 0, line.data(), static_cast<int>(line.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return SecretRead::failed;
+    secret.assign(static_cast<std::size_t>(n), '\0');
+    if (WideCharToMultiByte(CP_ACP, 0, line.data(), static_cast<int>(line.size()), secret.data(), n,
+                            nullptr, nullptr) != n)
+        return SecretRead::failed;
+    return SecretRead::ok;
+}
+
+bool catch_interrupts(std::atomic<bool>& flag) {
+    interrupt_flag.store(&flag);
+    return SetConsoleCtrlHandler(on_control, TRUE) != 0;
+}
+
+void job_finished() {
+    job_over.store(true);
+}
+
+std::string full_path(const std::string& path) {
+    if (path.empty()) return path;
+    const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::string full(needed, '\0');
+    const DWORD n = GetFullPathNameA(path.c_str(), needed, full.data(), nullptr);
+    if (n == 0 || n >= needed) return path;
+    full.resize(n);
+    return full;
+}
+
+}  // namespace korvane::cli

@@ -1,0 +1,205 @@
+#include "cli/options.h"
+
+#include <cstring>
+
+namespace korvane::cli {
+
+namespace {
+
+// What each command accepts; anything else is a usage error.
+struct CommandRule {
+    const char* word;
+    Command command;
+    bool many_operands;
+    const char* allowed;  // short option letters; 'p' stands for --password-file
+};
+
+constexpr CommandRule command_rules[] = {
+    {"lock", Command::lock, true, "olfqp"},
+    {"unlock", Command::unlock, false, "ofqp"},
+    {"list", Command::list, false, ""},
+    {"test", Command::test, false, "qp"},
+};
+
+struct LongOption {
+    const char* name;
+    char letter;
+    bool takes_value;
+};
+
+constexpr LongOption long_options[] = {
+    {"output", 'o', true}, {"level", 'l', true},         {"force", 'f', false},
+    {"quiet", 'q', false}, {"password-file", 'p', true},
+};
+
+bool takes_value(char letter) {
+    return letter == 'o' || letter == 'l' || letter == 'p';
+}
+
+class Parser {
+  public:
+    Parser(Options& options, std::string& error) : options_(options), error_(error) {}
+
+    bool apply(char letter, const std::string& value) {
+        seen_ += letter;
+        switch (letter) {
+            case 'o':
+                options_.output = value;
+                options_.has_output = true;
+                return true;
+            case 'l':
+                if (value.size() != 1 || value[0] < '0' || value[0] > '9')
+                    return fail("the level must be a digit from 0 to 9, not '" + value + "'");
+                options_.level = value[0] - '0';
+                options_.has_level = true;
+                return true;
+            case 'p':
+                options_.password_file = value;
+                options_.has_password_file = true;
+                return true;
+            case 'f':
+                options_.force = true;
+                return true;
+            case 'q':
+                options_.quiet = true;
+                return true;
+        }
+        return fail(std::string("unknown option '-") + letter + "'");
+    }
+
+    bool fail(const std::string& reason) {
+        error_ = reason;
+        return false;
+    }
+
+    const std::string& seen() const { return seen_; }
+
+  private:
+    Options& options_;
+    std::string& error_;
+    std::string seen_;
+};
+
+const char* display_name(char letter) {
+    switch (letter) {
+        case 'o':
+            return "-o";
+        case 'l':
+            return "-l";
+        case 'f':
+            return "-f";
+        case 'q':
+            return "-q";
+        default:
+            return "--password-file";
+    }
+}
+
+}  // namespace
+
+bool parse_options(int argc, const char* const* argv, Options& options, std::string& error) {
+    options = Options{};
+    Parser parser(options, error);
+    std::vector<std::string> words;
+    bool help = false, version = false, options_ended = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (options_ended || arg.size() < 2 || arg[0] != '-') {
+            words.push_back(arg);
+        } else if (arg == "--") {
+            options_ended = true;
+        } else if (arg == "--help") {
+            help = true;
+        } else if (arg == "--version") {
+            version = true;
+        } else if (arg[1] == '-') {
+            const std::size_t equals = arg.find('=');
+            const std::string name =
+                arg.substr(2, equals == std::string::npos ? equals : equals - 2);
+            const LongOption* found = nullptr;
+            for (const LongOption& o : long_options)
+                if (name == o.name) found = &o;
+            if (!found) return parser.fail("unknown option '--" + name + "'");
+            std::string value;
+            if (found->takes_value) {
+                if (equals != std::string::npos) {
+                    value = arg.substr(equals + 1);
+                } else if (i + 1 < argc) {
+                    value = argv[++i];
+                } else {
+                    return parser.fail("'--" + name + "' needs a value");
+                }
+            } else if (equals != std::string::npos) {
+                return parser.fail("'--" + name + "' takes no value");
+            }
+            if (!parser.apply(found->letter, value)) return false;
+        } else {
+            // A cluster of short options: "-fq", "-l9", "-o out.cry".
+            for (std::size_t k = 1; k < arg.size(); ++k) {
+                const char letter = arg[k];
+                if (letter == 'p' || !std::strchr("olfq", letter))
+                    return parser.fail(std::string("unknown option '-") + letter + "'");
+                std::string value;
+                if (takes_value(letter)) {
+                    if (k + 1 < arg.size()) {
+                        value = arg.substr(k + 1);
+                    } else if (i + 1 < argc) {
+                        value = argv[++i];
+                    } else {
+                        return parser.fail(std::string("'-") + letter + "' needs a value");
+                    }
+                    k = arg.size();
+                }
+                if (!parser.apply(letter, value)) return false;
+            }
+        }
+    }
+    if (help) {
+        options.command = Command::help;
+        return true;
+    }
+    if (version) {
+        options.command = Command::version;
+        return true;
+    }
+    if (words.empty()) return parser.fail("no command given");
+
+    const CommandRule* rule = nullptr;
+    for (const CommandRule& r : command_rules)
+        if (words[0] == r.word) rule = &r;
+    if (!rule) return parser.fail("unknown command '" + words[0] + "'");
+    options.command = rule->command;
+    options.operands.assign(words.begin() + 1, words.end());
+    for (char letter : parser.seen())
+        if (!std::strchr(rule->allowed, letter))
+            return parser.fail(std::string(display_name(letter)) + " does not apply to " +
+                               rule->word);
+    if (options.operands.empty())
+        return parser.fail(std::string(rule->word) + (rule->command == Command::lock
+                                                          ? " needs a path"
+                                                          : " needs an archive"));
+    if (!rule->many_operands && options.operands.size() > 1)
+        return parser.fail(std::string(rule->word) + " takes one archive");
+    return true;
+}
+
+const char* usage_text() {
+    return "usage: korvane-cli lock [-o OUT] [-l LEVEL] [-f] [-q] PATH...\n"
+           "       korvane-cli unlock [-o DEST] [-f] [-q] ARCHIVE\n"
+           "       korvane-cli list ARCHIVE\n"
+           "       korvane-cli test [-q] ARCHIVE\n"
+           "       korvane-cli --help | --version\n"
+           "\n"
+           "  -o OUT|DEST    the archive to write, or the folder to extract into\n"
+           "  -l LEVEL       compression level 0 to 9 (default 6)\n"
+           "  -f             replace OUT, or extract into a folder that is not empty\n"
+           "  -q             no progress display\n"
+           "  --password-file FILE\n"
+           "                 the password is the first line of FILE\n"
+           "\n"
+           "Without --password-file the password comes from KORVANE_PASSWORD, else it\n"
+           "is asked on the terminal. Exit status: 0 done, 1-15 the job's failure,\n"
+           "64 usage, 65 password refused, 66 no such input, 73 output in the way.\n";
+}
+
+}  // namespace korvane::cli

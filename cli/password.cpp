@@ -1,0 +1,95 @@
+#include "cli/password.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "archive/result_code.h"
+#include "archive/stdio_file.h"
+#include "cli/console.h"
+
+namespace korvane::cli {
+
+namespace {
+
+constexpr std::size_t max_password_length = 63;
+// Anything longer than this is refused anyway; no need to read on.
+constexpr std::size_t longest_line_kept = 1024;
+
+int refuse(const char* reason) {
+    std::fprintf(stderr, "korvane-cli: %s\n", reason);
+    return exit_data;
+}
+
+// The first line of the file, without its LF or CRLF.
+int read_first_line(const std::string& path, std::string& line) {
+    line.clear();
+    FilePtr file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        std::fprintf(stderr, "korvane-cli: cannot open the password file '%s'\n", path.c_str());
+        return exit_no_input;
+    }
+    for (int c; (c = std::fgetc(file.get())) != EOF && c != '\n';)
+        if (line.size() < longest_line_kept) line += static_cast<char>(c);
+    if (std::ferror(file.get())) {
+        std::fprintf(stderr, "korvane-cli: cannot read the password file '%s'\n", path.c_str());
+        return exit_no_input;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return 0;
+}
+
+int check_rules(const std::string& password, PasswordUse use) {
+    if (password.empty() || password.size() > max_password_length)
+        return refuse("Input a password of within 63 characters.");
+    // The workers take the password as a C string.
+    if (password.find('\0') != std::string::npos)
+        return refuse("The password must not contain a NUL byte.");
+    if (use == PasswordUse::lock) {
+        for (unsigned char c : password) {
+            if (c >= 0x80)
+                return refuse(
+                    "The password may hold ASCII characters only: other characters are "
+                    "different bytes under another code page, so the archive could not be "
+                    "opened there.");
+        }
+    }
+    return 0;
+}
+
+int ask(const char* prompt, const std::atomic<bool>& interrupted, std::string& answer) {
+    switch (read_secret(prompt, interrupted, answer)) {
+        case SecretRead::ok:
+            return 0;
+        case SecretRead::interrupted:
+            return result_cancelled;
+        case SecretRead::no_terminal:
+            return refuse(
+                "no password: give --password-file FILE or KORVANE_PASSWORD, or run on a terminal");
+        case SecretRead::failed:
+            break;
+    }
+    return refuse("the password could not be read from the terminal");
+}
+
+}  // namespace
+
+int obtain_password(const Options& options, PasswordUse use, const std::atomic<bool>& interrupted,
+                    std::string& password) {
+    if (options.has_password_file) {
+        if (int r = read_first_line(options.password_file, password)) return r;
+        return check_rules(password, use);
+    }
+    if (const char* variable = std::getenv("KORVANE_PASSWORD")) {
+        password = variable;
+        return check_rules(password, use);
+    }
+    if (int r = ask("Password: ", interrupted, password)) return r;
+    if (int r = check_rules(password, use)) return r;
+    if (use == PasswordUse::open) return 0;
+    std::string again;
+    if (int r = ask("Confirm password: ", interrupted, again)) return r;
+    if (again != password) return refuse("The passwords do not match.");
+    return 0;
+}
+
+}  // namespace korvane::cli

@@ -1,0 +1,77 @@
+#include "ops/dialog_questions.h"
+
+#include <shlobj.h>
+
+#include "shell/shell_paths.h"
+#include "ui/file_dialog_host.h"
+
+namespace korvane {
+
+namespace {
+
+struct PidlFreer {
+    void operator()(LPITEMIDLIST pidl) const { CoTaskMemFree(pidl); }
+};
+using ScopedPidl = std::unique_ptr<ITEMIDLIST, PidlFreer>;
+
+}  // namespace
+
+std::string DialogQuestions::desktop_folder() {
+    char folder[MAX_PATH];
+    return korvane::desktop_folder(folder) ? folder : "";
+}
+
+std::string DialogQuestions::current_folder() {
+    char folder[MAX_PATH];
+    const DWORD n = GetCurrentDirectoryA(sizeof folder, folder);
+    return n > 0 && n < sizeof folder ? folder : ".";
+}
+
+platform::LocalTime DialogQuestions::now() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+bool DialogQuestions::exists_as_folder(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DialogQuestions::exists_as_file(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::optional<std::string> DialogQuestions::browse_folder(const char* title, bool new_style) {
+    BROWSEINFOA info{};
+    info.hwndOwner = owner_;
+    info.pidlRoot = nullptr;  // the desktop
+    info.lpszTitle = title;
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | (new_style ? BIF_NEWDIALOGSTYLE : 0);
+    const ScopedPidl chosen(SHBrowseForFolderA(&info));
+    char path[MAX_PATH];
+    if (!chosen || !SHGetPathFromIDListA(chosen.get(), path)) return std::nullopt;
+    return std::string(path);
+}
+
+std::optional<std::string> DialogQuestions::save_file(const char* title, const std::string& folder) {
+    static constexpr char filter[] = "Encryption file (*.cry)\0*.cry\0All files (*.*)\0*.*\0";
+    FileDialogHost dialog(false, "cry", "",
+                          OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY, filter,
+                          owner_);
+    dialog.descriptor().lpstrTitle = title;
+    dialog.descriptor().lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    if (!dialog.run()) return std::nullopt;
+    return std::string(dialog.file_name());
+}
+
+bool DialogQuestions::confirm_overwrite(const char* question) {
+    return MessageBoxA(owner_, question, "Confirm overwriting.", MB_YESNO | MB_ICONWARNING) == IDYES;
+}
+
+void DialogQuestions::show_error(const char* message) {
+    MessageBoxA(owner_, message, "Error", MB_OK | MB_ICONWARNING);
+}
+
+}  // namespace korvane

@@ -1,0 +1,147 @@
+#include "ops/job_runner.h"
+
+#include <commctrl.h>
+#include <process.h>
+
+#include "resources/resource_ids.h"
+#include "ui/message_map.h"
+
+namespace korvane {
+namespace {
+
+constexpr UINT_PTR progress_timer_id = 10001;
+constexpr UINT progress_period_ms = 1000;
+
+}  // namespace
+
+HANDLE start_worker_thread(ThreadBody body, void* argument) {
+    return reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, body, argument, 0, nullptr));
+}
+
+ResultCode run_job(HWND owner, const JobRequest& request) {
+    return run_job(owner, request, request.direction == 1 ? encrypt_worker : decrypt_worker);
+}
+
+ResultCode run_job(HWND owner, const JobRequest& request, WorkerEntry worker,
+                   ThreadStarter starter) {
+    // The bar's class, whatever classes the caller registered; without it the
+    // dialog cannot be created, which ends the job as a failed start below.
+    const INITCOMMONCONTROLSEX classes{sizeof classes, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&classes);
+    ProgressDialog dialog(worker, starter);
+    return dialog.run(owner, request);
+}
+
+int progress_percent(std::uint32_t processed, std::uint32_t total) {
+    if (total == 0) return 0;
+    const double percent = static_cast<double>(processed) / static_cast<double>(total) * 100.0;
+    // Converting a double beyond int's range would be undefined.
+    return percent >= 100.0 ? 100 : static_cast<int>(percent);
+}
+
+ProgressDialog::ProgressDialog(WorkerEntry worker, ThreadStarter starter)
+    : worker_(worker), starter_(starter) {}
+
+ProgressDialog::~ProgressDialog() {
+    // The worker uses this object's job and counters: it must not outlive them.
+    if (thread_) join();
+}
+
+bool ProgressDialog::handle_message(HWND, UINT message, WPARAM wparam, LPARAM lparam,
+                                    LRESULT& result) {
+    // No entry for IDOK (the Enter key): nothing but the worker's end may end
+    // this dialog, since the worker still uses the caller's strings.
+    static constexpr MessageEntry<ProgressDialog> map[] = {
+        on_message(WM_INITDIALOG, &ProgressDialog::on_init_dialog),
+        on_message(WM_SYSCOMMAND, &ProgressDialog::on_system_command),
+        on_message(WM_TIMER, &ProgressDialog::on_timer),
+        on_command(IDCANCEL, &ProgressDialog::on_cancel),
+    };
+    return dispatch_message_map(*this, map, message, wparam, lparam, result);
+}
+
+ResultCode ProgressDialog::run(HWND owner, const JobRequest& request) {
+    run_modal(*this, IDD_PROGRESS, owner, reinterpret_cast<LPARAM>(&request));
+    // Should anything have destroyed the dialog while the worker ran, the
+    // worker is stopped here, before the request goes out of the caller's scope.
+    if (thread_) join();
+    return ended_ ? outcome_ : job_start_failed;
+}
+
+unsigned __stdcall ProgressDialog::thread_body(void* argument) {
+    auto* dialog = static_cast<ProgressDialog*>(argument);
+    const ResultCode code = dialog->worker_(dialog->job_);
+    dialog->worker_result_.store(code);
+    // Returning hands the code to _endthreadex, which ends the thread with it.
+    return static_cast<unsigned>(code);
+}
+
+LRESULT ProgressDialog::on_init_dialog(WPARAM, LPARAM lparam, bool&) {
+    const auto* request = reinterpret_cast<const JobRequest*>(lparam);
+    cancel_ = false;
+    if (request) {
+        job_.output_path = request->output_path;
+        job_.password = request->password;
+        thread_.reset(starter_(thread_body, this));
+    }
+    if (!thread_) {
+        ended_ = true;
+        outcome_ = job_start_failed;
+        EndDialog(window(), outcome_);
+        return TRUE;  // no bar and no timer: no tick would find a thread
+    }
+    SendDlgItemMessageA(window(), IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendDlgItemMessageA(window(), IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
+    if (!SetTimer(window(), progress_timer_id, progress_period_ms, nullptr)) {
+        // Without ticks nothing would ever end the dialog: stop the worker,
+        // wait for it, and end with whatever it returned.
+        join();
+        EndDialog(window(), outcome_);
+    }
+    return TRUE;  // focus to the default place, the Cancel button
+}
+
+LRESULT ProgressDialog::on_timer(WPARAM, LPARAM, bool&) {
+    if (!thread_) return 0;
+    // A failed wait counts as running: ending now could free the job under
+    // the worker.
+    if (WaitForSingleObject(thread_.get(), 0) != WAIT_OBJECT_0) {
+        const std::uint32_t total = total_.load();
+        if (total != 0) {
+            SendDlgItemMessageA(window(), IDC_PROGRESS_BAR, PBM_SETPOS,
+                                progress_percent(processed_.load(), total), 0);
+        }
+        return 0;
+    }
+    finish();
+    EndDialog(window(), outcome_);
+    return 0;
+}
+
+LRESULT ProgressDialog::on_system_command(WPARAM wparam, LPARAM, bool&) {
+    // Every system command stays here, so the window can neither be closed
+    // nor moved; a close request only asks the worker to stop.
+    if ((LOWORD(wparam) & 0xFFF0) == SC_CLOSE) cancel_ = true;
+    return 0;
+}
+
+LRESULT ProgressDialog::on_cancel(WPARAM, LPARAM, bool&) {
+    cancel_ = true;
+    return 0;
+}
+
+void ProgressDialog::finish() {
+    DWORD code = 0;
+    outcome_ = GetExitCodeThread(thread_.get(), &code) ? static_cast<ResultCode>(code)
+                                                       : worker_result_.load();
+    thread_.reset();
+    ended_ = true;
+}
+
+void ProgressDialog::join() {
+    cancel_ = true;
+    WaitForSingleObject(thread_.get(), INFINITE);
+    finish();
+}
+
+}  // namespace korvane

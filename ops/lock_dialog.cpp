@@ -1,0 +1,269 @@
+#include "ops/lock_dialog.h"
+
+#include <commdlg.h>
+#include <imm.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/input_list.h"
+#include "archive/result_code.h"
+#include "ops/dialog_questions.h"
+#include "ops/job_runner.h"
+#include "ops/output_destination.h"
+#include "platform/platform.h"
+#include "resources/resource_ids.h"
+#include "settings/settings.h"
+#include "ui/about_box.h"
+#include "ui/file_dialog_host.h"
+#include "ui/message_map.h"
+
+namespace korvane {
+
+namespace {
+
+constexpr int password_read_size = max_password_length + 2;  // 64 bytes and the terminator
+
+// A multi-file selection lists the folder and every name: far more than one
+// path's 260 bytes.
+constexpr std::size_t selection_buffer_size = 32 * 1024;
+
+constexpr int all_password_controls[] = {IDC_START,          IDC_PASSWORD,
+                                         IDC_CONFIRM_PASSWORD, IDC_DECRYPT_PASSWORD,
+                                         IDC_PASSWORD_LABEL, IDC_CONFIRM_PASSWORD_LABEL,
+                                         IDC_DECRYPT_PASSWORD_LABEL};
+constexpr int encryption_controls[] = {IDC_PASSWORD, IDC_CONFIRM_PASSWORD, IDC_PASSWORD_LABEL,
+                                       IDC_CONFIRM_PASSWORD_LABEL};
+constexpr int decryption_controls[] = {IDC_DECRYPT_PASSWORD, IDC_DECRYPT_PASSWORD_LABEL};
+
+std::string read_edit(HWND dialog, int id) {
+    char text[password_read_size] = {};
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+bool has_double_byte(const std::string& text) {
+    for (unsigned char c : text)
+        if (platform::is_lead_byte(c)) return true;
+    return false;
+}
+
+// The extension as the C runtime's path splitting gives it: from the last
+// dot of the last component.
+bool is_encrypted_name(const char* path) {
+    const char* extension = nullptr;
+    for (const char* p = path; *p; p += platform::char_length(p)) {
+        if (*p == '\\' || *p == '/' || *p == ':') extension = nullptr;
+        else if (*p == '.') extension = p;
+    }
+    return extension && std::strcmp(extension, ".cry") == 0;
+}
+
+}  // namespace
+
+bool LockDialog::handle_message(HWND, UINT message, WPARAM wparam, LPARAM lparam,
+                                LRESULT& result) {
+    static constexpr MessageEntry<LockDialog> map[] = {
+        on_message(WM_INITDIALOG, &LockDialog::on_init_dialog),
+        on_message(WM_DROPFILES, &LockDialog::on_drop_files),
+        on_command(IDC_START, &LockDialog::on_start),
+        on_command(IDC_DECRYPT_PASSWORD, &LockDialog::on_password_changed),
+        on_command(IDC_CONFIRM_PASSWORD, &LockDialog::on_password_changed),
+        on_command(IDC_PASSWORD, &LockDialog::on_password_changed),
+        on_command(ID_FILE_ENCRYPTION, &LockDialog::on_open_files),
+        on_command(ID_FILE_DECRYPTION, &LockDialog::on_open_files),
+        on_message(WM_SYSCOMMAND, &LockDialog::on_system_command),
+    };
+    return dispatch_message_map(*this, map, message, wparam, lparam, result);
+}
+
+LRESULT LockDialog::on_init_dialog(WPARAM, LPARAM lparam, bool&) {
+    insert_version_item(window());
+    // Passwords are typed as single-byte characters: no input method.
+    ImmAssociateContext(GetDlgItem(window(), IDC_PASSWORD), nullptr);
+    ImmAssociateContext(GetDlgItem(window(), IDC_CONFIRM_PASSWORD), nullptr);
+    center_window(window());
+    mode_ = static_cast<LockMode>(lparam);
+    if (input_list().count() > 0 && mode_ != lock_undetermined)
+        show_password_entry();
+    else
+        show_drop_prompt(mode_);
+    return TRUE;
+}
+
+void LockDialog::show_controls(const int* ids, std::size_t count, bool visible) {
+    for (std::size_t i = 0; i < count; ++i)
+        ShowWindow(GetDlgItem(window(), ids[i]), visible ? SW_SHOW : SW_HIDE);
+}
+
+void LockDialog::set_icon(int icon_id) {
+    icon_ = static_cast<HICON>(LoadImageA(module_instance(), MAKEINTRESOURCEA(icon_id), IMAGE_ICON,
+                                          GetSystemMetrics(SM_CXSMICON),
+                                          GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    if (icon_) SendMessageA(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+}
+
+void LockDialog::enable_menu_items(bool enabled) {
+    // The template attaches no menu; the items follow the state all the same
+    // for a build that does.
+    const HMENU menu = GetMenu(window());
+    if (!menu) return;
+    const UINT flags = MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED | MF_DISABLED);
+    for (UINT id : {ID_FILE_ENCRYPTION, ID_FILE_DECRYPTION, ID_OPTION_SETTINGS})
+        EnableMenuItem(menu, id, flags);
+}
+
+void LockDialog::show_drop_prompt(LockMode mode) {
+    mode_ = mode;
+    input_list().clear();
+    DragAcceptFiles(window(), TRUE);
+    show_controls(all_password_controls, std::size(all_password_controls), false);
+    int icon = IDI_NEUTRAL;
+    const char* heading = "Select the file for Encryption /Decryption";
+    if (mode == lock_encrypt) {
+        heading = "File Encryption";
+        icon = IDI_LOCK;
+    } else if (mode == lock_decrypt) {
+        heading = "File Decryption";
+        icon = IDI_UNLOCK;
+    }
+    SetDlgItemTextA(window(), IDC_HEADING, heading);
+    SetDlgItemTextA(window(), IDC_INSTRUCTION, "Please drag and drop the target file here.");
+    enable_menu_items(true);
+    set_icon(icon);
+}
+
+void LockDialog::show_password_entry() {
+    int icon;
+    if (mode_ == lock_encrypt) {
+        SetDlgItemTextA(window(), IDC_HEADING, "Encryption");
+        show_controls(encryption_controls, std::size(encryption_controls), true);
+        icon = IDI_LOCK;
+    } else {
+        if (input_list().count() > 1) {
+            MessageBoxA(window(),
+                        "Multiple files cannot be decrypted at the same time.\n Drag and drop "
+                        "files one at a time.",
+                        "Error", MB_OK | MB_ICONWARNING);
+            show_drop_prompt(lock_decrypt);
+            return;
+        }
+        SetDlgItemTextA(window(), IDC_HEADING, "Decryption");
+        show_controls(decryption_controls, std::size(decryption_controls), true);
+        icon = IDI_UNLOCK;
+    }
+    const HWND start = GetDlgItem(window(), IDC_START);
+    ShowWindow(start, SW_SHOW);
+    EnableWindow(start, FALSE);
+    SetDlgItemTextA(window(), IDC_INSTRUCTION, "Input the password and click Start.");
+    set_icon(icon);
+    enable_menu_items(false);
+}
+
+LRESULT LockDialog::on_drop_files(WPARAM wparam, LPARAM, bool&) {
+    const HDROP drop = reinterpret_cast<HDROP>(wparam);
+    const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    bool all_encrypted = count > 0;
+    for (UINT i = 0; i < count; ++i) {
+        const UINT length = DragQueryFileA(drop, i, nullptr, 0);
+        std::vector<char> path(length + 1);
+        if (DragQueryFileA(drop, i, path.data(), length + 1) != length) continue;
+        input_list().add(path.data());
+        all_encrypted = all_encrypted && is_encrypted_name(path.data());
+    }
+    DragFinish(drop);
+    DragAcceptFiles(window(), FALSE);
+    if (mode_ == lock_undetermined) mode_ = all_encrypted ? lock_decrypt : lock_encrypt;
+    show_password_entry();
+    return 0;
+}
+
+LRESULT LockDialog::on_password_changed(WPARAM wparam, LPARAM, bool&) {
+    if (HIWORD(wparam) != EN_CHANGE) return 0;
+    const HWND start = GetDlgItem(window(), IDC_START);
+    if (mode_ != lock_encrypt) {
+        EnableWindow(start, !read_edit(window(), IDC_DECRYPT_PASSWORD).empty());
+        return 0;
+    }
+    const std::string password = read_edit(window(), IDC_PASSWORD);
+    const std::string confirmation = read_edit(window(), IDC_CONFIRM_PASSWORD);
+    // Emptying a field sends another change notification, which disables Start.
+    if (has_double_byte(password)) SetDlgItemTextA(window(), IDC_PASSWORD, "");
+    if (has_double_byte(confirmation)) SetDlgItemTextA(window(), IDC_CONFIRM_PASSWORD, "");
+    EnableWindow(start, !password.empty() && password == confirmation);
+    return 0;
+}
+
+LRESULT LockDialog::on_start(WPARAM, LPARAM, bool&) {
+    const std::string password =
+        read_edit(window(), mode_ == lock_encrypt ? IDC_PASSWORD : IDC_DECRYPT_PASSWORD);
+    if (password.empty() || password.size() > max_password_length) {
+        MessageBoxA(window(), "Input a password of within 63 characters.", "Error",
+                    MB_OK | MB_ICONWARNING);
+        return 0;
+    }
+    DialogQuestions questions(window());
+    const std::optional<std::string> output =
+        resolve_output_path(mode_, input_list(), current_settings, questions);
+    if (!output) return 0;  // the user stopped at a question
+
+    const JobRequest request{password.c_str(), output->c_str(), mode_};
+    const ResultCode result = run_job(window(), request);
+
+    const char* direction = mode_ == lock_encrypt ? "Encryption" : "Decryption";
+    char message[256];
+    if (result == result_ok) {
+        std::snprintf(message, sizeof message, "%s has completed successfully.", direction);
+        MessageBoxA(window(), message, "Information", MB_OK | MB_ICONINFORMATION);
+    } else {
+        const char* reason = result_message(result);
+        std::snprintf(message, sizeof message, "%s has failed.\n%s", direction, reason ? reason : "");
+        MessageBoxA(window(), message, "Information", MB_OK | MB_ICONWARNING);
+    }
+    EndDialog(window(), 0);
+    return 0;
+}
+
+LRESULT LockDialog::on_open_files(WPARAM, LPARAM, bool&) {
+    static constexpr char filter[] = "All files (*.*)\0*.*\0";
+    FileDialogHost dialog(true, nullptr, "",
+                          OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, filter,
+                          GetActiveWindow());
+    std::vector<char> selection(selection_buffer_size, '\0');
+    OPENFILENAMEA& d = dialog.descriptor();
+    d.lpstrTitle = "Select the file to be encrypted.";
+    d.lpstrFile = selection.data();
+    d.nMaxFile = static_cast<DWORD>(selection.size());
+    if (!dialog.run()) return 0;
+
+    // One file: its full path. Several: the folder, then each name, each
+    // terminated, the list ended by an empty name.
+    const char* folder = selection.data();
+    const char* name = folder + std::strlen(folder) + 1;
+    if (!*name) {
+        if (std::strlen(folder) < MAX_PATH) input_list().add(folder);
+    } else {
+        for (; *name; name += std::strlen(name) + 1) {
+            const std::string path = std::string(folder) + "\\" + name;
+            // Each path still has to fit the platform's path limit.
+            if (path.size() < MAX_PATH) input_list().add(path.c_str());
+        }
+    }
+    mode_ = lock_encrypt;
+    show_password_entry();
+    return 0;
+}
+
+LRESULT LockDialog::on_system_command(WPARAM wparam, LPARAM, bool& handled) {
+    return korvane::on_system_command(window(), wparam, handled);
+}
+
+INT_PTR run_lock_dialog(LockMode start_mode) {
+    LockDialog dialog;
+    return run_modal(dialog, IDD_LOCK, nullptr, start_mode);
+}
+
+}  // namespace korvane

@@ -1,0 +1,137 @@
+#include "shell/install.h"
+
+#include <cstring>
+
+#include "settings/settings.h"
+#include "shell/registration.h"
+#include "shell/scoped_win.h"
+#include "shell/shortcut.h"
+
+namespace korvane {
+
+using shell_detail::ScopedHandle;
+
+namespace {
+
+constexpr std::size_t launch_buffer_size = 261;
+
+}  // namespace
+
+int relaunch_elevated(const char* switch_text) {
+    char executable[launch_buffer_size] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, executable, sizeof executable);
+    if (n == 0 || n >= sizeof executable) return relaunch_not_started;
+    return relaunch_elevated(switch_text, executable);
+}
+
+int relaunch_elevated(const char* switch_text, const char* executable) {
+    char file[launch_buffer_size] = {};
+    char parameters[launch_buffer_size] = {};
+    if (!executable || !switch_text || std::strlen(executable) >= launch_buffer_size ||
+        std::strlen(switch_text) >= launch_buffer_size)
+        return relaunch_not_started;
+    std::memcpy(file, executable, std::strlen(executable));
+    std::memcpy(parameters, switch_text, std::strlen(switch_text));
+
+    SHELLEXECUTEINFOA info = {};
+    static_assert(sizeof info == 60, "the 32-bit layout");
+    static_assert((SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT) == 0x140);
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT;
+    info.lpVerb = "runas";
+    info.lpFile = file;
+    info.lpParameters = parameters;  // only the switch: the new instance starts afresh
+    info.nShow = SW_SHOWDEFAULT;
+    const BOOL launched = ShellExecuteExA(&info);
+    const ScopedHandle process(info.hProcess);
+    // Declined or failed: there is no process to wait for, and the action
+    // must not happen here instead.
+    if (!launched || !process) return relaunch_not_started;
+
+    while (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) Sleep(500);
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process.get(), &code)) return relaunch_exit_code_unknown;
+    return static_cast<int>(code);
+}
+
+const char* relaunch_switch_for(StartupMode mode, unsigned long platform_id,
+                                unsigned long major_version) {
+    if (platform_id != VER_PLATFORM_WIN32_NT || major_version < 6) return nullptr;
+    switch (mode) {
+        case mode_settings:
+            return "-T";
+        case mode_install:
+            return "-J";
+        case mode_uninstall:
+            return "-V";
+        default:
+            return nullptr;
+    }
+}
+
+const char* relaunch_switch_for(StartupMode mode) {
+    if (mode != mode_settings && mode != mode_install && mode != mode_uninstall) return nullptr;
+    OSVERSIONINFOA version = {};
+    static_assert(sizeof version == 148);
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExA(&version)) return nullptr;
+    return relaunch_switch_for(mode, version.dwPlatformId, version.dwMajorVersion);
+}
+
+int install_shell_integration() {
+    return install_shell_integration(shell_paths);
+}
+
+int install_shell_integration(const ShellPaths& paths) {
+    create_shortcut_to(paths.executable_path, paths.lock_shortcut_path, "-c", nullptr, 2);
+    create_shortcut_to(paths.executable_path, paths.unlock_shortcut_path, "-d", nullptr, 3);
+    unregister_context_menu_handler(handler_class_id, handler_name);
+    register_context_menu_handler(handler_class_id, handler_description, handler_name,
+                                  paths.menu_library_path);
+    unregister_file_type(file_type_extension, file_type_class);
+    register_file_type(file_type_extension, file_type_class, file_type_description,
+                       paths.executable_path, file_type_arguments, paths.executable_path, 1, 0, 0,
+                       file_type_verb);
+    notify_association_changed();
+    return 0;
+}
+
+std::vector<std::string> scheduled_deletions(const ShellPaths& paths) {
+    std::vector<std::string> files;
+    if (!paths.executable_path[0]) return files;
+    files.emplace_back(paths.executable_path);
+
+    char folder[shell_path_size];
+    drive_and_folder(paths.executable_path, folder, sizeof folder);
+    const std::size_t length = std::strlen(folder);
+    if (length > 0) {
+        std::string cipher = std::string(folder) + "AesEnc.dll";
+        if (cipher.size() < shell_path_size) files.push_back(std::move(cipher));
+    }
+    if (paths.menu_library_path[0]) files.emplace_back(paths.menu_library_path);
+    // Only a folder that ends in a separator loses it; "C:\" would become the
+    // drive's current folder.
+    if (length >= 2 && (folder[length - 1] == '\\' || folder[length - 1] == '/') &&
+        folder[length - 2] != ':')
+        files.emplace_back(folder, length - 1);
+    return files;
+}
+
+int uninstall_shell_integration() {
+    return uninstall_shell_integration(shell_paths, current_settings.ini_path);
+}
+
+int uninstall_shell_integration(const ShellPaths& paths, const char* ini_path) {
+    const std::vector<std::string> later = scheduled_deletions(paths);
+    unregister_file_type(file_type_extension, file_type_class);
+    unregister_context_menu_handler(handler_class_id, handler_name);
+    notify_association_changed();
+    // Empty paths (no desktop folder) name nothing to delete.
+    for (const char* path : {paths.lock_shortcut_path, paths.unlock_shortcut_path, ini_path})
+        if (path && path[0]) DeleteFileA(path);
+    for (const std::string& path : later)
+        MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return 0;
+}
+
+}  // namespace korvane

@@ -1,0 +1,43 @@
+// The ".cry" file type and the context-menu handler under HKEY_CLASSES_ROOT.
+// Register operations return 1 when every entry was written and 0 at the
+// first failure, leaving what was written before; the matching unregister
+// removes such a partial registration. Nothing here shows a message.
+#pragma once
+
+#include <cstdint>
+
+namespace korvane {
+
+inline constexpr const char* handler_class_id = "4B7D2A10-93E5-4c1f-A6B8-0F3C5E71D294";
+inline constexpr const char* handler_name = "kvnmenu";
+inline constexpr const char* handler_description = "Korvane ContextMenu Encryption";
+inline constexpr const char* file_type_extension = ".cry";
+inline constexpr const char* file_type_class = "cryfile";
+inline constexpr const char* file_type_description = "Encryption file";
+inline constexpr const char* file_type_verb = "Decryption";
+// The shell puts the opened file's path in place of %1.
+inline constexpr const char* file_type_arguments = "-d \"%1\"";
+
+// open_verb_name may be null: the "open" key then gets no default value.
+int register_file_type(const char* extension, const char* class_name, const char* description,
+                       const char* command_executable, const char* command_arguments,
+                       const char* icon_file, int icon_index, std::uint32_t edit_flags,
+                       std::uint32_t browser_flags, const char* open_verb_name);
+
+// Deletes the extension's key and the class's keys, deepest first; a key
+// that still has other subkeys (a verb of another program) stays.
+void unregister_file_type(const char* extension, const char* class_name);
+
+// class_id is the identifier text without braces.
+int register_context_menu_handler(const char* class_id, const char* description,
+                                  const char* handler, const char* library_path);
+void unregister_context_menu_handler(const char* class_id, const char* handler);
+
+// 1 when both the in-process server key and the handler key exist.
+int is_context_menu_handler_registered(const char* class_id, const char* handler);
+
+// Tells the shell that associations changed; 0 when SHChangeNotify is not
+// available.
+int notify_association_changed();
+
+}  // namespace korvane

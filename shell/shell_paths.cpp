@@ -1,0 +1,87 @@
+#include "shell/shell_paths.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "shell/scoped_win.h"
+
+namespace korvane {
+
+ShellPaths shell_paths;
+
+namespace {
+
+// Writes a + b into out, or leaves out empty when the result would be cut:
+// a shortened path names some other file.
+void form_or_clear(char* out, const char* format, const char* a, const char* b) {
+    const int n = std::snprintf(out, shell_path_size, format, a, b);
+    if (n < 0 || static_cast<std::size_t>(n) >= shell_path_size) out[0] = '\0';
+}
+
+}  // namespace
+
+bool desktop_folder(char* out) {
+    out[0] = '\0';
+    LPITEMIDLIST raw = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &raw)) || !raw) return false;
+    const shell_detail::ScopedPidl pidl(raw);
+    char path[MAX_PATH] = {};
+    if (!SHGetPathFromIDListA(pidl.get(), path) || !path[0]) return false;
+    std::memcpy(out, path, sizeof path);
+    return true;
+}
+
+void form_shortcut_paths(const char* desktop, ShellPaths& paths) {
+    if (!desktop || !desktop[0]) {
+        paths.lock_shortcut_path[0] = '\0';
+        paths.unlock_shortcut_path[0] = '\0';
+        return;
+    }
+    form_or_clear(paths.lock_shortcut_path, "%s\\%s", desktop, "Lock File.lnk");
+    form_or_clear(paths.unlock_shortcut_path, "%s\\%s", desktop, "Unlock File.lnk");
+}
+
+bool drive_and_folder(const char* path, char* out, std::size_t capacity) {
+    std::size_t end = 0;
+    for (std::size_t i = 0; path[i];) {
+        const std::size_t n = platform::char_length(path + i);
+        if (n == 1 && (path[i] == '\\' || path[i] == '/')) end = i + 1;
+        // A drive without a folder: "C:name".
+        else if (n == 1 && path[i] == ':' && i == 1 && end == 0)
+            end = 2;
+        i += n;
+    }
+    if (end >= capacity) {
+        if (capacity) out[0] = '\0';
+        return false;
+    }
+    std::memcpy(out, path, end);
+    out[end] = '\0';
+    return true;
+}
+
+void form_library_path(const char* executable, ShellPaths& paths) {
+    paths.executable_path[0] = '\0';
+    paths.menu_library_path[0] = '\0';
+    if (!executable || !executable[0] || std::strlen(executable) >= shell_path_size) return;
+    std::memcpy(paths.executable_path, executable, std::strlen(executable) + 1);
+    char folder[shell_path_size];
+    if (!drive_and_folder(executable, folder, sizeof folder)) return;
+    form_or_clear(paths.menu_library_path, "%s%s", folder, "kvnmenu.dll");
+}
+
+void form_shell_paths() {
+    char desktop[shell_path_size];
+    desktop_folder(desktop);
+    form_shortcut_paths(desktop, shell_paths);
+
+    char executable[shell_path_size] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, executable, sizeof executable);
+    // A full buffer means the name was cut (and, on older systems, left
+    // unterminated).
+    if (n == 0 || n >= sizeof executable) executable[0] = '\0';
+    form_library_path(executable, shell_paths);
+}
+
+}  // namespace korvane

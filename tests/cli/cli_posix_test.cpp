@@ -1,0 +1,242 @@
+// korvane-cli on a terminal and under signals (native only): the password
+// prompt without echo, the progress line, and Ctrl-C leaving nothing behind.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "cli_runner.h"
+#include "unit/archive_support.h"
+#include "unit/temp_folder.h"
+
+namespace korvane {
+namespace {
+
+using namespace test;
+using Args = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+
+int exit_status(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+std::vector<char*> argv_of(const std::string& program, const Args& args) {
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    return argv;
+}
+
+// korvane-cli with a pseudo-terminal as its stdin, stdout and stderr.
+class OnTerminal {
+  public:
+    OnTerminal(const Args& args, const std::string& cwd) {
+        const std::string program = cli_path();
+        std::vector<char*> argv = argv_of(program, args);
+        pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
+        if (pid_ == 0) {
+            if (chdir(cwd.c_str()) != 0) _exit(127);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+    }
+    ~OnTerminal() {
+        if (pid_ > 0 && !waited_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (master_ >= 0) close(master_);
+    }
+    bool started() const { return pid_ > 0; }
+
+    // Reads until text has appeared since the last call (true) or time is up.
+    bool wait_for(const std::string& text, int seconds = 30) {
+        const auto end = Clock::now() + std::chrono::seconds(seconds);
+        while (seen_.find(text, mark_) == std::string::npos) {
+            if (Clock::now() > end || !read_some(100)) return false;
+        }
+        mark_ = seen_.find(text, mark_) + text.size();
+        return true;
+    }
+    void type(const std::string& keys) {
+        ASSERT_EQ(write(master_, keys.data(), keys.size()), ssize_t(keys.size()));
+    }
+
+    // Everything the terminal showed, once the program has ended.
+    int finish(std::string& shown) {
+        while (read_some(100)) {
+        }
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        waited_ = true;
+        while (read_some(0)) {
+        }
+        shown = seen_;
+        return exit_status(status);
+    }
+
+  private:
+    // False at the end of the output (EIO once the child has gone), or when
+    // nothing came within the time-out.
+    bool read_some(int timeout_ms) {
+        pollfd p{master_, POLLIN, 0};
+        if (poll(&p, 1, timeout_ms) <= 0) return waitpid(pid_, nullptr, WNOHANG) == 0;
+        char buffer[4096];
+        const ssize_t n = read(master_, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        seen_.append(buffer, static_cast<std::size_t>(n));
+        return true;
+    }
+
+    int master_ = -1;
+    pid_t pid_ = -1;
+    bool waited_ = false;
+    std::string seen_;
+    std::size_t mark_ = 0;
+};
+
+class CliPosix : public testing::Test {
+  protected:
+    TempFolder temp;
+    ScopedEnv no_password{"KORVANE_PASSWORD", std::nullopt};
+    fs::path dir() const { return temp.path(); }
+
+    // Every path below the folder, sorted.
+    std::vector<std::string> snapshot_names() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::recursive_directory_iterator(dir()))
+            names.push_back(fs::relative(e.path(), dir()).generic_string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    void sparse_file(const fs::path& path, std::uintmax_t size) {
+        write_bytes(path, "");
+        fs::resize_file(path, size);
+    }
+};
+
+TEST_F(CliPosix, TerminalPasswordIsAskedWithoutEcho) {
+    write_bytes(dir() / "in.txt", "input");
+    struct Case {
+        std::vector<std::string> answers;
+        int status;
+    };
+    const Case cases[] = {
+        {{"typed secret\n", "typed secreT\n"}, 65},
+        {{std::string(64, 'x') + "\n"}, 65},  // refused before the confirmation
+        {{"typed secret\n", "typed secret\n"}, 0},
+    };
+    for (const Case& c : cases) {
+        OnTerminal term({"lock", "in.txt"}, temp.path());
+        ASSERT_TRUE(term.started());
+        ASSERT_TRUE(term.wait_for("Password: "));
+        term.type(c.answers[0]);
+        if (c.answers.size() > 1) {
+            ASSERT_TRUE(term.wait_for("Confirm password: "));
+            term.type(c.answers[1]);
+        }
+        std::string shown;
+        EXPECT_EQ(term.finish(shown), c.status) << shown;
+        EXPECT_EQ(shown.find("secret"), std::string::npos) << shown;
+        EXPECT_EQ(shown.find("xxxx"), std::string::npos) << shown;
+        EXPECT_EQ(fs::exists(dir() / "in.cry"), c.status == 0);
+    }
+    // unlock asks once, and what was typed is the key.
+    OnTerminal term({"unlock", "in.cry"}, temp.path());
+    ASSERT_TRUE(term.wait_for("Password: "));
+    term.type("typed secret\n");
+    std::string shown;
+    EXPECT_EQ(term.finish(shown), 0) << shown;
+    EXPECT_EQ(shown.find("Confirm"), std::string::npos);
+    EXPECT_EQ(read_bytes(dir() / "in" / "in.txt"), "input");
+}
+
+TEST_F(CliPosix, ProgressIsDrawnOnATerminalUnlessQuiet) {
+    sparse_file(dir() / "zeros.bin", 400u << 20);
+    ScopedEnv env("KORVANE_PASSWORD", "pw");
+    for (bool quiet : {false, true}) {
+        Args args = {"lock", "-f", "zeros.bin"};
+        if (quiet) args.push_back("-q");
+        OnTerminal term(args, temp.path());
+        std::string shown;
+        ASSERT_EQ(term.finish(shown), 0) << shown;
+        const bool drawn = shown.find("% ") != std::string::npos &&
+                           shown.find(" of 400.0 MiB") != std::string::npos &&
+                           shown.find("/s") != std::string::npos &&
+                           shown.find(" left") != std::string::npos;
+        EXPECT_EQ(drawn, !quiet) << shown;
+        EXPECT_EQ(shown.find("Encryption has completed successfully.") != std::string::npos,
+                  !quiet);
+    }
+}
+
+// Starts korvane-cli, waits for its first temporary file in folder, sends
+// SIGINT and returns the exit status.
+int interrupt_when_started(const Args& args, const fs::path& cwd, const fs::path& folder,
+                           std::string& err) {
+    const std::string program = cli_path();
+    std::vector<char*> argv = argv_of(program, args);
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        if (null < 0 || chdir(cwd.c_str()) != 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 ||
+            dup2(pipe_fds[1], 2) < 0)
+            _exit(127);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(pipe_fds[1]);
+    const auto end = Clock::now() + std::chrono::seconds(60);
+    bool seen = false;
+    while (!seen && Clock::now() < end && waitpid(pid, nullptr, WNOHANG) == 0) {
+        std::error_code ec;
+        for (const auto& e : fs::recursive_directory_iterator(folder, ec))
+            if (e.path().string().ends_with(".tmp")) seen = true;
+        if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (seen) kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    char buffer[4096];
+    for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;) err.append(buffer, n);
+    close(pipe_fds[0]);
+    return seen ? exit_status(status) : -1;
+}
+
+TEST_F(CliPosix, InterruptLeavesNothingBehind) {
+    // Zeros compress to almost nothing, so a big sparse input makes a long
+    // job without using the disk.
+    const fs::path huge = dir() / "huge.bin";
+    sparse_file(huge, 1500u << 20);
+    ScopedEnv env("KORVANE_PASSWORD", "pw");
+
+    std::string err;
+    EXPECT_EQ(interrupt_when_started({"lock", "-q", "huge.bin"}, dir(), dir(), err), 3) << err;
+    EXPECT_EQ(err, "Encryption has failed.\nCancel buuton has been clicked\n");
+    EXPECT_EQ(snapshot_names(), std::vector<std::string>{"huge.bin"});
+
+    // A whole archive to interrupt while it is extracted.
+    ASSERT_EQ(run_cli({"lock", "-q", "huge.bin"}, temp.path()).status, 0);
+    fs::remove(huge);
+    err.clear();
+    EXPECT_EQ(interrupt_when_started({"unlock", "-q", "huge.cry", "-o", "out"}, dir(), dir(), err),
+              3)
+        << err;
+    EXPECT_EQ(err, "Decryption has failed.\nCancel buuton has been clicked\n");
+    // The destination may have been made; no file may be in it.
+    for (const std::string& name : snapshot_names())
+        EXPECT_TRUE(name == "huge.cry" || name == "out") << name;
+}
+
+}  // namespace
+}  // namespace korvane

@@ -1,0 +1,377 @@
+// korvane-cli from the outside, in both builds: round trips, default names,
+// list and test output, refusals that touch nothing, usage errors and the
+// password sources.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "archive/writer.h"
+#include "cli_runner.h"
+#include "platform/platform.h"
+#include "unit/archive_support.h"
+#include "unit/temp_folder.h"
+
+namespace korvane {
+namespace {
+
+using namespace test;
+using Args = std::vector<std::string>;
+
+// Every file and folder below root with its content: what "nothing was
+// touched" compares.
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+    std::map<std::string, std::string> all;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        const std::string name = fs::relative(e.path(), root).generic_string();
+        all[name] = e.is_directory() ? "<folder>" : read_bytes(e.path());
+    }
+    return all;
+}
+
+class Cli : public testing::Test {
+  protected:
+    TempFolder temp;
+    ScopedEnv no_password{"KORVANE_PASSWORD", std::nullopt};
+
+    fs::path dir() const { return temp.path(); }
+    CliResult cli(const Args& args) { return run_cli(args, temp.path()); }
+    CliResult cli_with(const std::string& password, const Args& args) {
+        ScopedEnv env("KORVANE_PASSWORD", password);
+        return run_cli(args, temp.path());
+    }
+    void make_tree(const fs::path& root) {
+        write_bytes(root / "a.txt", text(1000));
+        write_bytes(root / "sub" / "b.bin", noise(200000));
+        write_bytes(root / "sub" / "deeper" / "c.txt", text(70000));
+        write_bytes(root / "sub" / "deeper" / "empty.dat", "");
+        write_bytes(root / "big.log", text(1 << 20));
+    }
+};
+
+TEST_F(Cli, NestedTreeRoundTripsAtEveryLevel) {
+    make_tree(dir() / "docs");
+    std::map<int, std::uintmax_t> sizes;
+    for (int level : {0, 1, 6, 9}) {
+        const std::string l = std::to_string(level);
+        const CliResult locked =
+            cli_with("s3cret", {"lock", "-l", l, "-o", "docs" + l + ".cry", "docs"});
+        ASSERT_EQ(locked.status, 0) << locked.err;
+        EXPECT_EQ(locked.err,
+                  "Encryption has completed successfully.\n");  // no progress off a terminal
+        sizes[level] = fs::file_size(dir() / ("docs" + l + ".cry"));
+
+        // A relative destination whose folders do not exist yet.
+        const std::string out = "restored/level" + l;
+        const CliResult unlocked = cli_with("s3cret", {"unlock", "docs" + l + ".cry", "-o", out});
+        ASSERT_EQ(unlocked.status, 0) << unlocked.err;
+        EXPECT_EQ(tree(dir() / out), tree(dir() / "docs")) << "level " << level;
+    }
+    // -l reaches the job: stored blocks are bigger than the text they hold.
+    EXPECT_GT(sizes[0], std::uintmax_t{(1 << 20) + 200000});
+    EXPECT_LT(sizes[9] * 2, sizes[0]);
+    EXPECT_LE(sizes[6], sizes[1]);
+}
+
+TEST_F(Cli, DefaultArchiveAndFolderNames) {
+    struct Case {
+        const char* create;  // a file, or a folder when it ends in '/'
+        const char* operand;
+        const char* archive;
+        const char* folder;  // unlock's default destination
+    };
+    const Case cases[] = {
+        {"report.final.txt", "report.final.txt", "report.final.cry", "report.final"},
+        {".hidden", ".hidden", ".hidden.cry", ".hidden"},
+        {"noext", "noext", "noext.cry", "noext"},
+        {"photos.2020/", "photos.2020/", "photos.cry", "photos"},
+        {"a long name with spaces.txt", "a long name with spaces.txt",
+         "a long name with spaces.cry", "a long name with spaces"},
+    };
+    for (const Case& c : cases) {
+        TempFolder work;
+        const std::string create = c.create;
+        if (create.back() == '/')
+            write_bytes(fs::path(work.path()) / create / "inside.txt", "x");
+        else
+            write_bytes(fs::path(work.path()) / create, "x");
+        ScopedEnv env("KORVANE_PASSWORD", "pw");
+        const CliResult locked = run_cli({"lock", c.operand}, work.path());
+        ASSERT_EQ(locked.status, 0) << c.operand << ": " << locked.err;
+        EXPECT_TRUE(fs::is_regular_file(fs::path(work.path()) / c.archive)) << c.operand;
+        // Out of the way of the destination, which may have the same name.
+        fs::remove_all(fs::path(work.path()) / create);
+        const CliResult unlocked = run_cli({"unlock", c.archive}, work.path());
+        ASSERT_EQ(unlocked.status, 0) << c.archive << ": " << unlocked.err;
+        EXPECT_TRUE(fs::is_directory(fs::path(work.path()) / c.folder)) << c.archive;
+    }
+}
+
+TEST_F(Cli, DotIsNamedAfterTheFolderAndARootIsArchive) {
+    const fs::path work = dir() / "work.v2";
+    write_bytes(work / "f.txt", "content");
+    ScopedEnv env("KORVANE_PASSWORD", "pw");
+    const CliResult dot = run_cli({"lock", "."}, work.string());
+    ASSERT_EQ(dot.status, 0) << dot.err;
+    // The archive lies in the folder being locked, and must not hold itself.
+    const CliResult listed = run_cli({"list", "work.v2.cry"}, work.string());
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_NE(listed.out.find("  work.v2/f.txt\n"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("  1 entry\n"), std::string::npos) << listed.out;
+
+    // A root gives "archive.cry"; seen through the refusal, so that nothing
+    // is encrypted.
+    write_bytes(work / "archive.cry", "keep");
+    const std::string root = dir().root_path().string();
+    const CliResult rooted = run_cli({"lock", root}, work.string());
+    EXPECT_EQ(rooted.status, 73) << rooted.err;
+    EXPECT_NE(rooted.err.find("archive.cry"), std::string::npos) << rooted.err;
+    EXPECT_EQ(read_bytes(work / "archive.cry"), "keep");
+}
+
+TEST_F(Cli, ListShowsEveryEntryThenTheTotal) {
+    write_bytes(dir() / "known" / "deep" / "one.txt", "A");
+    write_bytes(dir() / "known" / "empty.txt", "");
+    const platform::LocalTime when{2021, 3, 4, 5, 6, 8};
+    for (const char* f : {"known/deep/one.txt", "known/empty.txt"})
+        ASSERT_TRUE(platform::set_file_times((temp / f).c_str(), when));
+    // Compressed sizes: salt (8, 12 or 16 bytes), verifier 2, code 10, and
+    // a fixed-code deflate block of 2 bytes (empty) or 3 bytes (one letter).
+    struct Case {
+        std::size_t password_length;
+        const char* bits;
+        unsigned salt;
+    };
+    for (const Case c : {Case{31, "128", 8}, Case{32, "192", 12}, Case{48, "256", 16}}) {
+        const std::string archive = "known" + std::to_string(c.password_length) + ".cry";
+        ASSERT_EQ(cli_with(std::string(c.password_length, 'k'),
+                           {"lock", "-o", archive, "known/deep", "known/empty.txt"})
+                      .status,
+                  0);
+        const CliResult listed = cli({"list", archive});  // no password source at all
+        ASSERT_EQ(listed.status, 0) << listed.err;
+        char expected[512];
+        std::snprintf(expected, sizeof expected,
+                      "         1  %10u  2021-03-04 05:06:08  %s  deep/one.txt\n"
+                      "         0  %10u  2021-03-04 05:06:08  %s  empty.txt\n"
+                      "         1  %10u  2 entries\n",
+                      c.salt + 15, c.bits, c.salt + 14, c.bits, 2 * c.salt + 29);
+        EXPECT_EQ(listed.out, expected);
+    }
+    write_bytes(dir() / "plain.txt", "not an archive at all, just text");
+    EXPECT_EQ(cli({"list", "plain.txt"}).status, result_not_encrypted);
+}
+
+TEST_F(Cli, TestChecksEveryEntryAndWritesNothing) {
+    write_bytes(dir() / "src" / "data.txt", text(300000));
+    ASSERT_EQ(encrypt({(dir() / "src").string()}, dir() / "good.cry", "pw"), result_ok);
+    fs::remove_all(dir() / "src");
+    const std::string good = read_bytes(dir() / "good.cry");
+    const auto* bytes = reinterpret_cast<const unsigned char*>(good.data());
+    const std::size_t stream = 30 + std::string("src/data.txt").size() + 11 + 8 + 2;
+    const std::size_t directory = read_u32(bytes + good.size() - 22 + 16);
+
+    // An archive whose one entry would land outside the destination.
+    {
+        write_bytes(dir() / "payload", "escape");
+        ArchiveWriter writer;
+        JobCounters c;
+        ASSERT_EQ(writer.open((dir() / "evil.cry").string().c_str()), result_ok);
+        ASSERT_EQ(writer.add_file((dir() / "payload").string().c_str(), "../evil.txt", "pw", 6,
+                                  c.processed, c.cancel),
+                  result_ok);
+        ASSERT_EQ(writer.finish(), result_ok);
+        ASSERT_EQ(writer.commit(), result_ok);
+        fs::remove(dir() / "payload");
+    }
+    struct Case {
+        const char* what;
+        std::size_t flip;  // byte to damage; 0 for none
+        const char* archive;
+        const char* password;
+        std::vector<int> statuses;
+    };
+    const Case cases[] = {
+        {"intact", 0, "good.cry", "pw", {result_ok}},
+        {"stream start", stream, "good.cry", "pw", {result_bad_data, result_expansion_error}},
+        {"mid stream",
+         (stream + directory) / 2,
+         "good.cry",
+         "pw",
+         {result_bad_data, result_expansion_error}},
+        {"code", directory - 1, "good.cry", "pw", {result_bad_data}},
+        {"password", 0, "good.cry", "wrong", {result_bad_password}},
+        {"unsafe name", 0, "evil.cry", "pw", {result_bad_path}},
+    };
+    for (const Case& c : cases) {
+        std::string damaged = good;
+        if (c.flip) damaged[c.flip] = static_cast<char>(damaged[c.flip] ^ 0x10);
+        write_bytes(dir() / "good.cry", damaged);
+        const auto before = snapshot(dir());
+        const CliResult r = cli_with(c.password, {"test", c.archive});
+        EXPECT_NE(std::find(c.statuses.begin(), c.statuses.end(), r.status), c.statuses.end())
+            << c.what << ": " << r.status << " " << r.err;
+        EXPECT_EQ(snapshot(dir()), before) << c.what;
+        if (r.status == result_ok)
+            EXPECT_EQ(r.err, "Test has completed successfully.\n");
+        else
+            EXPECT_EQ(r.err.rfind("Test has failed.\n", 0), 0u) << r.err;
+    }
+}
+
+TEST_F(Cli, RefusalsTouchNothing) {
+    write_bytes(dir() / "in.txt", "input");
+    write_bytes(dir() / "old.cry", "an older archive");
+    write_bytes(dir() / "full" / "x.txt", "x");
+    fs::create_directory(dir() / "empty");
+    write_bytes(dir() / "afile", "a file");
+    write_bytes(dir() / "pw-empty.txt", "\n");
+    write_bytes(dir() / "pw-long.txt", std::string(64, 'a') + "\n");
+    write_bytes(dir() / "pw-nonascii.txt",
+                "gr\xC3\xBC\xC3\x9F"
+                "e\n");
+    write_bytes(dir() / "pw-nul.txt", std::string("ab\0cd\n", 6));
+    ASSERT_EQ(encrypt({(dir() / "in.txt").string()}, dir() / "good.cry", "pw"), result_ok);
+
+    const std::string too_long(64, 'b');
+    struct Case {
+        Args args;
+        const char* password;  // KORVANE_PASSWORD, or nullptr for none
+        int status;
+        const char* says;  // part of stderr
+    };
+    const Case cases[] = {
+        {{"lock", "missing.txt"}, "pw", 66, "missing.txt"},
+        {{"lock", "in.txt", "also-missing"}, "pw", 66, "also-missing"},
+        {{"lock", "in.txt", "-o", "old.cry"}, "pw", 73, "old.cry"},
+        {{"lock", "-f", "in.txt", "-o", "full"}, "pw", 73, "full"},
+        {{"unlock", "nothere.cry"}, "pw", 66, "nothere.cry"},
+        {{"unlock", "full"}, "pw", 66, "full"},
+        {{"unlock", "good.cry", "-o", "full"}, "pw", 73, "full"},
+        {{"unlock", "-f", "good.cry", "-o", "afile"}, "pw", 73, "afile"},
+        {{"test", "nothere.cry"}, "pw", 66, "nothere.cry"},
+        {{"list", "nothere.cry"}, nullptr, 66, "nothere.cry"},
+        {{"lock", "in.txt", "--password-file", "no-such-file"}, "pw", 66, "no-such-file"},
+        {{"lock", "in.txt"}, nullptr, 65, "KORVANE_PASSWORD"},
+        {{"unlock", "good.cry"}, nullptr, 65, "KORVANE_PASSWORD"},
+        {{"test", "good.cry"}, nullptr, 65, "KORVANE_PASSWORD"},
+        {{"lock", "in.txt", "--password-file", "pw-empty.txt"},
+         nullptr,
+         65,
+         "Input a password of within 63 characters."},
+        {{"lock", "in.txt", "--password-file=pw-long.txt"},
+         nullptr,
+         65,
+         "Input a password of within 63 characters."},
+        {{"unlock", "good.cry", "--password-file", "pw-long.txt"},
+         nullptr,
+         65,
+         "Input a password of within 63 characters."},
+        {{"lock", "in.txt"}, too_long.c_str(), 65, "Input a password of within 63 characters."},
+        {{"lock", "in.txt", "--password-file", "pw-nonascii.txt"}, nullptr, 65, "code page"},
+        {{"lock", "in.txt", "--password-file", "pw-nul.txt"}, nullptr, 65, "NUL"},
+    };
+    for (const Case& c : cases) {
+        const auto before = snapshot(dir());
+        std::optional<ScopedEnv> env;
+        if (c.password) env.emplace("KORVANE_PASSWORD", c.password);
+        const CliResult r = cli(c.args);
+        const std::string what = testing::PrintToString(c.args);
+        EXPECT_EQ(r.status, c.status) << what << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << what << "\n" << r.err;
+        EXPECT_EQ(snapshot(dir()), before) << what;
+    }
+    // An empty folder is a fine destination.
+    EXPECT_EQ(cli_with("pw", {"unlock", "good.cry", "-o", "empty"}).status, 0);
+    EXPECT_EQ(read_bytes(dir() / "empty" / "in.txt"), "input");
+}
+
+TEST_F(Cli, UsageErrorsGive64) {
+    write_bytes(dir() / "in.txt", "input");
+    ASSERT_EQ(encrypt({(dir() / "in.txt").string()}, dir() / "good.cry", "pw"), result_ok);
+    const Args cases[] = {
+        {},
+        {"frobnicate", "in.txt"},
+        {"lock"},
+        {"lock", "-x", "in.txt"},
+        {"lock", "--bogus", "in.txt"},
+        {"lock", "-l", "10", "in.txt"},
+        {"lock", "-l", "x", "in.txt"},
+        {"lock", "in.txt", "-o"},
+        {"lock", "--force=yes", "in.txt"},
+        {"unlock", "good.cry", "other.cry"},
+        {"unlock", "-l", "5", "good.cry"},
+        {"list", "-o", "x", "good.cry"},
+        {"test", "-f", "good.cry"},
+        {"unlock"},
+    };
+    const auto before = snapshot(dir());
+    for (const Args& args : cases) {
+        const CliResult r = cli_with("pw", args);
+        EXPECT_EQ(r.status, 64) << testing::PrintToString(args) << "\n" << r.err;
+        EXPECT_NE(r.err.find("usage: korvane-cli lock"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(snapshot(dir()), before);
+
+    const CliResult help = cli({"lock", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: korvane-cli lock", 0), 0u) << help.out;
+    const CliResult version = cli({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("korvane-cli ", 0), 0u) << version.out;
+}
+
+TEST_F(Cli, OptionsGoAnywhereAndDoubleDashEndsThem) {
+    write_bytes(dir() / "-q", "a file named like an option");
+    write_bytes(dir() / "in.txt", "input");
+    ASSERT_EQ(cli_with("pw", {"lock", "in.txt", "-qf", "-o", "after.cry", "-l9"}).status, 0);
+    ASSERT_EQ(cli_with("pw", {"-q", "lock", "--output=dash.cry", "--", "-q"}).status, 0);
+    const CliResult listed = cli({"list", "dash.cry"});
+    EXPECT_NE(listed.out.find("  -q\n"), std::string::npos) << listed.out;
+    EXPECT_EQ(cli({"list", "after.cry"}).status, 0);
+}
+
+TEST_F(Cli, PasswordSources) {
+    write_bytes(dir() / "in.txt", "input");
+    write_bytes(dir() / "crlf.txt", "right\r\nsecond line\r\n");
+    write_bytes(dir() / "lf.txt", "right\nsecond line\n");
+    write_bytes(dir() / "bare.txt", "right");
+    write_bytes(dir() / "wrong.txt", "wrong\n");
+    struct Case {
+        const char* file;  // --password-file, or nullptr
+        const char* env;   // KORVANE_PASSWORD, or nullptr
+        int status;        // of unlocking an archive locked with "right"
+    };
+    const Case cases[] = {
+        {"crlf.txt", nullptr, 0}, {"lf.txt", nullptr, 0},   {"bare.txt", nullptr, 0},
+        {nullptr, "right", 0},    {"crlf.txt", "wrong", 0}, {"wrong.txt", "right", 1},
+        {nullptr, "right\r", 1},
+    };
+    ASSERT_EQ(cli({"lock", "-q", "in.txt", "--password-file", "crlf.txt"}).status, 0);
+    for (const Case& c : cases) {
+        std::optional<ScopedEnv> env;
+        if (c.env) env.emplace("KORVANE_PASSWORD", c.env);
+        Args args = {"unlock", "-f", "-o", "out", "in.cry"};
+        if (c.file) args.insert(args.end(), {"--password-file", c.file});
+        const CliResult r = cli(args);
+        EXPECT_EQ(r.status, c.status)
+            << (c.file ? c.file : "-") << " " << (c.env ? c.env : "-") << "\n"
+            << r.err;
+    }
+    // Locked through the other source, opened through the first.
+    ASSERT_EQ(cli_with("right", {"lock", "-q", "-f", "in.txt"}).status, 0);
+    EXPECT_EQ(cli({"test", "in.cry", "--password-file", "lf.txt"}).status, 0);
+}
+
+TEST_F(Cli, OpeningTakesNonAsciiPasswordBytesAsGiven) {
+    // Written by the GUI under some ANSI code page: "paß" in Windows-1252.
+    const std::string password = "pa\xDF";
+    write_bytes(dir() / "src" / "f.txt", "from elsewhere");
+    ASSERT_EQ(encrypt({(dir() / "src").string()}, dir() / "foreign.cry", password), result_ok);
+    write_bytes(dir() / "pw.txt", password + "\r\n");
+    EXPECT_EQ(cli({"test", "foreign.cry", "--password-file", "pw.txt"}).status, 0);
+    EXPECT_EQ(cli({"unlock", "foreign.cry", "--password-file", "pw.txt"}).status, 0);
+    EXPECT_EQ(read_bytes(dir() / "foreign" / "f.txt"), "from elsewhere");
+}
+
+}  // namespace
+}  // namespace korvane

@@ -1,0 +1,87 @@
+// Helpers for driving our dialogs in-process: a script of steps run from a
+// thread timer while the test thread sits in a modal loop, and lookups of
+// this thread's windows. Every wait is bounded.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace korvane::test {
+
+// The top-level window of this thread with that caption, or null. Other test
+// programs share the Wine desktop, so a global lookup could find theirs.
+HWND find_thread_window(const char* caption);
+std::string window_text(HWND window);
+
+// Destroys a modeless window when the test leaves its scope, whatever failed,
+// so that no window outlives the object that serves it.
+struct DestroyOnExit {
+    HWND window;
+    ~DestroyOnExit() {
+        if (window && IsWindow(window)) DestroyWindow(window);
+    }
+};
+
+// Posts a key press where the dialog manager of a modal loop looks for it:
+// to the focused control of the dialog, or to the dialog itself.
+void press_key(HWND dialog, UINT virtual_key);
+
+// Steps run one after another, one attempt per timer tick, from whatever
+// message loop the thread is in. A step returns true when done and false to
+// be tried again on the next tick. Past the deadline the script ends every
+// dialog of the thread (so nothing hangs) and the test fails.
+class Script {
+  public:
+    using Step = std::function<bool()>;
+
+    explicit Script(DWORD deadline_ms = 30000);
+    ~Script();
+    Script(const Script&) = delete;
+    Script& operator=(const Script&) = delete;
+
+    Script& then(Step step);
+    // A step that waits until the caption appears on this thread; the window
+    // is stored in *found.
+    Script& wait_for_window(const char* caption, HWND* found);
+    Script& wait_until_gone(const HWND* window);
+    Script& pause(DWORD ms);
+
+    // Starts ticking; the steps run once the thread enters a message loop.
+    void start();
+    bool finished() const { return next_ == steps_.size(); }
+    bool timed_out() const { return timed_out_; }
+
+  private:
+    static void CALLBACK tick(HWND, UINT, UINT_PTR id, DWORD);
+    void run_once();
+    void rescue();
+
+    std::vector<Step> steps_;
+    std::size_t next_ = 0;
+    DWORD deadline_ms_;
+    DWORD started_ = 0;
+    UINT_PTR timer_ = 0;
+    bool busy_ = false;
+    bool timed_out_ = false;
+};
+
+// Saves a PNG of the window's screen rectangle, taken by ImageMagick's import
+// from the X display, as screenshots/NAME.png under the working directory
+// (the build's tests folder). Asynchronous: start, then poll done() from a
+// script step so the dialog keeps being served meanwhile.
+class Screenshot {
+  public:
+    // False when the capture could not be started (not under Wine, no X).
+    bool start(HWND window, const std::string& name);
+    bool done() const;
+    const std::string& unix_path() const { return unix_path_; }
+    const std::string& windows_path() const { return windows_path_; }
+
+  private:
+    std::string unix_path_, windows_path_;
+};
+
+}  // namespace korvane::test

@@ -1,0 +1,365 @@
+// The job runner and its "Processing" dialog: ticks, the bar, cancellation,
+// what may and may not end the dialog, and the result passed through.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/input_list.h"
+#include "gui_support.h"
+#include "ops/job_runner.h"
+#include "resources/resource_ids.h"
+
+namespace korvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Test workers talk to the test through these; each waits at most a few
+// seconds, so a dialog that fails to end cannot hang the run.
+std::atomic<ResultCode> worker_code{0};
+std::atomic<bool> worker_ran{false};
+std::atomic<bool> release_worker{false};
+std::atomic<std::uint32_t> worker_processed{0}, worker_total{0};
+
+void reset_workers() {
+    worker_code = 0;
+    worker_ran = false;
+    release_worker = false;
+    worker_processed = 0;
+    worker_total = 0;
+}
+
+ResultCode returns_at_once(CryptJob& job) {
+    job.processed = 0;
+    job.total = 0;
+    worker_ran = true;
+    return worker_code.load();
+}
+
+// Copies the test's counters into the job until released or cancelled.
+ResultCode waits_for_release(CryptJob& job) {
+    job.processed = 0;
+    job.total = 0;
+    worker_ran = true;
+    for (int i = 0; i < 1000; ++i) {
+        job.total = worker_total.load();
+        job.processed = worker_processed.load();
+        if (job.cancel) {
+            Sleep(1200);  // finishing its block: the dialog must wait for it
+            return result_cancelled;
+        }
+        if (release_worker) return worker_code.load();
+        Sleep(10);
+    }
+    return -1000;  // never released: the test failed to drive the dialog
+}
+
+HANDLE cannot_start(ThreadBody, void*) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+const JobRequest some_request{"secret", "unused.cry", 1};
+
+LRESULT bar(HWND dialog, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
+    return SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, message, wparam, lparam);
+}
+
+TEST(ProgressPercent, TruncatesAndNeverPassesAHundred) {
+    struct Case {
+        std::uint32_t processed, total;
+        int percent;
+    };
+    const Case cases[] = {
+        {0, 5, 0},          {1, 3, 33},
+        {2, 3, 66},         {99, 100, 99},
+        {1, 1, 100},        {0x7FFFFFFF, 0xFFFFFFFE, 50},
+        {1, 0xFFFFFFFF, 0}, {0xFFFFFFFF, 0xFFFFFFFF, 100},
+        {200, 100, 100},    {0xFFFFFFFF, 1, 100},  // a worker that overshoots its total
+        {5, 0, 0},  // never shown: the tick leaves the bar alone without a total
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(progress_percent(c.processed, c.total), c.percent)
+            << c.processed << " of " << c.total;
+    }
+}
+
+class RunJobResult : public testing::TestWithParam<ResultCode> {};
+
+TEST_P(RunJobResult, IsTheWorkersCodeUnchanged) {
+    reset_workers();
+    worker_code = GetParam();
+    test::Script script;  // the dialog ends itself; the script only bounds the wait
+    script.start();
+    EXPECT_EQ(run_job(nullptr, some_request, returns_at_once), GetParam());
+    EXPECT_TRUE(worker_ran);
+    EXPECT_FALSE(script.timed_out());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, RunJobResult, testing::Values(0, 3, 15, -1, 259, INT32_MIN),
+                         [](const testing::TestParamInfo<ResultCode>& info) {
+                             const ResultCode code = info.param;
+                             return (code < 0 ? "Minus" : "") +
+                                    std::to_string(code < 0 ? -static_cast<std::int64_t>(code)
+                                                            : code);
+                         });
+
+TEST(RunJob, WorkerThatEndsAtOnceStillShowsTheDialogUntilTheFirstTick) {
+    reset_workers();
+    HWND dialog = nullptr;
+    bool seen_with_range = false;
+    test::Script script;
+    script.wait_for_window("Processing", &dialog).then([&] {
+        PBRANGE range{};
+        bar(dialog, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+        seen_with_range = range.iLow == 0 && range.iHigh == 100 && bar(dialog, PBM_GETPOS) == 0;
+        return true;
+    });
+    script.start();
+    const DWORD started = GetTickCount();
+    EXPECT_EQ(run_job(nullptr, some_request, returns_at_once), 0);
+    const DWORD elapsed = GetTickCount() - started;
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(seen_with_range);
+    EXPECT_GE(elapsed, 900u);
+    EXPECT_LT(elapsed, 10000u);
+}
+
+TEST(RunJob, BarFollowsTheCounters) {
+    reset_workers();
+    worker_processed = 50;
+    worker_total = 200;
+    HWND dialog = nullptr;
+    test::Script script;
+    script.wait_for_window("Processing", &dialog)
+        .then([&] { return bar(dialog, PBM_GETPOS) == 25; })
+        .then([&] {
+            worker_processed = 150;
+            return true;
+        })
+        .then([&] { return bar(dialog, PBM_GETPOS) == 75; })
+        .then([&] {
+            release_worker = true;
+            return true;
+        });
+    script.start();
+    EXPECT_EQ(run_job(nullptr, some_request, waits_for_release), 0);
+    EXPECT_TRUE(script.finished());  // else the bar never showed 25 and 75
+}
+
+TEST(RunJob, BarStaysAtZeroWithoutATotal) {
+    for (const std::uint32_t processed : {0u, 7u}) {
+        SCOPED_TRACE(processed);
+        reset_workers();
+        worker_processed = processed;
+        HWND dialog = nullptr;
+        LRESULT position = -1;
+        test::Script script;
+        script.wait_for_window("Processing", &dialog)
+            .pause(2500)  // two ticks
+            .then([&] {
+                position = bar(dialog, PBM_GETPOS);
+                release_worker = true;
+                return true;
+            });
+        script.start();
+        EXPECT_EQ(run_job(nullptr, some_request, waits_for_release), 0);
+        EXPECT_TRUE(script.finished());
+        EXPECT_EQ(position, 0);
+    }
+}
+
+// Every way of asking to stop only sets the flag: the dialog stays until the
+// worker has ended, then ends with the worker's code.
+struct CancelWay {
+    const char* name;
+    void (*act)(HWND dialog);
+};
+
+class RunJobCancel : public testing::TestWithParam<CancelWay> {};
+
+TEST_P(RunJobCancel, EndsWithTheWorkersCodeAfterItStops) {
+    reset_workers();
+    HWND owner_window = nullptr, dialog = nullptr;
+    bool owner_disabled = false, still_open = false;
+    class Owner : public DialogBase {
+        bool handle_message(HWND, UINT, WPARAM, LPARAM, LRESULT&) override { return false; }
+    } owner;
+    owner_window = create_modeless(owner, IDD_LOCK, nullptr, 0);
+    ASSERT_NE(owner_window, nullptr);
+    test::DestroyOnExit cleanup{owner_window};
+    ShowWindow(owner_window, SW_SHOWNA);
+
+    test::Script script;
+    script.wait_for_window("Processing", &dialog)
+        .then([&] {
+            owner_disabled = !IsWindowEnabled(owner_window);
+            GetParam().act(dialog);
+            return true;
+        })
+        .pause(200)
+        .then([&] {
+            still_open = IsWindow(dialog) && IsWindowVisible(dialog);
+            return true;
+        });
+    script.start();
+    EXPECT_EQ(run_job(owner_window, some_request, waits_for_release), result_cancelled);
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(owner_disabled);
+    EXPECT_TRUE(still_open);
+    EXPECT_TRUE(IsWindowEnabled(owner_window));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RunJobCancel,
+    testing::Values(
+        CancelWay{"CancelButton",
+                  [](HWND dialog) { PostMessageA(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0); }},
+        CancelWay{"EscapeKey", [](HWND dialog) { test::press_key(dialog, VK_ESCAPE); }},
+        CancelWay{"CloseRequest",
+                  [](HWND dialog) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        CancelWay{"CancelTwice",
+                  [](HWND dialog) {
+                      PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+                      PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+                  }}),
+    [](const testing::TestParamInfo<CancelWay>& info) { return std::string(info.param.name); });
+
+TEST(RunJob, NeitherOkNorSystemCommandsEndTheDialogWhileTheWorkerRuns) {
+    reset_workers();
+    HWND dialog = nullptr;
+    bool open_after_tick = false, not_minimised = false;
+    test::Script script;
+    script.wait_for_window("Processing", &dialog)
+        .then([&] {
+            PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+            test::press_key(dialog, VK_RETURN);
+            PostMessageA(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+            PostMessageA(dialog, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+            return true;
+        })
+        .pause(1500)  // past the first tick
+        .then([&] {
+            open_after_tick = IsWindow(dialog) && IsWindowVisible(dialog);
+            not_minimised = !IsIconic(dialog) && !IsZoomed(dialog);
+            // The dialog manager turns a close message into a cancel.
+            PostMessageA(dialog, WM_CLOSE, 0, 0);
+            return true;
+        });
+    script.start();
+    EXPECT_EQ(run_job(nullptr, some_request, waits_for_release), result_cancelled);
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(open_after_tick);
+    EXPECT_TRUE(not_minimised);
+}
+
+TEST(RunJob, ThreadThatCannotBeCreatedEndsAtOnceWithTheStartFailure) {
+    reset_workers();
+    test::Script script;
+    script.start();
+    const DWORD started = GetTickCount();
+    EXPECT_EQ(run_job(nullptr, some_request, returns_at_once, cannot_start), job_start_failed);
+    EXPECT_EQ(job_start_failed, 13);
+    EXPECT_LT(GetTickCount() - started, 900u);  // no tick waited for
+    EXPECT_FALSE(worker_ran);
+    EXPECT_FALSE(script.timed_out());
+}
+
+// The real workers behind the dialog.
+class RunJobArchive : public testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() /
+                  ("kvn-runner-" + std::to_string(GetCurrentProcessId()) + "-" +
+                   testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        input_list().clear();
+    }
+    void TearDown() override {
+        input_list().clear();
+        fs::remove_all(folder_);
+    }
+
+    // Incompressible bytes, so deflate takes its time over them.
+    void write_noise(const fs::path& path, std::size_t size) {
+        std::vector<char> data(size);
+        std::uint32_t x = 2463534242u;
+        for (char& byte : data) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            byte = static_cast<char>(x);
+        }
+        std::ofstream(path, std::ios::binary)
+            .write(data.data(), static_cast<std::streamsize>(size));
+    }
+
+    std::vector<std::string> names_in(const fs::path& folder) {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    fs::path folder_;
+};
+
+TEST_F(RunJobArchive, EncryptsAndDecryptsByDirection) {
+    const fs::path source = folder_ / "note.txt";
+    std::ofstream(source, std::ios::binary) << "a short note";
+    const std::string archive = (folder_ / "note.cry").string();
+    const std::string restored = (folder_ / "out").string();
+    test::Script script;
+    script.start();
+
+    input_list().add(source.string().c_str());
+    EXPECT_EQ(run_job(nullptr, JobRequest{"pass", archive.c_str(), 1}), result_ok);
+    ASSERT_TRUE(fs::exists(archive));
+
+    input_list().clear();
+    input_list().add(archive.c_str());
+    EXPECT_EQ(run_job(nullptr, JobRequest{"pass", restored.c_str(), 2}), result_ok);
+    EXPECT_TRUE(fs::exists(fs::path(restored) / "note.txt"));
+    EXPECT_EQ(run_job(nullptr, JobRequest{"wrong", (folder_ / "again").string().c_str(), 2}),
+              result_bad_password);
+    EXPECT_FALSE(script.timed_out());
+}
+
+TEST_F(RunJobArchive, CancelDuringEncryptionEndsWithThreeAndRemovesThePartialArchive) {
+    const fs::path source = folder_ / "big.bin";
+    write_noise(source, 48u << 20);
+    const std::string archive = (folder_ / "big.cry").string();
+    input_list().add(source.string().c_str());
+
+    HWND dialog = nullptr;
+    bool partial_seen = false;
+    test::Script script;
+    script.wait_for_window("Processing", &dialog)
+        .then([&] {
+            // The writer's file appears beside the input once it has begun.
+            partial_seen = names_in(folder_).size() > 1;
+            return partial_seen;
+        })
+        .then([&] {
+            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+            return true;
+        });
+    script.start();
+    EXPECT_EQ(run_job(nullptr, JobRequest{"pass", archive.c_str(), 1}), result_cancelled);
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(partial_seen);
+    EXPECT_EQ(names_in(folder_), std::vector<std::string>{"big.bin"});
+}
+
+}  // namespace
+}  // namespace korvane

@@ -1,0 +1,158 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "shell/install.h"
+#include "shell/shell_paths.h"
+
+namespace korvane {
+namespace {
+
+TEST(ShellPaths, DriveAndFolder) {
+    struct Case {
+        const char* path;
+        const char* folder;
+    } cases[] = {
+        {"C:\\Program Files\\Korvane\\korvane.exe", "C:\\Program Files\\Korvane\\"},
+        {"C:\\korvane.exe", "C:\\"},
+        {"C:korvane.exe", "C:"},
+        {"\\\\server\\share\\k.exe", "\\\\server\\share\\"},
+        {"D:/mixed\\sep/k.exe", "D:/mixed\\sep/"},
+        {"korvane.exe", ""},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        char out[shell_path_size] = "junk";
+        EXPECT_TRUE(drive_and_folder(c.path, out, sizeof out)) << c.path;
+        EXPECT_STREQ(out, c.folder) << c.path;
+    }
+    char small[4] = "xyz";
+    EXPECT_FALSE(drive_and_folder("C:\\ab\\k.exe", small, sizeof small));
+    EXPECT_STREQ(small, "");
+}
+
+TEST(ShellPaths, ShortcutPathsFollowTheDesktop) {
+    ShellPaths paths;
+    form_shortcut_paths("C:\\users\\me\\Desktop", paths);
+    EXPECT_STREQ(paths.lock_shortcut_path, "C:\\users\\me\\Desktop\\Lock File.lnk");
+    EXPECT_STREQ(paths.unlock_shortcut_path, "C:\\users\\me\\Desktop\\Unlock File.lnk");
+
+    // No desktop, or one so long that a name would be cut: nothing to write to.
+    const std::string long_desktop = "C:\\" + std::string(243, 'd');  // 246 + 1 + 13 > 259
+    const std::string fits = "C:\\" + std::string(241, 'd');          // lock fits, unlock not
+    struct Case {
+        const char* desktop;
+        bool lock_empty;
+        bool unlock_empty;
+    } cases[] = {
+        {nullptr, true, true},
+        {"", true, true},
+        {long_desktop.c_str(), true, true},
+        {fits.c_str(), false, true},
+    };
+    for (const Case& c : cases) {
+        ShellPaths p;
+        form_shortcut_paths("C:\\old", p);
+        form_shortcut_paths(c.desktop, p);
+        EXPECT_EQ(p.lock_shortcut_path[0] == '\0', c.lock_empty)
+            << (c.desktop ? c.desktop : "null");
+        EXPECT_EQ(p.unlock_shortcut_path[0] == '\0', c.unlock_empty)
+            << (c.desktop ? c.desktop : "null");
+    }
+}
+
+TEST(ShellPaths, LibraryBesideTheExecutable) {
+    const std::string deep = "C:\\" + std::string(245, 'f') + "\\k.exe";  // no room for kvnmenu.dll
+    struct Case {
+        std::string executable;
+        const char* library;
+    } cases[] = {
+        {"C:\\Program Files\\Korvane\\korvane.exe", "C:\\Program Files\\Korvane\\kvnmenu.dll"},
+        {"E:\\korvane.exe", "E:\\kvnmenu.dll"},
+        {"", ""},
+        {deep, ""},
+    };
+    for (const Case& c : cases) {
+        ShellPaths p;
+        form_library_path(c.executable.c_str(), p);
+        EXPECT_STREQ(p.menu_library_path, c.library) << c.executable;
+        EXPECT_EQ(std::string(p.executable_path), c.executable);
+    }
+}
+
+TEST(ShellPaths, StartUpFormsEveryPath) {
+    form_shell_paths();
+    char desktop[shell_path_size];
+    ASSERT_TRUE(desktop_folder(desktop));
+    EXPECT_EQ(std::string(shell_paths.lock_shortcut_path),
+              std::string(desktop) + "\\Lock File.lnk");
+    EXPECT_EQ(std::string(shell_paths.unlock_shortcut_path),
+              std::string(desktop) + "\\Unlock File.lnk");
+
+    char exe[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, exe, sizeof exe), 0u);
+    std::string library = exe;
+    library.replace(library.rfind('\\') + 1, std::string::npos, "kvnmenu.dll");
+    EXPECT_STREQ(shell_paths.executable_path, exe);
+    EXPECT_EQ(std::string(shell_paths.menu_library_path), library);
+}
+
+TEST(ShellPaths, UninstallSchedulesInOrder) {
+    struct Case {
+        const char* executable;
+        std::vector<std::string> scheduled;
+    } cases[] = {
+        {"C:\\Tools\\Korvane\\korvane.exe",
+         {"C:\\Tools\\Korvane\\korvane.exe", "C:\\Tools\\Korvane\\AesEnc.dll",
+          "C:\\Tools\\Korvane\\kvnmenu.dll", "C:\\Tools\\Korvane"}},
+        // A drive root is never removed: "C:" would be the current folder.
+        {"C:\\korvane.exe", {"C:\\korvane.exe", "C:\\AesEnc.dll", "C:\\kvnmenu.dll"}},
+        {"", {}},
+    };
+    for (const Case& c : cases) {
+        ShellPaths p;
+        form_library_path(c.executable, p);
+        EXPECT_EQ(scheduled_deletions(p), c.scheduled) << c.executable;
+    }
+}
+
+TEST(ShellElevation, OnlyNtSixAndLaterRelaunch) {
+    struct Case {
+        StartupMode mode;
+        unsigned long platform, major;
+        const char* expected;
+    } cases[] = {
+        {mode_settings, 2, 6, "-T"},
+        {mode_install, 2, 6, "-J"},
+        {mode_uninstall, 2, 10, "-V"},
+        {mode_install, 2, 5, nullptr},           // NT 5 acts at once
+        {mode_install, 1, 6, nullptr},           // not the NT family
+        {mode_install_elevated, 2, 6, nullptr},  // already elevated
+        {mode_settings_elevated, 2, 6, nullptr},
+        {mode_uninstall_elevated, 2, 6, nullptr},
+        {mode_encrypt, 2, 6, nullptr},
+        {mode_none, 2, 6, nullptr},
+    };
+    for (const Case& c : cases) {
+        const char* got = relaunch_switch_for(c.mode, c.platform, c.major);
+        EXPECT_EQ(got ? std::string(got) : "none", c.expected ? c.expected : "none")
+            << "mode " << c.mode << " platform " << c.platform << " major " << c.major;
+    }
+
+    // Wine reports NT 6.1: -i re-launches here.
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    ASSERT_TRUE(GetVersionExA(&version));
+    ASSERT_EQ(version.dwPlatformId, 2u);
+    ASSERT_GE(version.dwMajorVersion, 6u);
+    EXPECT_STREQ(relaunch_switch_for(mode_install), "-J");
+    EXPECT_STREQ(relaunch_switch_for(mode_uninstall), "-V");
+    EXPECT_STREQ(relaunch_switch_for(mode_settings), "-T");
+    EXPECT_EQ(relaunch_switch_for(mode_install_elevated), nullptr);
+}
+
+}  // namespace
+}  // namespace korvane

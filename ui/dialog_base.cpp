@@ -1,0 +1,262 @@
+#include "ui/dialog_base.h"
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "ui/scoped_win.h"
+
+namespace korvane {
+namespace {
+
+struct ThreadEntry {
+    DWORD thread_id;
+    void* message_loop;
+};
+
+struct ModuleState {
+    HINSTANCE instance = nullptr;
+    std::optional<win::CriticalSection> lock;  // held while the window list is released
+    CreationRecord* creations = nullptr;       // newest first
+    std::optional<win::CriticalSection> creation_lock;
+    DWORD main_thread = 0;
+    // Nothing adds to these two; they exist so that shutdown has a fixed shape.
+    std::optional<std::vector<ThreadEntry>> threads;
+    std::optional<std::vector<HWND>> windows;
+};
+
+ModuleState& state() {
+    static ModuleState module;
+    return module;
+}
+
+// DWLP_USER of a window that found no record, and of one whose object has
+// let go: such a window gets the dialog manager's default handling and never
+// takes a record meant for another window.
+char unbound_marker;
+const LONG_PTR unbound = reinterpret_cast<LONG_PTR>(&unbound_marker);
+
+// Unlinks and returns the newest record of the thread, if any.
+DialogBase* take_creation(DWORD thread_id) {
+    ModuleState& module = state();
+    if (!module.creation_lock) return nullptr;
+    win::CriticalSectionLock hold(*module.creation_lock);
+    for (CreationRecord** link = &module.creations; *link; link = &(*link)->next) {
+        CreationRecord* record = *link;
+        if (record->thread_id != thread_id) continue;
+        *link = record->next;
+        record->next = nullptr;
+        return record->object;
+    }
+    return nullptr;
+}
+
+bool returns_result_directly(UINT message) {
+    switch (message) {
+        case WM_COMPAREITEM:
+        case WM_VKEYTOITEM:
+        case WM_CHARTOITEM:
+        case WM_INITDIALOG:
+        case WM_QUERYDRAGICON:
+            return true;
+        default:
+            return message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC;
+    }
+}
+
+}  // namespace
+
+InstanceProcedure DialogBase::get_instance_procedure() {
+    return instance_procedure;
+}
+
+void DialogBase::window_released(HWND) {}
+
+bool module_init(HINSTANCE instance) {
+    ModuleState& module = state();
+    module.instance = instance;
+    module.creations = nullptr;
+    module.lock.emplace();
+    module.creation_lock.emplace();
+    return true;
+}
+
+void module_attach_main_thread() {
+    ModuleState& module = state();
+    module.main_thread = GetCurrentThreadId();
+    module.threads.emplace();
+    module.windows.reset();
+}
+
+void module_shutdown() {
+    ModuleState& module = state();
+    if (module.lock) {
+        win::CriticalSectionLock hold(*module.lock);
+        if (module.windows) {
+            if (!module.windows->empty()) DestroyWindow(module.windows->front());
+            module.windows.reset();
+        }
+    }
+    module.threads.reset();
+    module_term();
+}
+
+void module_term() {
+    ModuleState& module = state();
+    module.creation_lock.reset();
+    module.lock.reset();
+    module.creations = nullptr;
+}
+
+HINSTANCE module_instance() {
+    return state().instance;
+}
+
+DWORD module_main_thread() {
+    return state().main_thread;
+}
+
+bool register_creation(CreationRecord& record, DialogBase& object) {
+    ModuleState& module = state();
+    if (!module.creation_lock) return false;
+    record.object = &object;
+    record.thread_id = GetCurrentThreadId();
+    win::CriticalSectionLock hold(*module.creation_lock);
+    record.next = module.creations;
+    module.creations = &record;
+    return true;
+}
+
+void withdraw_creation(CreationRecord& record) {
+    ModuleState& module = state();
+    if (!module.creation_lock) return;
+    win::CriticalSectionLock hold(*module.creation_lock);
+    for (CreationRecord** link = &module.creations; *link; link = &(*link)->next) {
+        if (*link != &record) continue;
+        *link = record.next;
+        record.next = nullptr;
+        return;
+    }
+}
+
+std::size_t pending_creations() {
+    ModuleState& module = state();
+    if (!module.creation_lock) return 0;
+    win::CriticalSectionLock hold(*module.creation_lock);
+    std::size_t count = 0;
+    for (const CreationRecord* record = module.creations; record; record = record->next) ++count;
+    return count;
+}
+
+INT_PTR CALLBACK start_dialog_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    const LONG_PTR slot = GetWindowLongPtrA(window, DWLP_USER);
+    if (slot == unbound) return FALSE;
+    if (slot != 0) {
+        auto* object = reinterpret_cast<DialogBase*>(slot);
+        return object->procedure_(object, message, wparam, lparam);
+    }
+
+    // The window's first message, sent from inside the creation call.
+    DialogBase* object = take_creation(GetCurrentThreadId());
+    if (!object) {
+        SetWindowLongPtrA(window, DWLP_USER, unbound);
+        return FALSE;
+    }
+    object->window_ = window;
+    object->procedure_ = object->get_instance_procedure();
+    SetLastError(0);
+    if (!SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(object)) &&
+        GetLastError() != 0) {
+        // A window whose later messages could not reach its object would run
+        // without any behaviour (a progress dialog that never ends): make the
+        // creation call fail instead.
+        object->window_ = nullptr;
+        DestroyWindow(window);
+        return FALSE;
+    }
+    return object->procedure_(object, message, wparam, lparam);
+}
+
+INT_PTR instance_procedure(DialogBase* object, UINT message, WPARAM wparam, LPARAM lparam) {
+    const HWND window = object->window_;
+    MSG current{window, message, wparam, lparam, 0, {0, 0}};
+    const MSG* outer = std::exchange(object->current_message_, &current);
+    LRESULT result = 0;
+    const bool handled = object->handle_message(window, message, wparam, lparam, result);
+    object->current_message_ = outer;
+
+    if (message == WM_NCDESTROY) {
+        // The last message of the window, handled or not: the object lets go
+        // of the handle before anything can use it again.
+        object->window_ = nullptr;
+        SetWindowLongPtrA(window, DWLP_USER, unbound);
+        object->window_released(window);
+        return FALSE;
+    }
+    if (!handled) return FALSE;
+    if (returns_result_directly(message)) return static_cast<INT_PTR>(result);
+    SetWindowLongPtrA(window, DWLP_MSGRESULT, result);
+    return TRUE;
+}
+
+INT_PTR run_modal(DialogBase& dialog, int resource_id, HWND owner, LPARAM init_parameter) {
+    if (!register_creation(dialog.creation_record(), dialog)) return -1;
+    const INT_PTR result = DialogBoxParamA(module_instance(), MAKEINTRESOURCEA(resource_id), owner,
+                                           start_dialog_procedure, init_parameter);
+    withdraw_creation(dialog.creation_record());
+    return result;
+}
+
+HWND create_modeless(DialogBase& dialog, int resource_id, HWND parent, LPARAM init_parameter) {
+    if (!register_creation(dialog.creation_record(), dialog)) return nullptr;
+    const HWND window = CreateDialogParamA(module_instance(), MAKEINTRESOURCEA(resource_id), parent,
+                                           start_dialog_procedure, init_parameter);
+    withdraw_creation(dialog.creation_record());
+    return window;
+}
+
+bool center_window(HWND dialog) {
+    RECT area{}, centre{}, own{};
+    if (!GetWindowRect(dialog, &own)) return false;
+
+    if (GetWindowLongA(dialog, GWL_STYLE) & WS_CHILD) {
+        const HWND parent = GetParent(dialog);
+        // The parent's client rectangle bounds the child and is what it is
+        // centred on; a child moves in those same client coordinates.
+        if (!parent || !GetClientRect(parent, &area)) return false;
+        centre = area;
+    } else {
+        HWND owner = GetWindow(dialog, GW_OWNER);
+        if (owner) {
+            const LONG style = GetWindowLongA(owner, GWL_STYLE);
+            if (!(style & WS_VISIBLE) || (style & WS_MINIMIZE)) owner = nullptr;
+        }
+        if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) {
+            area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+        }
+        if (!owner) {
+            centre = area;
+        } else if (!GetWindowRect(owner, &centre)) {
+            return false;
+        }
+    }
+
+    const int width = own.right - own.left;
+    const int height = own.bottom - own.top;
+    int left = (centre.left + centre.right) / 2 - width / 2;
+    int top = (centre.top + centre.bottom) / 2 - height / 2;
+    if (left < area.left) {
+        left = area.left;
+    } else if (left + width > area.right) {
+        left = area.right - width;
+    }
+    if (top < area.top) {
+        top = area.top;
+    } else if (top + height > area.bottom) {
+        top = area.bottom - height;
+    }
+    return SetWindowPos(dialog, nullptr, left, top, 0, 0,
+                        SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE) != FALSE;
+}
+
+}  // namespace korvane
