@@ -8,6 +8,7 @@
 #include "app/input_list.h"
 #include "ops/lock_dialog.h"
 #include "settings/settings.h"
+#include "settings/settings_dialog.h"
 #include "shell/install.h"
 #include "shell/shell_paths.h"
 #include "ui/dialog_base.h"
@@ -36,7 +37,9 @@ INT_PTR dispatch(StartupMode mode) {
         case mode_install_elevated: install_shell_integration(); return 0;
         case mode_uninstall:
         case mode_uninstall_elevated: uninstall_shell_integration(); return 0;
-        // The settings dialog is not built yet: its modes open the lock dialog.
+        // Owned by whatever window is active now (normally none).
+        case mode_settings:
+        case mode_settings_elevated: return run_settings_dialog(GetActiveWindow());
         default: return run_lock_dialog(lock_undetermined);
     }
 }
@@ -47,7 +50,11 @@ INT_PTR dispatch(StartupMode mode) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
     using namespace korvane;
     CoInitialize(nullptr);
-    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES | ICC_COOL_CLASSES};
+    // Trackbar and rebar classes, and those of the settings dialog's tab
+    // control and the job's progress bar, which the first two do not cover.
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES | ICC_COOL_CLASSES |
+                                                                     ICC_TAB_CLASSES |
+                                                                     ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     if (module_init(instance)) module_attach_main_thread();
     form_shell_paths();

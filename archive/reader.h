@@ -18,6 +18,8 @@
 
 namespace korvane {
 
+class CAesEnc;
+
 // One entry as its central record describes it.
 struct EntrySummary {
     std::string name;  // as stored: '/' separated, unchecked
@@ -25,13 +27,29 @@ struct EntrySummary {
     std::uint32_t compressed_size = 0;  // salt, verifier and code included
     platform::DosTime time;
     int strength = 0;  // 1, 2 or 3 from the AE extra field; 0 without one
+    bool encrypted = false;           // general-purpose flag bit 0
+    std::uint16_t method = 0;         // actual compression: the AE field's, else the header's
+    int ae_version = 0;               // 1 (CRC kept) or 2 from the AE extra field; 0 without one
+};
+
+// How one entry's data is decoded. The defaults are those of our own
+// archives: the password's length picks the key strength, the data is a
+// deflate stream and only the authentication code is checked.
+struct EntryCoding {
+    int strength = 0;                         // 1..3 from the AE extra field; 0: from the password
+    std::uint16_t method = 8;                 // 0 stored, 8 deflate, anything else fails with 5
+    bool check_crc = false;                   // AE-1 also keeps the CRC-32 of the plain data
+    std::uint32_t crc = 0;
 };
 
 class ArchiveReader {
 public:
     // Scans one archive (local headers, then central records) and extracts
-    // every entry in central-directory order. The first failure ends it;
-    // entries extracted before it stay.
+    // every entry in central-directory order. An archive whose local headers
+    // cannot be walked (data descriptors, a damaged header) but whose end
+    // record and central directory are intact is read from the central
+    // records alone. The first failure ends it; entries extracted before it
+    // stay.
     ResultCode extract_all(const char* archive_path, const char* destination,
                            const char* password, std::atomic<std::uint32_t>& processed,
                            const std::atomic<bool>& cancel);
@@ -52,6 +70,9 @@ public:
     ResultCode decode_entry(const char* password, const char* output_path,
                             std::uint32_t compressed_size, std::atomic<std::uint32_t>& processed,
                             const std::atomic<bool>& cancel);
+    ResultCode decode_entry(const char* password, const char* output_path,
+                            std::uint32_t compressed_size, const EntryCoding& coding,
+                            std::atomic<std::uint32_t>& processed, const std::atomic<bool>& cancel);
 
     // The archive that decode_entry reads from (set by extract_all).
     void attach(FilePtr archive) { archive_ = std::move(archive); }
@@ -63,9 +84,19 @@ private:
                     std::atomic<std::uint32_t>& processed, const std::atomic<bool>& cancel,
                     const Visit* visit);
     ResultCode summarize_entry(std::int64_t central_offset, const Visit& visit);
+    // from_directory: the local headers were never walked, so each one is
+    // checked against its central record here and the sizes come from the
+    // central record.
     ResultCode extract_entry(std::int64_t central_offset, const char* destination,
                              const char* password, std::atomic<std::uint32_t>& processed,
-                             bool strip_top_level, const std::atomic<bool>& cancel);
+                             bool strip_top_level, bool from_directory,
+                             const std::atomic<bool>& cancel);
+    ResultCode copy_stored(std::FILE* output, std::uint32_t remaining, CAesEnc& aes,
+                           std::uint32_t* crc, std::atomic<std::uint32_t>& processed,
+                           const std::atomic<bool>& cancel);
+    ResultCode inflate_stream(std::FILE* output, std::uint32_t remaining, CAesEnc& aes,
+                              std::uint32_t* crc, std::atomic<std::uint32_t>& processed,
+                              const std::atomic<bool>& cancel);
 
     FilePtr archive_;
     std::unique_ptr<unsigned char[]> in_, out_;

@@ -230,6 +230,17 @@ const char* strength_bits(int strength) {
     return "-";
 }
 
+// "AE-2 deflate", "AE-1 stored", or "plain" for an entry without encryption.
+std::string coding_of(const EntrySummary& entry) {
+    if (!entry.encrypted) return "plain  ";
+    std::string version = entry.ae_version ? "AE-" + std::to_string(entry.ae_version) : "AE-?";
+    switch (entry.method) {
+        case 0: return version + " stored ";
+        case 8: return version + " deflate";
+        default: return version + " m" + std::to_string(entry.method);
+    }
+}
+
 int list(const Options& options) {
     const std::string& archive = options.operands.front();
     platform::FindData found;
@@ -246,9 +257,9 @@ int list(const Options& options) {
         std::string name = entry.name;
         for (char& c : name)
             if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-        std::printf("%10u  %10u  %04d-%02d-%02d %02d:%02d:%02d  %3s  %s\n", entry.size,
+        std::printf("%10u  %10u  %04d-%02d-%02d %02d:%02d:%02d  %3s  %s  %s\n", entry.size,
                     entry.compressed_size, t.year, t.month, t.day, t.hour, t.minute, t.second,
-                    strength_bits(entry.strength), name.c_str());
+                    strength_bits(entry.strength), coding_of(entry).c_str(), name.c_str());
         size += entry.size;
         compressed += entry.compressed_size;
         ++entries;

@@ -212,13 +212,23 @@ CAesEnc::CAesEnc() {
 
 CAesEnc::~CAesEnc() = default;
 
+namespace {
+
+int chosen_strength(const unsigned char* password, int strength) {
+    if (strength != 0) return strength;
+    return key_strength(std::strlen(reinterpret_cast<const char*>(password)));
+}
+
+}  // namespace
+
 void CAesEnc::encrypt_start(const unsigned char* password, unsigned char* salt,
-                            unsigned char* verifier) {
+                            unsigned char* verifier, int strength_choice) {
     state_.reset();
-    const int strength = key_strength(std::strlen(reinterpret_cast<const char*>(password)));
+    const int strength = chosen_strength(password, strength_choice);
     const unsigned int slen = salt_length(strength);
     std::memset(salt, 0, slen);
     std::memset(verifier, 0, verifier_length);
+    if (slen == 0) ok_ = false;
     if (!ok_) return;
     if (!platform::secure_random(salt, slen)) {
         ok_ = false;
@@ -248,10 +258,11 @@ void CAesEnc::encrypt_end(unsigned char* code) {
 }
 
 int CAesEnc::decrypt_start(const unsigned char* password, const unsigned char* salt,
-                           const unsigned char* verifier) {
+                           const unsigned char* verifier, int strength_choice) {
     state_.reset();
+    const int strength = chosen_strength(password, strength_choice);
+    if (salt_length(strength) == 0) ok_ = false;
     if (!ok_) return 1;
-    const int strength = key_strength(std::strlen(reinterpret_cast<const char*>(password)));
     auto st = std::make_unique<State>();
     WipedBytes<verifier_length> expected;
     if (!st->start(password, salt, strength, expected.data())) {

@@ -30,15 +30,21 @@ public:
     CAesEnc(const CAesEnc&) = delete;
     CAesEnc& operator=(const CAesEnc&) = delete;
 
-    // Fills salt (salt_length bytes for the password's strength) and the
-    // 2-byte verifier.
-    void encrypt_start(const unsigned char* password, unsigned char* salt, unsigned char* verifier);
+    // Fills salt (salt_length bytes for the strength) and the 2-byte
+    // verifier. strength 0 takes key_strength of the password's length, as
+    // our own archives do; 1..3 forces AES-128, -192 or -256, as the AE extra
+    // field of other tools' entries may; any other value fails (ok() false).
+    void encrypt_start(const unsigned char* password, unsigned char* salt, unsigned char* verifier,
+                       int strength = 0);
     void encrypt(unsigned char* const data, unsigned int length);
     void encrypt_end(unsigned char* code);
 
-    // 0 when the password matches the stored verifier.
+    // 0 when the password matches the stored verifier. strength as for
+    // encrypt_start: 0 chooses from the password's length, 1..3 is the
+    // entry's own (salt then holds salt_length(strength) bytes); any other
+    // value fails with ok() false.
     int decrypt_start(const unsigned char* password, const unsigned char* salt,
-                      const unsigned char* verifier);
+                      const unsigned char* verifier, int strength = 0);
     void decrypt(unsigned char* const data, unsigned int length);
     // 0 when the 10 bytes match the code of the data seen since the start.
     int decrypt_end(const unsigned char* code);

@@ -151,8 +151,8 @@ TEST_F(Cli, ListShowsEveryEntryThenTheTotal) {
         ASSERT_EQ(listed.status, 0) << listed.err;
         char expected[512];
         std::snprintf(expected, sizeof expected,
-                      "         1  %10u  2021-03-04 05:06:08  %s  deep/one.txt\n"
-                      "         0  %10u  2021-03-04 05:06:08  %s  empty.txt\n"
+                      "         1  %10u  2021-03-04 05:06:08  %s  AE-2 deflate  deep/one.txt\n"
+                      "         0  %10u  2021-03-04 05:06:08  %s  AE-2 deflate  empty.txt\n"
                       "         1  %10u  2 entries\n",
                       c.salt + 15, c.bits, c.salt + 14, c.bits, 2 * c.salt + 29);
         EXPECT_EQ(listed.out, expected);

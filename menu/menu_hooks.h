@@ -1,0 +1,21 @@
+// The two ways the handler reaches outside its process: starting korvane.exe
+// and showing a message box. The DLL exports KvnMenuSetHooks so that a host
+// (the tests) can observe both without a real process or a blocking box.
+#pragma once
+
+#include <windows.h>
+
+extern "C" {
+
+struct KvnMenuHooks {
+    // application is the full path of korvane.exe, command_line the whole
+    // line as CreateProcessW receives it. Returns FALSE, with the last error
+    // set, when the process did not start.
+    BOOL (*launch)(void* context, const wchar_t* application, const wchar_t* command_line);
+    void (*message)(void* context, HWND owner, const wchar_t* text);
+    void* context;
+};
+
+// Copies *hooks; null puts the real CreateProcessW and MessageBoxW back.
+typedef void(__cdecl* KvnMenuSetHooksFn)(const KvnMenuHooks* hooks);
+}

@@ -1,0 +1,150 @@
+// korvane.exe as a user meets it: started with a switch and a path, the
+// password typed, Start pressed, the final message read, the files checked.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "archive/crypt_job.h"
+#include "cli/cli_runner.h"
+#include "e2e_support.h"
+#include "platform/platform.h"
+#include "resources/resource_ids.h"
+#include "unit/temp_folder.h"
+
+namespace korvane {
+namespace {
+
+using test::ProductProcess;
+
+constexpr const char* password = "e2e password";
+
+class LockDialogEndToEnd : public testing::Test {
+protected:
+    void SetUp() override {
+        // A copy of the program with its own INI: outputs go to test folders.
+        app_ = temp_ / "app";
+        enc_ = temp_ / "enc";
+        dec_ = temp_ / "dec";
+        for (const std::string& f : {app_, enc_, dec_}) ASSERT_TRUE(CreateDirectoryA(f.c_str(), nullptr));
+        exe_ = app_ + "\\korvane.exe";
+        ASSERT_TRUE(CopyFileA(test::product_path().c_str(), exe_.c_str(), FALSE)) << test::product_path();
+        ASSERT_TRUE(test::write_file(app_ + "\\korvane.ini",
+                                     "[default]\r\nencrypt_path=3\r\nuser_defined_encrypt_path=" + enc_ +
+                                         "\r\nencrypt_file=0\r\ndecrypt_path=3\r\n"
+                                         "user_defined_decrypt_path=" + dec_ + "\r\n"));
+        tree_ = temp_ / "Tree";
+        ASSERT_TRUE(CreateDirectoryA(tree_.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA((tree_ + "\\sub").c_str(), nullptr));
+        ASSERT_TRUE(test::write_file(tree_ + "\\a.txt", "alpha"));
+        ASSERT_TRUE(test::write_file(tree_ + "\\sub\\b.txt", std::string(50000, 'b')));
+        ASSERT_TRUE(platform::set_file_times((tree_ + "\\a.txt").c_str(), {2007, 3, 15, 10, 20, 30}));
+        archive_ = enc_ + "\\Tree.cry";
+    }
+
+    // Runs one job from the dialog and returns the final message; the
+    // program must then end with 0.
+    std::string run_job(const std::string& arguments, bool encrypt, const std::string& pw) {
+        ProductProcess product(exe_, arguments);
+        EXPECT_TRUE(product.started());
+        const HWND dialog = product.wait_for_window("Korvane File");
+        if (!dialog) return "no dialog";
+        if (encrypt) {
+            test::set_control_text(dialog, IDC_PASSWORD, pw);
+            test::set_control_text(dialog, IDC_CONFIRM_PASSWORD, pw);
+        } else {
+            test::set_control_text(dialog, IDC_DECRYPT_PASSWORD, pw);
+        }
+        test::press_button(dialog, IDC_START);
+        const HWND box = product.wait_for_window("Information", 60000);
+        if (!box) return "no message";
+        const std::string text = test::message_box_text(box);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(product.wait_for_exit(), 0);
+        return text;
+    }
+
+    test::TempFolder temp_;
+    std::string app_, enc_, dec_, exe_, tree_, archive_;
+};
+
+TEST_F(LockDialogEndToEnd, EncryptsAFolderAndRestoresItWithTimes) {
+    EXPECT_EQ(run_job("-c \"" + tree_ + "\"", true, password), "Encryption has completed successfully.");
+    ASSERT_EQ(GetFileAttributesA(archive_.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+
+    // The command-line tool accepts the archive: every entry authenticates.
+    test::ScopedEnv env("KORVANE_PASSWORD", std::string(password));
+    const test::CliResult checked = test::run_cli({"test", archive_}, temp_.path());
+    EXPECT_EQ(checked.status, 0) << checked.err;
+
+    EXPECT_EQ(run_job("-d \"" + archive_ + "\"", false, password),
+              "Decryption has completed successfully.");
+    // One top-level folder: its contents land in the folder named after the archive.
+    EXPECT_EQ(test::read_file(dec_ + "\\Tree\\a.txt"), "alpha");
+    EXPECT_EQ(test::read_file(dec_ + "\\Tree\\sub\\b.txt"), std::string(50000, 'b'));
+    platform::FindData found;
+    ASSERT_TRUE(platform::find_path((dec_ + "\\Tree\\a.txt").c_str(), found));
+    const platform::LocalTime t = platform::to_local_time(found.last_write);
+    EXPECT_EQ(std::to_string(t.year) + "-" + std::to_string(t.month) + "-" + std::to_string(t.day) +
+                  " " + std::to_string(t.hour) + ":" + std::to_string(t.minute) + ":" +
+                  std::to_string(t.second),
+              "2007-3-15 10:20:30");
+}
+
+TEST_F(LockDialogEndToEnd, WrongPasswordIsReportedAndWritesNothing) {
+    EXPECT_EQ(run_job("-c \"" + tree_ + "\"", true, password), "Encryption has completed successfully.");
+    EXPECT_EQ(run_job("-d \"" + archive_ + "\"", false, "not the password"),
+              "Decryption has failed.\nThe password is invalid.");
+    EXPECT_EQ(GetFileAttributesA((dec_ + "\\Tree\\a.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(LockDialogEndToEnd, OpensAnArchiveAnotherToolWrote) {
+    // Built beside the test programs by 7zz: AES-256 with a 12-byte password,
+    // a folder entry, a stored tiny file and a deflated one.
+    const std::string peer = test::beside_tests("peer/PeerTree.zip");
+    ASSERT_NE(GetFileAttributesA(peer.c_str()), INVALID_FILE_ATTRIBUTES) << peer;
+    EXPECT_EQ(run_job("-d \"" + peer + "\"", false, password),
+              "Decryption has completed successfully.");
+    EXPECT_EQ(test::read_file(dec_ + "\\PeerTree\\hello.txt"), "hello peer");
+    EXPECT_EQ(test::read_file(dec_ + "\\PeerTree\\sub\\text.txt").substr(0, 25),
+              "line 1 of the peer's text");
+    EXPECT_TRUE(GetFileAttributesA((dec_ + "\\PeerTree\\empty").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    platform::FindData found;
+    ASSERT_TRUE(platform::find_path((dec_ + "\\PeerTree\\hello.txt").c_str(), found));
+    const platform::LocalTime t = platform::to_local_time(found.last_write);
+    EXPECT_EQ(t.year * 10000 + t.month * 100 + t.day, 20070315);
+    EXPECT_EQ(t.hour * 10000 + t.minute * 100 + t.second, 102030);
+}
+
+TEST_F(LockDialogEndToEnd, DecliningToOverwriteAndCancellingWritesNothing) {
+    ASSERT_TRUE(test::write_file(archive_, "an earlier archive"));
+    ProductProcess product(exe_, "-c \"" + tree_ + "\"");
+    ASSERT_TRUE(product.started()) << exe_ << " error " << GetLastError();
+    const HWND dialog = product.wait_for_window("Korvane File");
+    ASSERT_TRUE(dialog) << "exit code " << product.wait_for_exit(0);
+    test::set_control_text(dialog, IDC_PASSWORD, password);
+    test::set_control_text(dialog, IDC_CONFIRM_PASSWORD, password);
+    test::press_button(dialog, IDC_START);
+
+    const HWND question = product.wait_for_window("Confirm overwriting.");
+    ASSERT_TRUE(question);
+    EXPECT_EQ(test::message_box_text(question),
+              "A file with this name already exists. Do you wish to overwrite it?");
+    PostMessageA(question, WM_COMMAND, IDNO, 0);
+
+    const HWND save = product.wait_for_window("Input new File / Folder name");
+    ASSERT_TRUE(save);
+    PostMessageA(save, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(test::wait_until_gone(save));
+
+    // The Start action stopped silently: no job, the dialog still waits.
+    EXPECT_FALSE(product.wait_for_window("Information", 1500));
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_EQ(test::read_file(archive_), "an earlier archive");
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(product.wait_for_exit(), 0);
+}
+
+}  // namespace
+}  // namespace korvane

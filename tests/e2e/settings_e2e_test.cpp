@@ -1,0 +1,95 @@
+// The settings dialog as a user meets it: korvane.exe -t changes the
+// destination and confirms, and the next encryption run writes there.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "e2e_support.h"
+#include "resources/resource_ids.h"
+#include "unit/temp_folder.h"
+
+namespace korvane {
+namespace {
+
+using test::ProductProcess;
+
+// The page of the settings dialog that has the control (the pages reuse
+// control ids, so the encryption page is the one with its name group).
+struct PageSearch {
+    int control_id;
+    HWND found;
+};
+
+BOOL CALLBACK match_page(HWND child, LPARAM context) {
+    auto* search = reinterpret_cast<PageSearch*>(context);
+    char name[16] = {};
+    GetClassNameA(child, name, sizeof name);
+    if (lstrcmpA(name, "#32770") != 0 || !GetDlgItem(child, search->control_id)) return TRUE;
+    search->found = child;
+    return FALSE;
+}
+
+HWND page_with(HWND dialog, int control_id) {
+    PageSearch search{control_id, nullptr};
+    EnumChildWindows(dialog, match_page, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::string ini_value(const std::string& ini, const char* key) {
+    char value[MAX_PATH] = {};
+    GetPrivateProfileStringA("default", key, "(missing)", value, sizeof value, ini.c_str());
+    return value;
+}
+
+TEST(SettingsEndToEnd, ChosenFolderIsSavedBesideTheProgramAndUsedByTheNextRun) {
+    test::TempFolder temp;
+    const std::string app = temp / "app", out = temp / "chosen out", source = temp / "note.txt";
+    ASSERT_TRUE(CreateDirectoryA(app.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(out.c_str(), nullptr));
+    const std::string exe = app + "\\korvane.exe", ini = app + "\\korvane.ini";
+    ASSERT_TRUE(CopyFileA(test::product_path().c_str(), exe.c_str(), FALSE))
+        << test::product_path();
+    ASSERT_TRUE(test::write_file(source, "settings end to end"));
+
+    {
+        ProductProcess settings(exe, "-t");
+        ASSERT_TRUE(settings.started());
+        const HWND dialog = settings.wait_for_window("Korvane File");
+        ASSERT_NE(dialog, nullptr);
+        const HWND page = page_with(dialog, IDC_NAME_SELECT);
+        ASSERT_NE(page, nullptr);
+        test::press_button(page, IDC_DEST_FOLDER);
+        test::set_control_text(page, IDC_FOLDER_EDIT, out);
+        test::press_button(dialog, IDOK);
+        EXPECT_EQ(settings.wait_for_exit(30000), 0);
+    }
+    const struct {
+        const char* key;
+        std::string value;
+    } expected[] = {
+        {"encrypt_path", "3"}, {"user_defined_encrypt_path", out}, {"encrypt_file", "0"},
+        {"decrypt_path", "0"}, {"user_defined_decrypt_path", ""},  {"compression_level", "6"},
+    };
+    for (const auto& e : expected) EXPECT_EQ(ini_value(ini, e.key), e.value) << e.key;
+
+    ProductProcess lock(exe, "-c \"" + source + "\"");
+    ASSERT_TRUE(lock.started());
+    const HWND dialog = lock.wait_for_window("Korvane File");
+    ASSERT_NE(dialog, nullptr);
+    test::set_control_text(dialog, IDC_PASSWORD, "e2e password");
+    test::set_control_text(dialog, IDC_CONFIRM_PASSWORD, "e2e password");
+    test::press_button(dialog, IDC_START);
+    const HWND box = lock.wait_for_window("Information", 60000);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(test::message_box_text(box), "Encryption has completed successfully.");
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(lock.wait_for_exit(30000), 0);
+    const DWORD attributes = GetFileAttributesA((out + "\\note.cry").c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+}
+
+}  // namespace
+}  // namespace korvane

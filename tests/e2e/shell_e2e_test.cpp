@@ -1,0 +1,116 @@
+// Install, uninstall and the ".cry" file type, with korvane.exe run as a real
+// process on a copy in a scratch folder (uninstall schedules the program and
+// its folder for deletion).
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "e2e_support.h"
+#include "resources/resource_ids.h"
+#include "shell/registration.h"
+#include "unit/temp_folder.h"
+#include "win/shell_support.h"
+
+namespace korvane {
+namespace {
+
+using namespace shell_test;
+
+std::string desktop_file(const char* name) {
+    char desktop[MAX_PATH] = {};
+    SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_DESKTOPDIRECTORY, FALSE);
+    return std::string(desktop) + "\\" + name;
+}
+
+bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class ShellEndToEnd : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(lock_.owned());
+        exe_ = temp_ / "korvane.exe";
+        ASSERT_TRUE(CopyFileA(test::product_path().c_str(), exe_.c_str(), FALSE));
+    }
+    void TearDown() override {
+        // Leave no registration behind for the other tests.
+        test::ProductProcess cleanup(exe_, "-v");
+        cleanup.wait_for_exit();
+        pending_.restore();
+    }
+    int run(const char* arguments) {
+        test::ProductProcess product(exe_, arguments);
+        EXPECT_TRUE(product.started());
+        return product.wait_for_exit();
+    }
+    bool installed() {
+        return key_exists(".cry") && key_exists("cryfile\\shell\\open\\Command") &&
+               is_context_menu_handler_registered(handler_class_id, handler_name) == 1 &&
+               exists(desktop_file("Lock File.lnk")) && exists(desktop_file("Unlock File.lnk"));
+    }
+    bool nothing_installed() {
+        return !key_exists(".cry") && !key_exists("cryfile") &&
+               is_context_menu_handler_registered(handler_class_id, handler_name) == 0 &&
+               !exists(desktop_file("Lock File.lnk")) && !exists(desktop_file("Unlock File.lnk"));
+    }
+
+    SharedStateLock lock_;
+    PendingRenamesGuard pending_;
+    test::TempFolder temp_;
+    std::string exe_;
+};
+
+TEST_F(ShellEndToEnd, InstallThroughTheElevatedInstanceThenUninstall) {
+    ASSERT_EQ(run("-v"), 0);
+    ASSERT_TRUE(nothing_installed());
+    // The first instance only starts an elevated one with "-J" and passes on its code.
+    EXPECT_EQ(run("-i"), 0);
+    EXPECT_TRUE(installed());
+    const auto command = read_value("cryfile\\shell\\open\\Command", nullptr);
+    ASSERT_TRUE(command);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(command->data.data())),
+              "\"" + exe_ + "\" -d \"%1\"");
+
+    EXPECT_EQ(run("-u"), 0);
+    EXPECT_TRUE(nothing_installed());
+    // The program, the cipher library, the menu library and the folder wait
+    // for deletion at the next start.
+    const auto pending = pending_renames();
+    ASSERT_GE(pending.size(), 4u);
+    const std::size_t first = pending.size() - 4;
+    EXPECT_NE(pending[first].first.find("korvane.exe"), std::string::npos);
+    EXPECT_NE(pending[first + 1].first.find("AesEnc.dll"), std::string::npos);
+    EXPECT_NE(pending[first + 2].first.find("kvnmenu.dll"), std::string::npos);
+    for (std::size_t i = first; i < pending.size(); ++i) EXPECT_EQ(pending[i].second, "");
+}
+
+TEST_F(ShellEndToEnd, ElevatedSwitchActsAtOnce) {
+    EXPECT_EQ(run("-j"), 0);
+    EXPECT_TRUE(installed());
+    EXPECT_EQ(run("-j"), 0);  // twice is once
+    EXPECT_TRUE(installed());
+}
+
+TEST_F(ShellEndToEnd, OpeningACryFileStartsItsDecryption) {
+    ASSERT_EQ(run("-j"), 0);
+    const auto command = read_value("cryfile\\shell\\open\\Command", nullptr);
+    ASSERT_TRUE(command);
+    std::string line(reinterpret_cast<const char*>(command->data.data()));
+    const std::string archive = temp_ / "My Archive.cry";
+    test::write_file(archive, "not opened yet");
+    // The shell replaces %1 with the file's path.
+    line.replace(line.find("%1"), 2, archive);
+    ASSERT_EQ(line.rfind("\"" + exe_ + "\" ", 0), 0u);
+    test::ProductProcess product(exe_, line.substr(exe_.size() + 3));
+    const HWND dialog = product.wait_for_window("Korvane File");
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(test::control_text(dialog, IDC_HEADING), "Decryption");
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, IDC_DECRYPT_PASSWORD)));
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(product.wait_for_exit(), 0);
+}
+
+}  // namespace
+}  // namespace korvane

@@ -1,0 +1,321 @@
+// Archives laid out the way other tools write them: folder entries,
+// unencrypted entries, AE-1 with its CRC, stored data, the strength byte
+// deciding the key size, and data descriptors that hide the sizes from the
+// local headers.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include "archive/cipher/aes_enc.h"
+#include "archive/paths.h"
+#include "archive_support.h"
+#include "platform/platform.h"
+#include "temp_folder.h"
+
+namespace korvane {
+namespace {
+
+using namespace test;
+
+constexpr const char* short_password = "short pw";  // 8 bytes: AES-128 by its length
+
+struct Entry {
+    std::string name;
+    std::string data;
+    bool encrypted = true;
+    int strength = 3;           // the key actually used
+    int ae_version = 2;         // 0: no AE field at all
+    std::uint16_t method = 8;   // the actual method: 0 stored, 8 deflate
+    bool descriptor = false;    // sizes and CRC after the data, zeros in the local header
+    std::uint32_t crc_error = 0;  // added to the CRC in the headers
+};
+
+std::string raw_deflate(const std::string& text) {
+    std::string out(compressBound(static_cast<uLong>(text.size())) + 64, '\0');
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+void u16(std::string& s, std::uint32_t v) {
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>((v >> 8) & 0xFF);
+}
+void u32(std::string& s, std::uint32_t v) {
+    u16(s, v & 0xFFFF);
+    u16(s, v >> 16);
+}
+
+constexpr platform::DosTime entry_time{0x5A8F, 0x3A6F};  // 2009-03-15 11:20:30
+
+std::string peer_archive(const std::vector<Entry>& entries, const std::string& password) {
+    std::string archive, directory;
+    for (const Entry& e : entries) {
+        std::string payload = e.method == 8 ? raw_deflate(e.data) : e.data;
+        if (e.encrypted) {
+            CAesEnc aes;
+            unsigned char salt[16], verifier[verifier_length], code[auth_code_length];
+            aes.encrypt_start(reinterpret_cast<const unsigned char*>(password.c_str()), salt,
+                              verifier, e.strength);
+            aes.encrypt(reinterpret_cast<unsigned char*>(payload.data()),
+                        static_cast<unsigned int>(payload.size()));
+            aes.encrypt_end(code);
+            EXPECT_TRUE(aes.ok());
+            payload = std::string(reinterpret_cast<char*>(salt), salt_length(e.strength)) +
+                      std::string(reinterpret_cast<char*>(verifier), verifier_length) + payload +
+                      std::string(reinterpret_cast<char*>(code), auth_code_length);
+        }
+        const std::uint32_t real_crc = static_cast<std::uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
+        const std::uint32_t crc = (e.ae_version == 2 ? 0 : real_crc) + e.crc_error;
+        std::string extra;
+        if (e.encrypted && e.ae_version) {
+            u16(extra, 0x9901);
+            u16(extra, 7);
+            u16(extra, static_cast<std::uint32_t>(e.ae_version));
+            extra += "AE";
+            extra += static_cast<char>(e.strength);
+            u16(extra, e.method);
+        }
+        const std::uint16_t flags = (e.encrypted ? 1 : 0) | (e.descriptor ? 8 : 0);
+        const std::uint16_t method = e.encrypted ? 99 : e.method;
+        const auto offset = static_cast<std::uint32_t>(archive.size());
+        auto common = [&](std::string& s, bool local) {
+            u16(s, 51);
+            u16(s, flags);
+            u16(s, method);
+            u16(s, entry_time.time);
+            u16(s, entry_time.date);
+            const bool hidden = local && e.descriptor;
+            u32(s, hidden ? 0 : crc);
+            u32(s, hidden ? 0 : static_cast<std::uint32_t>(payload.size()));
+            u32(s, hidden ? 0 : static_cast<std::uint32_t>(e.data.size()));
+            u16(s, static_cast<std::uint32_t>(e.name.size()));
+            u16(s, static_cast<std::uint32_t>(extra.size()));
+        };
+        u32(archive, local_header_signature);
+        common(archive, true);
+        archive += e.name + extra + payload;
+        if (e.descriptor) {
+            u32(archive, 0x08074B50);
+            u32(archive, crc);
+            u32(archive, static_cast<std::uint32_t>(payload.size()));
+            u32(archive, static_cast<std::uint32_t>(e.data.size()));
+        }
+        u32(directory, central_record_signature);
+        u16(directory, 51);
+        common(directory, false);
+        u16(directory, 0);
+        u16(directory, 0);
+        u16(directory, 0);
+        u32(directory, 0);
+        u32(directory, offset);
+        directory += e.name + extra;
+    }
+    const auto directory_offset = static_cast<std::uint32_t>(archive.size());
+    archive += directory;
+    u32(archive, end_record_signature);
+    u32(archive, 0);
+    u16(archive, static_cast<std::uint32_t>(entries.size()));
+    u16(archive, static_cast<std::uint32_t>(entries.size()));
+    u32(archive, static_cast<std::uint32_t>(directory.size()));
+    u32(archive, directory_offset);
+    u16(archive, 0);
+    return archive;
+}
+
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+class PeerEntries : public testing::Test {
+protected:
+    TempFolder temp;
+    fs::path dir() { return temp.path(); }
+    fs::path write_archive(const std::vector<Entry>& entries, const std::string& password = short_password) {
+        const fs::path archive = dir() / "peer.zip";
+        write_bytes(archive, peer_archive(entries, password));
+        return archive;
+    }
+};
+
+TEST_F(PeerEntries, EntriesOfEveryLayoutExtract) {
+    const std::string big = noise(40000, 7) + text(30000);
+    const struct {
+        const char* why;
+        Entry entry;
+    } cases[] = {
+        {"AES-256 chosen by the strength byte, short password", {"f.bin", big, true, 3, 2, 8}},
+        {"AES-192, stored", {"f.bin", big, true, 2, 2, 0}},
+        {"AE-1 with its CRC", {"f.bin", big, true, 1, 1, 8}},
+        {"AE-1 stored with a data descriptor", {"f.bin", big, true, 3, 1, 0, true}},
+        {"AE-2 with a data descriptor", {"f.bin", big, true, 2, 2, 8, true}},
+        {"no AE field: the password's length decides", {"f.bin", big, true, 1, 0, 8}},
+        {"empty stored file", {"f.bin", "", true, 3, 1, 0, true}},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const fs::path archive = write_archive({c.entry, {"g.txt", "second", true, 1, 2, 0, c.entry.descriptor}});
+        const fs::path out = dir() / ("out" + std::to_string(n++));
+        ASSERT_EQ(decrypt(archive, out, short_password), result_ok) << c.why;
+        EXPECT_EQ(tree(out), (Files{{"f.bin", c.entry.data}, {"g.txt", "second"}})) << c.why;
+        EXPECT_EQ(decrypt(archive, dir() / "wrong", "another pw"), result_bad_password) << c.why;
+    }
+}
+
+TEST_F(PeerEntries, RefusalsKeepTheOlderFile) {
+    const Entry good{"a.txt", "first file"};
+    const struct {
+        const char* why;
+        Entry entry;
+        ResultCode expected;
+    } cases[] = {
+        {"unencrypted file", {"b.txt", "plain", false, 0, 0, 0}, result_not_encrypted},
+        {"unencrypted deflated file", {"b.txt", "plain", false, 0, 0, 8}, result_not_encrypted},
+        {"unencrypted empty file", {"b.txt", "", false, 0, 0, 0}, result_not_encrypted},
+        {"AE-1 CRC mismatch", {"b.txt", text(5000), true, 1, 1, 8, false, 1}, result_bad_data},
+        {"AE-1 stored CRC mismatch, descriptor", {"b.txt", "abc", true, 3, 1, 0, true, 0x100}, result_bad_data},
+        {"unknown actual method", {"b.txt", "abc", true, 3, 2, 12}, result_expansion_error},
+        {"folder entry leaving the destination", {"../up/", "", false, 0, 0, 0}, result_bad_path},
+        {"encrypted entry named as a folder", {"b/", "", true, 1, 2, 8}, result_bad_path},
+    };
+    for (const auto& c : cases) {
+        const fs::path archive = write_archive({good, c.entry});
+        const fs::path out = dir() / "out";
+        fs::remove_all(out);
+        write_bytes(out / "b.txt", "older");
+        EXPECT_EQ(decrypt(archive, out, short_password), c.expected) << c.why;
+        EXPECT_EQ(tree(out), (Files{{"a.txt", "first file"}, {"b.txt", "older"}})) << c.why;
+        EXPECT_FALSE(fs::exists(dir() / "up")) << c.why;
+    }
+}
+
+TEST_F(PeerEntries, FolderEntriesCreateFoldersUnderTheDestination) {
+    const struct {
+        const char* why;
+        std::vector<std::string> folders;
+        std::vector<std::string> expected;  // relative to the destination
+    } cases[] = {
+        {"one top level, dropped", {"Top/", "Top/empty/", "Top/sub/deeper/"}, {"empty", "sub", "sub/deeper"}},
+        {"two top levels", {"A/", "B/inner/"}, {"A", "B", "B/inner"}},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        std::vector<Entry> entries;
+        for (const auto& f : c.folders) entries.push_back({f, "", false, 0, 0, 0});
+        entries.push_back({c.folders[0] + "file.txt", "content", true, 3, 1, 0, true});
+        const fs::path archive = write_archive(entries);
+        const fs::path out = dir() / ("out" + std::to_string(n++));
+        ASSERT_EQ(decrypt(archive, out, short_password), result_ok) << c.why;
+        std::vector<std::string> folders;
+        for (const auto& e : fs::recursive_directory_iterator(out))
+            if (e.is_directory()) folders.push_back(fs::relative(e.path(), out).generic_string());
+        std::sort(folders.begin(), folders.end());
+        EXPECT_EQ(folders, c.expected) << c.why;
+    }
+    // A file where the folder should go.
+    const fs::path archive = write_archive({{"x/", "", false, 0, 0, 0}, {"y.txt", "y", true, 1, 2, 0}});
+    write_bytes(dir() / "blocked" / "x", "a file");
+    EXPECT_EQ(decrypt(archive, dir() / "blocked", short_password), result_folder_failed);
+}
+
+TEST_F(PeerEntries, DescriptorArchivesNeedAnIntactDirectory) {
+    const std::string good = peer_archive({{"a.txt", "aaa", true, 3, 1, 0, true},
+                                           {"b.txt", text(3000), true, 1, 2, 8, true}},
+                                          short_password);
+    const std::size_t end = good.size() - end_record_size;
+    const std::size_t second_local = good.find(std::string("PK\x03\x04", 4), 4);
+    const struct {
+        const char* why;
+        std::size_t at;
+        unsigned char value;
+    } cases[] = {
+        {"entry count", end + 10, 3},
+        {"directory size", end + 12, 0},
+        {"directory offset", end + 16, 1},
+        {"disk number", end + 4, 1},
+        {"local name length", second_local + 26, 4},
+        {"local signature", second_local + 1, 'X'},
+    };
+    for (const auto& c : cases) {
+        std::string bad = good;
+        bad[c.at] = static_cast<char>(c.value);
+        write_bytes(dir() / "bad.zip", bad);
+        const fs::path out = dir() / "out";
+        fs::remove_all(out);
+        const ResultCode r = decrypt(dir() / "bad.zip", out, short_password);
+        EXPECT_EQ(r, result_not_encrypted) << c.why;
+        // Damage in the directory or its end record stops it before any entry.
+        if (c.at >= end) {
+            EXPECT_FALSE(fs::exists(out)) << c.why;
+        }
+    }
+    // A comment after the end record is fine; bytes after the comment are not.
+    std::string commented = good;
+    commented[commented.size() - 2] = 4;
+    write_bytes(dir() / "c.zip", commented + "note");
+    EXPECT_EQ(decrypt(dir() / "c.zip", dir() / "c", short_password), result_ok);
+    write_bytes(dir() / "c.zip", commented + "note!");
+    EXPECT_EQ(decrypt(dir() / "c.zip", dir() / "d", short_password), result_not_encrypted);
+}
+
+TEST_F(PeerEntries, TimesAreRestoredFromDescriptorArchives) {
+    const fs::path archive = write_archive({{"dated.txt", "dated", true, 2, 1, 8, true}});
+    ASSERT_EQ(decrypt(archive, dir() / "out", short_password), result_ok);
+    platform::FindData found;
+    ASSERT_TRUE(platform::find_path((dir() / "out" / "dated.txt").string().c_str(), found));
+    const platform::LocalTime t = platform::to_local_time(found.last_write);
+    EXPECT_EQ(std::vector<int>({t.year, t.month, t.day, t.hour, t.minute, t.second}),
+              std::vector<int>({2009, 3, 15, 11, 20, 30}));
+}
+
+TEST_F(PeerEntries, ListingShowsMethodAndVersion) {
+    const fs::path archive = write_archive({{"Top/", "", false, 0, 0, 0},
+                                            {"Top/s.bin", "stored", true, 3, 1, 0, true},
+                                            {"Top/d.txt", text(900), true, 2, 2, 8, true}});
+    std::vector<std::tuple<std::string, bool, int, int, int>> got;
+    ArchiveReader reader;
+    ASSERT_EQ(reader.list_all(archive.string().c_str(), [&](const EntrySummary& e) {
+        got.emplace_back(e.name, e.encrypted, e.method, e.ae_version, e.strength);
+        return result_ok;
+    }), result_ok);
+    EXPECT_EQ(got, (std::vector<std::tuple<std::string, bool, int, int, int>>{
+                       {"Top/", false, 0, 0, 0}, {"Top/s.bin", true, 0, 1, 3}, {"Top/d.txt", true, 8, 2, 2}}));
+}
+
+TEST(AesStrength, ExplicitStrengthOverridesThePasswordLength) {
+    const auto* pw = reinterpret_cast<const unsigned char*>(short_password);
+    const std::string plain = text(1000);
+    // {strength written with, strength read with}: 0 is the password's own.
+    for (const auto& [written, read] : {std::pair{1, 1}, {2, 2}, {3, 3}, {0, 1}, {1, 0}}) {
+        unsigned char salt[16], verifier[verifier_length], code[auth_code_length];
+        std::string data = plain;
+        auto* bytes = reinterpret_cast<unsigned char*>(data.data());
+        CAesEnc enc;
+        enc.encrypt_start(pw, salt, verifier, written);
+        enc.encrypt(bytes, static_cast<unsigned int>(data.size()));
+        enc.encrypt_end(code);
+        ASSERT_TRUE(enc.ok()) << written;
+        CAesEnc dec;
+        ASSERT_EQ(dec.decrypt_start(pw, salt, verifier, read), 0) << written << "/" << read;
+        dec.decrypt(bytes, static_cast<unsigned int>(data.size()));
+        EXPECT_EQ(data, plain) << written << "/" << read;
+        EXPECT_EQ(dec.decrypt_end(code), 0) << written << "/" << read;
+    }
+    for (int bad : {-1, 4, 99}) {
+        unsigned char salt[16] = {}, verifier[verifier_length] = {};
+        CAesEnc enc;
+        enc.encrypt_start(pw, salt, verifier, bad);
+        EXPECT_FALSE(enc.ok()) << bad;
+        CAesEnc dec;
+        EXPECT_NE(dec.decrypt_start(pw, salt, verifier, bad), 0) << bad;
+        EXPECT_FALSE(dec.ok()) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace korvane
