@@ -1,5 +1,7 @@
 #include "menu/launch.h"
 
+#include "platform/win32/scoped_win.h"
+
 #include <memory>
 #include <type_traits>
 
@@ -7,10 +9,7 @@ namespace korvane::menu {
 
 namespace {
 
-struct HandleCloser {
-    void operator()(HANDLE h) const { CloseHandle(h); }
-};
-using ScopedHandle = std::unique_ptr<void, HandleCloser>;
+using win::ScopedHandle;
 
 constexpr const wchar_t* title = L"Korvane File";
 

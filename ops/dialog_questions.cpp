@@ -2,19 +2,11 @@
 
 #include <shlobj.h>
 
+#include "platform/win32/scoped_win.h"
 #include "shell/shell_paths.h"
 #include "ui/file_dialog_host.h"
 
 namespace korvane {
-
-namespace {
-
-struct PidlFreer {
-    void operator()(LPITEMIDLIST pidl) const { CoTaskMemFree(pidl); }
-};
-using ScopedPidl = std::unique_ptr<ITEMIDLIST, PidlFreer>;
-
-}  // namespace
 
 std::string DialogQuestions::desktop_folder() {
     char folder[MAX_PATH];
@@ -49,7 +41,7 @@ std::optional<std::string> DialogQuestions::browse_folder(const char* title, boo
     info.pidlRoot = nullptr;  // the desktop
     info.lpszTitle = title;
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | (new_style ? BIF_NEWDIALOGSTYLE : 0);
-    const ScopedPidl chosen(SHBrowseForFolderA(&info));
+    const win::ScopedPidl chosen(SHBrowseForFolderA(&info));
     char path[MAX_PATH];
     if (!chosen || !SHGetPathFromIDListA(chosen.get(), path)) return std::nullopt;
     return std::string(path);

@@ -11,7 +11,7 @@
 #include "archive/crypt_job.h"
 #include "archive/result_code.h"
 #include "ui/dialog_base.h"
-#include "ui/scoped_win.h"
+#include "platform/win32/scoped_win.h"
 
 namespace korvane {
 

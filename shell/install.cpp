@@ -4,12 +4,12 @@
 
 #include "settings/settings.h"
 #include "shell/registration.h"
-#include "shell/scoped_win.h"
+#include "platform/win32/scoped_win.h"
 #include "shell/shortcut.h"
 
 namespace korvane {
 
-using shell_detail::ScopedHandle;
+using win::ScopedHandle;
 
 namespace {
 

@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <string>
 
-#include "shell/scoped_win.h"
+#include "platform/win32/scoped_win.h"
 
 namespace korvane {
 
-using shell_detail::ScopedKey;
-using shell_detail::ScopedLibrary;
+using win::ScopedKey;
+using win::ScopedLibrary;
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "shell/scoped_win.h"
+#include "platform/win32/scoped_win.h"
 
 namespace korvane {
 
@@ -25,7 +25,7 @@ bool desktop_folder(char* out) {
     out[0] = '\0';
     LPITEMIDLIST raw = nullptr;
     if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &raw)) || !raw) return false;
-    const shell_detail::ScopedPidl pidl(raw);
+    const win::ScopedPidl pidl(raw);
     char path[MAX_PATH] = {};
     if (!SHGetPathFromIDListA(pidl.get(), path) || !path[0]) return false;
     std::memcpy(out, path, sizeof path);

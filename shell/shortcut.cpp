@@ -1,12 +1,12 @@
 #include "shell/shortcut.h"
 
-#include "shell/scoped_win.h"
+#include "platform/win32/scoped_win.h"
 #include "shell/shell_paths.h"
 
 namespace korvane {
 
-using shell_detail::ComPtr;
-using shell_detail::ComScope;
+using win::ComPtr;
+using win::ComScope;
 
 int create_shortcut(const char* link_path, const char* arguments, const char* working_directory,
                     int icon_index) {

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/scoped_win.h"
+#include "platform/win32/scoped_win.h"
 
 namespace korvane {
 namespace {

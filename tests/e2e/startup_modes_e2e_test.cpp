@@ -9,7 +9,7 @@
 
 #include "e2e_support.h"
 #include "resources/resource_ids.h"
-#include "ui/scoped_win.h"
+#include "platform/win32/scoped_win.h"
 #include "unit/temp_folder.h"
 
 namespace korvane {

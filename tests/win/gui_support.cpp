@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "ui/dialog_base.h"
-#include "ui/scoped_win.h"
+#include "platform/win32/scoped_win.h"
 
 namespace korvane::test {
 namespace {

@@ -1,12 +1,18 @@
-// RAII owners for the Win32 handles of the user interface, one small type per
-// handle kind.
+// RAII owners for the Win32 and COM handles the program holds, one small
+// type per handle kind.
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
 
+#include <memory>
+#include <type_traits>
 #include <utility>
 
 namespace korvane::win {
+
 
 // A kernel object handle (thread, process, event). _beginthreadex and
 // CreateThread report failure as null, CreateFile as INVALID_HANDLE_VALUE:
@@ -61,6 +67,44 @@ class CriticalSectionLock {
 
   private:
     CriticalSection& section_;
+};
+
+
+struct KeyCloser {
+    void operator()(HKEY key) const { RegCloseKey(key); }
+};
+using ScopedKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+
+
+struct LibraryFreer {
+    void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+using ScopedLibrary = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFreer>;
+
+struct PidlFreer {
+    void operator()(LPITEMIDLIST pidl) const { CoTaskMemFree(pidl); }
+};
+using ScopedPidl = std::unique_ptr<ITEMIDLIST, PidlFreer>;
+
+struct ComReleaser {
+    void operator()(IUnknown* p) const { p->Release(); }
+};
+template <typename T>
+using ComPtr = std::unique_ptr<T, ComReleaser>;
+
+// A nested CoInitialize: S_FALSE (already initialised) still needs its
+// CoUninitialize, a failure (another apartment model) must not get one.
+class ComScope {
+  public:
+    ComScope() : initialised_(SUCCEEDED(CoInitialize(nullptr))) {}
+    ~ComScope() {
+        if (initialised_) CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+  private:
+    bool initialised_;
 };
 
 }  // namespace korvane::win
