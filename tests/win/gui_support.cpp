@@ -1,9 +1,11 @@
 #include "gui_support.h"
 
 #include <commctrl.h>
+#include <shlobj.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "ui/dialog_base.h"
 #include "platform/win32/scoped_win.h"
@@ -176,6 +178,22 @@ bool Screenshot::start(HWND window, const std::string& name) {
 bool Screenshot::done() const {
     return !windows_path_.empty() &&
            GetFileAttributesA(windows_path_.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+HDROP make_drop(const std::vector<std::string>& paths) {
+    std::size_t size = sizeof(DROPFILES) + 1;
+    for (const auto& p : paths) size += p.size() + 1;
+    const HGLOBAL memory = GlobalAlloc(GHND, size);
+    if (!memory) return nullptr;
+    auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+    header->pFiles = sizeof(DROPFILES);
+    char* at = reinterpret_cast<char*>(header) + sizeof(DROPFILES);
+    for (const auto& p : paths) {
+        std::memcpy(at, p.c_str(), p.size() + 1);
+        at += p.size() + 1;
+    }
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
 }
 
 }  // namespace korvane::test

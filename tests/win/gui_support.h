@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <functional>
 #include <string>
@@ -15,6 +16,10 @@ namespace korvane::test {
 // programs share the Wine desktop, so a global lookup could find theirs.
 HWND find_thread_window(const char* caption);
 std::string window_text(HWND window);
+
+// A drop of these paths as the shell delivers it (a DROPFILES block); the
+// receiving window releases it with DragFinish.
+HDROP make_drop(const std::vector<std::string>& paths);
 
 // Destroys a modeless window when the test leaves its scope, whatever failed,
 // so that no window outlives the object that serves it.

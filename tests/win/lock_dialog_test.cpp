@@ -21,23 +21,6 @@ namespace {
 
 using test::Script;
 
-// A drop as the shell delivers it; the dialog releases it with DragFinish.
-HDROP make_drop(const std::vector<std::string>& paths) {
-    std::size_t size = sizeof(DROPFILES) + 1;
-    for (const auto& p : paths) size += p.size() + 1;
-    const HGLOBAL memory = GlobalAlloc(GHND, size);
-    if (!memory) return nullptr;
-    auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
-    header->pFiles = sizeof(DROPFILES);
-    char* at = reinterpret_cast<char*>(header) + sizeof(DROPFILES);
-    for (const auto& p : paths) {
-        std::memcpy(at, p.c_str(), p.size() + 1);
-        at += p.size() + 1;
-    }
-    GlobalUnlock(memory);
-    return static_cast<HDROP>(memory);
-}
-
 std::string text_of(HWND dialog, int id) { return test::window_text(GetDlgItem(dialog, id)); }
 bool visible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
 bool enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
@@ -82,7 +65,7 @@ TEST_F(LockDialogTest, TwoArchivesDroppedTogetherAreRefusedAndDecryptionStays) {
         .then([&] {
             EXPECT_EQ(text_of(dialog, IDC_HEADING), "Select the file for Encryption /Decryption");
             PostMessageA(dialog, WM_DROPFILES,
-                         reinterpret_cast<WPARAM>(make_drop({"C:\\a.cry", "C:\\b.cry"})), 0);
+                         reinterpret_cast<WPARAM>(test::make_drop({"C:\\a.cry", "C:\\b.cry"})), 0);
             return true;
         })
         .wait_for_window("Error", &box)
@@ -95,7 +78,7 @@ TEST_F(LockDialogTest, TwoArchivesDroppedTogetherAreRefusedAndDecryptionStays) {
         .then([&] {
             heading_after_error = text_of(dialog, IDC_HEADING);
             list_emptied = input_list().count() == 0;
-            SendMessageA(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop({"C:\\plain.txt"})), 0);
+            SendMessageA(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(test::make_drop({"C:\\plain.txt"})), 0);
             heading_after_drop = text_of(dialog, IDC_HEADING);
             return true;
         })
@@ -128,7 +111,7 @@ TEST_F(LockDialogTest, DroppedNamesChooseTheDirection) {
         script.wait_for_window("Korvane File", &dialog)
             .then([&] {
                 prompt = text_of(dialog, IDC_INSTRUCTION);
-                SendMessageA(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop(c.paths)), 0);
+                SendMessageA(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(test::make_drop(c.paths)), 0);
                 heading = text_of(dialog, IDC_HEADING);
                 confirmation = visible(dialog, IDC_CONFIRM_PASSWORD);
                 start_disabled = visible(dialog, IDC_START) && !enabled(dialog, IDC_START);

@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "gui_support.h"
+#include "app/input_list.h"
 #include "ops/job_runner.h"
+#include "ops/lock_dialog.h"
 #include "resources/resource_ids.h"
 #include "ui/about_box.h"
 #include "ui/dialog_base.h"
@@ -89,41 +91,42 @@ TEST(Screenshots, AboutBox) {
 }
 
 TEST(Screenshots, LockDialogStates) {
-    const std::array<int, 7> entry_controls = {IDC_PASSWORD_LABEL,
-                                               IDC_PASSWORD,
-                                               IDC_DECRYPT_PASSWORD_LABEL,
-                                               IDC_DECRYPT_PASSWORD,
-                                               IDC_CONFIRM_PASSWORD_LABEL,
-                                               IDC_CONFIRM_PASSWORD,
-                                               IDC_START};
-    auto show_only = [entry_controls](HWND dialog, std::vector<int> visible) {
-        for (int id : entry_controls) {
-            const bool show = std::find(visible.begin(), visible.end(), id) != visible.end();
-            ShowWindow(GetDlgItem(dialog, id), show ? SW_SHOWNA : SW_HIDE);
-        }
-    };
-    Showcase lock;
-    HWND window = nullptr;
     std::vector<test::Screenshot> shots;
-    test::Script script;
-    script.wait_for_window("Korvane File", &window);
-    add_capture(script, &window, "lock_drop_prompt", shots);
-    add_capture(script, &window, "lock_encryption", shots, [&] {
-        show_only(window, {IDC_PASSWORD_LABEL, IDC_PASSWORD, IDC_CONFIRM_PASSWORD_LABEL,
-                           IDC_CONFIRM_PASSWORD, IDC_START});
-        SetDlgItemTextA(window, IDC_PASSWORD, "open sesame");
-        SetDlgItemTextA(window, IDC_CONFIRM_PASSWORD, "open sesame");
-    });
-    add_capture(script, &window, "lock_decryption", shots, [&] {
-        show_only(window, {IDC_DECRYPT_PASSWORD_LABEL, IDC_DECRYPT_PASSWORD, IDC_START});
-        SetDlgItemTextA(window, IDC_DECRYPT_PASSWORD, "open sesame");
-    });
-    script.then([&] {
-        EndDialog(window, 0);
-        return true;
-    });
-    script.start();
-    EXPECT_EQ(run_modal(lock, IDD_LOCK, nullptr, 0), 0);
+    HWND window = nullptr;
+    {
+        input_list().clear();
+        test::Script script;
+        script.wait_for_window("Korvane File", &window);
+        add_capture(script, &window, "lock_drop_prompt", shots);
+        add_capture(script, &window, "lock_encryption", shots, [&] {
+            SendMessageA(window, WM_DROPFILES,
+                         reinterpret_cast<WPARAM>(test::make_drop({"C:\\data\\Photos"})), 0);
+            SetDlgItemTextA(window, IDC_PASSWORD, "open sesame");
+            SetDlgItemTextA(window, IDC_CONFIRM_PASSWORD, "open sesame");
+        });
+        script.then([&] {
+            PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+            return true;
+        });
+        script.start();
+        EXPECT_EQ(run_lock_dialog(lock_undetermined), 0);
+    }
+    {
+        input_list().clear();
+        input_list().add("C:\\data\\Photos.cry");
+        test::Script script;
+        script.wait_for_window("Korvane File", &window);
+        add_capture(script, &window, "lock_decryption", shots, [&] {
+            SetDlgItemTextA(window, IDC_DECRYPT_PASSWORD, "open sesame");
+        });
+        script.then([&] {
+            PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+            return true;
+        });
+        script.start();
+        EXPECT_EQ(run_lock_dialog(lock_decrypt), 0);
+    }
+    input_list().clear();
     expect_pictures(shots, 3);
 }
 
