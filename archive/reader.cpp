@@ -183,6 +183,7 @@ ResultCode ArchiveReader::scan(const char* archive_path, const char* destination
     FilePtr file(std::fopen(archive_path, "rb"));
     if (!file) return result_input_missing;
     archive_ = std::move(file);
+    ready_folder_.clear();
     struct CloseOnExit {
         FilePtr& f;
         ~CloseOnExit() { f.reset(); }
@@ -412,9 +413,14 @@ ResultCode ArchiveReader::decode_entry(const char* password, const char* output_
         } catch (const std::bad_alloc&) {
             return result_out_of_memory;
         }
-        if (!parent_folder(output_path, parent.data(), parent.size()) ||
-            !create_folder_chain(parent.c_str()))
-            return result_folder_failed;
+        if (!parent_folder(output_path, parent.data(), parent.size())) return result_folder_failed;
+        parent.resize(std::strlen(parent.c_str()));
+        // Entries come folder by folder: checking the same chain again for
+        // every file of a folder costs a lookup per level per file.
+        if (parent != ready_folder_) {
+            if (!create_folder_chain(parent.c_str())) return result_folder_failed;
+            ready_folder_.swap(parent);  // no allocation: parent is not used again
+        }
         output = create_temp_beside(output_path, temp_path);
         if (!output) return result_open_output_failed;
     }

@@ -101,6 +101,7 @@ private:
     FilePtr archive_;
     std::unique_ptr<unsigned char[]> in_, out_;
     Inflater inflater_;
+    std::string ready_folder_;  // the folder chain the last entry made sure of
 };
 
 }  // namespace korvane

@@ -14,6 +14,7 @@
 #include "ops/dialog_questions.h"
 #include "ops/job_runner.h"
 #include "ops/output_destination.h"
+#include "ops/output_naming.h"
 #include "platform/platform.h"
 #include "resources/resource_ids.h"
 #include "settings/settings.h"
@@ -51,16 +52,8 @@ bool has_double_byte(const std::string& text) {
     return false;
 }
 
-// The extension as the C runtime's path splitting gives it: from the last
-// dot of the last component.
-bool is_encrypted_name(const char* path) {
-    const char* extension = nullptr;
-    for (const char* p = path; *p; p += platform::char_length(p)) {
-        if (*p == '\\' || *p == '/' || *p == ':') extension = nullptr;
-        else if (*p == '.') extension = p;
-    }
-    return extension && std::strcmp(extension, ".cry") == 0;
-}
+// The extension as the C runtime's path splitting gives it, matched with case.
+bool is_encrypted_name(const char* path) { return split_source(path).extension == ".cry"; }
 
 }  // namespace
 

@@ -15,33 +15,36 @@ std::int32_t known_destination(std::int32_t value) {
                                                                             : destination_desktop;
 }
 
+// The folder a destination setting names; the browser's answer for "ask",
+// nullopt when it was cancelled.
+std::optional<std::string> destination_folder(std::int32_t destination,
+                                              const std::string& source_folder,
+                                              const char* user_folder, OutputQuestions& ask) {
+    switch (destination) {
+        case destination_source_folder: return source_folder;
+        case destination_ask: return ask.browse_folder(folder_browser_title, false);
+        case destination_user_folder: return std::string(user_folder);
+        default: return ask.desktop_folder();
+    }
+}
+
 std::optional<std::string> encryption_path(const SourceParts& source, const std::string& source_folder,
                                            const Settings& settings, OutputQuestions& ask) {
     const std::int32_t destination = known_destination(settings.encrypt_path);
     std::int32_t naming = settings.encrypt_file;
     if (naming < name_source || naming > name_ask) naming = name_source;
 
-    auto folder_for_save = [&]() -> std::string {
-        switch (destination) {
-            case destination_source_folder: return source_folder;
-            case destination_user_folder: return settings.user_defined_encrypt_path;
-            default: return ask.desktop_folder();  // also for "ask": nothing chosen yet
-        }
-    };
-    if (naming == name_ask) return ask.save_file(save_title, folder_for_save());
-
-    std::string folder;
-    switch (destination) {
-        case destination_source_folder: folder = source_folder; break;
-        case destination_ask: {
-            auto chosen = ask.browse_folder(folder_browser_title, false);
-            if (!chosen) return std::nullopt;
-            folder = *chosen;
-            break;
-        }
-        case destination_user_folder: folder = settings.user_defined_encrypt_path; break;
-        default: folder = ask.desktop_folder(); break;
+    if (naming == name_ask) {
+        // The save dialog chooses the folder too: with "ask" it opens on the desktop.
+        const std::int32_t start = destination == destination_ask ? destination_desktop : destination;
+        return ask.save_file(save_title, *destination_folder(start, source_folder,
+                                                             settings.user_defined_encrypt_path, ask));
     }
+
+    const std::optional<std::string> chosen =
+        destination_folder(destination, source_folder, settings.user_defined_encrypt_path, ask);
+    if (!chosen) return std::nullopt;
+    const std::string& folder = *chosen;
     const std::string path = output_path_in(
         folder, encrypted_file_name(source.base_name, naming == name_source_with_date, ask.now()));
     // A path that does not fit, or a folder of that name, needs another name.
@@ -54,18 +57,11 @@ std::optional<std::string> encryption_path(const SourceParts& source, const std:
 
 std::optional<std::string> decryption_path(const SourceParts& source, const std::string& source_folder,
                                            const Settings& settings, OutputQuestions& ask) {
-    std::string folder;
-    switch (known_destination(settings.decrypt_path)) {
-        case destination_source_folder: folder = source_folder; break;
-        case destination_ask: {
-            auto chosen = ask.browse_folder(folder_browser_title, false);
-            if (!chosen) return std::nullopt;
-            folder = *chosen;
-            break;
-        }
-        case destination_user_folder: folder = settings.user_defined_decrypt_path; break;
-        default: folder = ask.desktop_folder(); break;
-    }
+    const std::optional<std::string> chosen =
+        destination_folder(known_destination(settings.decrypt_path), source_folder,
+                           settings.user_defined_decrypt_path, ask);
+    if (!chosen) return std::nullopt;
+    const std::string& folder = *chosen;
     const std::string path = output_path_in(folder, decrypted_folder_name(source.base_name));
     // The browser's choice is the destination itself, without the name.
     if (path.size() > path_limit || ask.exists_as_file(path))

@@ -49,6 +49,7 @@ SourceParts split_source(const std::string& input) {
     SourceParts parts;
     const std::size_t name_end = dot == std::string::npos ? path.size() : dot;
     parts.base_name = path.substr(name_start, name_end - name_start);
+    parts.extension = path.substr(name_end);
     if (last_separator != std::string::npos) {
         parts.folder = path.substr(0, last_separator);
         parts.has_folder = true;

@@ -21,6 +21,7 @@ void truncate_name(std::string& name, std::size_t limit);
 struct SourceParts {
     std::string folder;     // drive and directory without the final separator ("E:" for a root file)
     std::string base_name;  // last component without its last extension
+    std::string extension;  // from the last dot of the last component (".cry"), or empty
     bool has_folder = false;  // false for a bare name such as "notes.txt"
 };
 

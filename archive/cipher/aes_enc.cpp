@@ -128,15 +128,18 @@ struct CAesEnc::State {
     // The counter as a 128-bit little-endian integer, in two halves.
     std::uint64_t counter_lo = 1;
     std::uint64_t counter_hi = 0;
-    // Keystream of the last batch; [used, filled) is still unspent.
-    std::array<unsigned char, keystream_bytes> keystream{};
+    // Keystream of the last batch; [used, filled) is still unspent. Only the
+    // first `touched` bytes ever held keystream: a small entry neither clears
+    // nor wipes the whole 16 KiB.
+    std::array<unsigned char, keystream_bytes> keystream;
     unsigned int used = 0;
     unsigned int filled = 0;
+    unsigned int touched = 0;
 
     State() = default;
     State(const State&) = delete;
     State& operator=(const State&) = delete;
-    ~State() { wipe(keystream.data(), keystream.size()); }
+    ~State() { wipe(keystream.data(), touched); }
 
     // Derives both keys and the verifier; false on a library failure.
     bool start(const unsigned char* password, const unsigned char* salt, int strength,
@@ -177,6 +180,7 @@ struct CAesEnc::State {
         if (gcry_cipher_encrypt(aes.get(), keystream.data(), bytes, nullptr, 0)) return false;
         used = 0;
         filled = static_cast<unsigned int>(bytes);
+        if (filled > touched) touched = filled;
         return true;
     }
 

@@ -69,6 +69,17 @@ TEST(OutputNaming, ExamplesFromTheUserGuide) {
               p("D:\\out\\report"));
 }
 
+TEST(OutputNaming, ExtensionIsFromTheLastDotOfTheLastComponent) {
+    const struct {
+        const char* input;
+        const char* extension;
+    } cases[] = {
+        {"E:\\docs\\archive.tar.gz", ".gz"}, {"E:\\a.cry", ".cry"}, {"E:\\A.CRY", ".CRY"},
+        {"E:\\dir.cry\\file", ""},        {".hidden", ".hidden"},  {"noext", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(split_source(p(c.input)).extension, c.extension) << c.input;
+}
+
 TEST(OutputNaming, SourceFolders) {
     const struct {
         const char* input;
