@@ -44,7 +44,7 @@ void append_u32(std::string& out, std::uint32_t v) {
 }
 
 void append_ae_extra(std::string& out, int strength) {
-    append_u16(out, 0x9901);
+    append_u16(out, ae_extra_id);
     append_u16(out, 7);
     append_u16(out, 2);  // vendor version: AE-2, no CRC
     out += "AE";
@@ -104,6 +104,69 @@ void append_end_record(std::string& out, std::uint16_t entries, std::uint32_t di
     append_u32(out, directory_size);
     append_u32(out, directory_offset);
     append_u16(out, 0);
+}
+
+bool read_local_header(const unsigned char* b, LocalHeader& h) {
+    if (read_u32(b) != local_header_signature) return false;
+    h.flags = read_u16(b + 6);
+    h.method = read_u16(b + 8);
+    h.time = {read_u16(b + 10), read_u16(b + 12)};
+    h.crc = read_u32(b + 14);
+    h.compressed_size = read_u32(b + 18);
+    h.uncompressed_size = read_u32(b + 22);
+    h.name_length = read_u16(b + 26);
+    h.extra_length = read_u16(b + 28);
+    return true;
+}
+
+bool read_central_record(const unsigned char* b, CentralRecord& r) {
+    if (read_u32(b) != central_record_signature) return false;
+    r.flags = read_u16(b + 8);
+    r.method = read_u16(b + 10);
+    r.time = {read_u16(b + 12), read_u16(b + 14)};
+    r.crc = read_u32(b + 16);
+    r.compressed_size = read_u32(b + 20);
+    r.uncompressed_size = read_u32(b + 24);
+    r.name_length = read_u16(b + 28);
+    r.extra_length = read_u16(b + 30);
+    r.comment_length = read_u16(b + 32);
+    r.attributes = read_u32(b + 38);
+    r.local_header_offset = read_u32(b + 42);
+    return true;
+}
+
+bool read_end_record(const unsigned char* b, EndRecord& r) {
+    if (read_u32(b) != end_record_signature) return false;
+    r.disk = read_u16(b + 4);
+    r.directory_disk = read_u16(b + 6);
+    r.disk_entries = read_u16(b + 8);
+    r.entries = read_u16(b + 10);
+    r.directory_size = read_u32(b + 12);
+    r.directory_offset = read_u32(b + 16);
+    r.comment_length = read_u16(b + 20);
+    return true;
+}
+
+AeField find_ae_field(const unsigned char* extra, std::size_t length) {
+    AeField ae;
+    // Fields are walked by their lengths; the first AE field counts.
+    for (std::size_t at = 0; at + 4 <= length;) {
+        const std::uint16_t id = read_u16(extra + at), size = read_u16(extra + at + 2);
+        if (id == ae_extra_id && size >= 7 && at + 4 + size <= length) {
+            const unsigned char* f = extra + at + 4;
+            // A damaged byte is "unknown", not a strength we would use.
+            if (f[4] >= 1 && f[4] <= 3) ae.strength_byte = f[4];
+            const int version = read_u16(f);
+            if ((version == 1 || version == 2) && f[2] == 'A' && f[3] == 'E' && ae.strength_byte) {
+                ae.valid = true;
+                ae.version = version;
+                ae.method = read_u16(f + 5);
+            }
+            break;
+        }
+        at += 4 + std::size_t{size};
+    }
+    return ae;
 }
 
 }  // namespace korvane

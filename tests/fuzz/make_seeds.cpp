@@ -12,10 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/input_list.h"
 #include "archive/crypt_job.h"
 #include "fuzz_targets.h"
-#include "settings/settings.h"
 
 namespace fs = std::filesystem;
 using namespace korvane;
@@ -35,13 +33,11 @@ std::string read(const fs::path& p) {
 }
 
 std::string lock(const std::vector<fs::path>& inputs, const fs::path& out, const char* pw, int level) {
-    InputList list;
-    for (const auto& i : inputs) list.add(i.string().c_str());
+    std::vector<std::string> paths;
+    for (const auto& i : inputs) paths.push_back(i.string());
     std::atomic<std::uint32_t> processed{0}, total{0};
     std::atomic<bool> cancel{false};
-    current_settings.compression_level = level;
-    const std::string path = out.string();
-    CryptJob job{list, path.c_str(), pw, processed, total, cancel};
+    CryptJob job(paths, out.string(), pw, level, processed, total, cancel);
     if (encrypt_worker(job) != 0) {
         std::fprintf(stderr, "make_seeds: encryption failed\n");
         std::exit(1);
