@@ -63,9 +63,9 @@ void append_central_record(std::string& out, const EntryInfo& entry);
 void append_end_record(std::string& out, std::uint16_t entries, std::uint32_t directory_size,
                        std::uint32_t directory_offset);
 
-// The fixed part of a local header as read back; the name and the extra
-// field follow it.
-struct LocalHeader {
+// What a local header and a central record both hold, in the same order,
+// from the general-purpose flags to the extra field's length.
+struct EntryFields {
     std::uint16_t flags = 0;
     std::uint16_t method = 0;
     platform::DosTime time;
@@ -76,17 +76,13 @@ struct LocalHeader {
     std::uint16_t extra_length = 0;
 };
 
+// The fixed part of a local header as read back; the name and the extra
+// field follow it.
+struct LocalHeader : EntryFields {};
+
 // The fixed part of a central record as read back; the name, the extra
 // field and the comment follow it.
-struct CentralRecord {
-    std::uint16_t flags = 0;
-    std::uint16_t method = 0;
-    platform::DosTime time;
-    std::uint32_t crc = 0;
-    std::uint32_t compressed_size = 0;
-    std::uint32_t uncompressed_size = 0;
-    std::uint16_t name_length = 0;
-    std::uint16_t extra_length = 0;
+struct CentralRecord : EntryFields {
     std::uint16_t comment_length = 0;
     std::uint32_t attributes = 0;
     std::uint32_t local_header_offset = 0;

@@ -1,33 +1,31 @@
 // Helpers for tests that write and read whole archives on disk.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "archive/crypt_job.h"
 #include "archive/format.h"
 #include "archive/reader.h"
+#include "test_support.h"
 
 namespace korvane::test {
 
 namespace fs = std::filesystem;
 
 inline std::string read_bytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
+    return read_file(p.string());
 }
 
+// Creates the missing folders above p first.
 inline void write_bytes(const fs::path& p, const std::string& bytes) {
     fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
+    write_file(p.string(), bytes);
 }
 
 // Pseudo-random bytes that deflate cannot shrink, reproducible by seed.
