@@ -162,9 +162,9 @@ ResultCode read_directory(std::FILE* f, DirectoryLayout& layout,
             find_ae_field(reinterpret_cast<const unsigned char*>(extra.data()), extra.size());
         if (layout.from_directory)
             note_top_level(entry.name, index, layout.single_top_level, first_top);
-        entries.push_back(std::move(entry));
         offset +=
             std::int64_t{central_record_size} + r.name_length + r.extra_length + r.comment_length;
+        entries.push_back(std::move(entry));
     }
     if (layout.from_directory && (offset != layout.end || entries.size() != layout.entries))
         return result_not_encrypted;
