@@ -1,19 +1,27 @@
-// The one argument of a worker: what to process, and the counters and cancel
-// flag it shares with whoever shows the progress (dialog or CLI).
+// The one argument of a worker: what to process and how, and the counters
+// and cancel flag it shares with whoever shows the progress (dialog or CLI).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
-#include "app/input_list.h"
 #include "archive/result_code.h"
 
 namespace korvane {
 
 struct CryptJob {
-    const InputList& inputs;
-    const char* output_path;  // the archive to create, or the folder to extract into
-    const char* password;     // NUL-terminated, 1 to 63 bytes
+    // The key strength follows from the password's length, once for the job.
+    CryptJob(std::vector<std::string> inputs, std::string output_path, std::string password,
+             int level, std::atomic<std::uint32_t>& processed, std::atomic<std::uint32_t>& total,
+             std::atomic<bool>& cancel);
+
+    const std::vector<std::string> inputs;  // files and folders, or the archives to extract
+    const std::string output_path;          // the archive to create, or the folder to extract into
+    const std::string password;             // 1 to 63 bytes, no NUL
+    const int level;                        // deflate level 0..9 (encryption only)
+    const int strength;                     // 1 AES-128, 2 AES-192, 3 AES-256
     std::atomic<std::uint32_t>& processed;
     std::atomic<std::uint32_t>& total;
     std::atomic<bool>& cancel;
@@ -21,8 +29,7 @@ struct CryptJob {
 
 // Worker bodies. Each sets processed and total to 0 first, sets total before
 // processing data, adds to processed as it goes, tests cancel after every
-// block, never touches inputs, password or output path, and returns 0 or the
-// first failure's code.
+// block, and returns 0 or the first failure's code.
 ResultCode encrypt_worker(CryptJob& job);
 ResultCode decrypt_worker(CryptJob& job);
 

@@ -21,7 +21,12 @@ inline constexpr std::size_t ae_extra_size = 11;
 
 inline constexpr std::uint16_t method_aes = 99;
 inline constexpr std::uint16_t method_deflate = 8;
+inline constexpr std::uint16_t method_stored = 0;
 inline constexpr std::uint16_t version_needed = 20;
+
+inline constexpr std::uint16_t flag_encrypted = 1;
+inline constexpr std::uint16_t flag_data_descriptor = 8;
+inline constexpr std::uint16_t ae_extra_id = 0x9901;
 
 // Stream pieces: deflate output and cipher calls both use this block size.
 inline constexpr std::size_t block_size = 16384;
@@ -57,5 +62,56 @@ void append_central_record(std::string& out, const EntryInfo& entry);
 // Appends the 22-byte end record.
 void append_end_record(std::string& out, std::uint16_t entries, std::uint32_t directory_size,
                        std::uint32_t directory_offset);
+
+// What a local header and a central record both hold, in the same order,
+// from the general-purpose flags to the extra field's length.
+struct EntryFields {
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+    platform::DosTime time;
+    std::uint32_t crc = 0;
+    std::uint32_t compressed_size = 0;
+    std::uint32_t uncompressed_size = 0;
+    std::uint16_t name_length = 0;
+    std::uint16_t extra_length = 0;
+};
+
+// The fixed part of a local header as read back; the name and the extra
+// field follow it.
+struct LocalHeader : EntryFields {};
+
+// The fixed part of a central record as read back; the name, the extra
+// field and the comment follow it.
+struct CentralRecord : EntryFields {
+    std::uint16_t comment_length = 0;
+    std::uint32_t attributes = 0;
+    std::uint32_t local_header_offset = 0;
+};
+
+struct EndRecord {
+    std::uint16_t disk = 0;
+    std::uint16_t directory_disk = 0;
+    std::uint16_t disk_entries = 0;
+    std::uint16_t entries = 0;
+    std::uint32_t directory_size = 0;
+    std::uint32_t directory_offset = 0;
+    std::uint16_t comment_length = 0;
+};
+
+// Each parses the fixed bytes (local_header_size, central_record_size,
+// end_record_size of them) and is false when they do not start with the
+// record's signature.
+bool read_local_header(const unsigned char* bytes, LocalHeader& header);
+bool read_central_record(const unsigned char* bytes, CentralRecord& record);
+bool read_end_record(const unsigned char* bytes, EndRecord& record);
+
+// The AE extra field of an entry, found among other tools' fields.
+struct AeField {
+    int strength_byte = 0;  // 1..3 when the field holds one, whatever else it says
+    bool valid = false;     // version 1 or 2, vendor "AE", strength 1..3
+    int version = 0;
+    std::uint16_t method = 0;  // the actual compression method
+};
+AeField find_ae_field(const unsigned char* extra, std::size_t length);
 
 }  // namespace korvane

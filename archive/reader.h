@@ -42,6 +42,25 @@ struct EntryCoding {
     std::uint32_t crc = 0;
 };
 
+// What decoding an archive's entries shares: the archive, the password and
+// the key strength it selects, the caller's counters and cancel flag (set by
+// each public entry point), and the blocks, inflater and last folder chain
+// every entry reuses.
+struct DecodeState {
+    FilePtr archive;
+    const char* password = "";
+    int strength = 1;  // the password's; an entry's AE field may name another
+    std::atomic<std::uint32_t>* processed = nullptr;
+    const std::atomic<bool>* cancel = nullptr;
+    std::unique_ptr<unsigned char[]> in, out;
+    Inflater inflater;
+    std::string ready_folder;  // the folder chain the last entry made sure of
+};
+
+struct DirectoryEntry;
+struct DirectoryLayout;
+
+// Each public call catches allocation failure itself and returns 13 for it.
 class ArchiveReader {
 public:
     // Scans one archive (local headers, then central records) and extracts
@@ -75,33 +94,25 @@ public:
                             std::atomic<std::uint32_t>& processed, const std::atomic<bool>& cancel);
 
     // The archive that decode_entry reads from (set by extract_all).
-    void attach(FilePtr archive) { archive_ = std::move(archive); }
+    void attach(FilePtr archive) { state_.archive = std::move(archive); }
 
 private:
     using Visit = std::function<ResultCode(const EntrySummary&)>;
-    // extract_all's scan; destination nullptr tests, visit lists.
-    ResultCode scan(const char* archive_path, const char* destination, const char* password,
-                    std::atomic<std::uint32_t>& processed, const std::atomic<bool>& cancel,
-                    const Visit* visit);
-    ResultCode summarize_entry(std::int64_t central_offset, const Visit& visit);
-    // from_directory: the local headers were never walked, so each one is
-    // checked against its central record here and the sizes come from the
-    // central record.
-    ResultCode extract_entry(std::int64_t central_offset, const char* destination,
-                             const char* password, std::atomic<std::uint32_t>& processed,
-                             bool strip_top_level, bool from_directory,
-                             const std::atomic<bool>& cancel);
+    void begin(const char* password, std::atomic<std::uint32_t>& processed,
+               const std::atomic<bool>& cancel);
+    // The scan behind the three public calls; destination nullptr tests,
+    // visit lists.
+    ResultCode scan(const char* archive_path, const char* destination, const Visit* visit);
+    ResultCode extract_entry(const DirectoryEntry& entry, const char* destination,
+                             const DirectoryLayout& layout);
+    ResultCode decode(const char* output_path, std::uint32_t compressed_size,
+                      const EntryCoding& coding);
     ResultCode copy_stored(std::FILE* output, std::uint32_t remaining, CAesEnc& aes,
-                           std::uint32_t* crc, std::atomic<std::uint32_t>& processed,
-                           const std::atomic<bool>& cancel);
+                           std::uint32_t* crc);
     ResultCode inflate_stream(std::FILE* output, std::uint32_t remaining, CAesEnc& aes,
-                              std::uint32_t* crc, std::atomic<std::uint32_t>& processed,
-                              const std::atomic<bool>& cancel);
+                              std::uint32_t* crc);
 
-    FilePtr archive_;
-    std::unique_ptr<unsigned char[]> in_, out_;
-    Inflater inflater_;
-    std::string ready_folder_;  // the folder chain the last entry made sure of
+    DecodeState state_;
 };
 
 }  // namespace korvane

@@ -1,16 +1,13 @@
 #include "archive/writer.h"
 
-#include <cstring>
 #include <new>
 #include <vector>
 
 #include "archive/cipher/aes_enc.h"
-#include "archive/crypt_job.h"
 #include "archive/format.h"
 #include "archive/paths.h"
 #include "archive/temp_file.h"
 #include "platform/platform.h"
-#include "settings/settings.h"
 
 namespace korvane {
 
@@ -28,20 +25,19 @@ bool allocate_blocks(EncodeScratch& s) {
 
 }  // namespace
 
-ResultCode encode_entry(const char* password, int level, const char* source_path,
-                        std::FILE* archive, std::atomic<std::uint32_t>& processed,
-                        const std::atomic<bool>& cancel, EncodeScratch& scratch) {
-    const auto* pw = reinterpret_cast<const unsigned char*>(password);
+ResultCode encode_entry(const CryptJob& job, const char* source_path, std::FILE* archive,
+                        EncodeScratch& scratch) {
+    const auto* pw = reinterpret_cast<const unsigned char*>(job.password.c_str());
     CAesEnc aes;
     unsigned char salt[16], verifier[verifier_length];
-    aes.encrypt_start(pw, salt, verifier);
+    aes.encrypt_start(pw, salt, verifier, job.strength);
     if (!aes.ok()) return result_compression_error;
-    if (!scratch.deflater.start(level)) return result_compression_error;
+    if (!scratch.deflater.start(job.level)) return result_compression_error;
 
     FilePtr source(std::fopen(source_path, "rb"));
     if (!source) return result_read_failed;
 
-    const unsigned int salt_bytes = salt_length(key_strength(std::strlen(password)));
+    const unsigned int salt_bytes = salt_length(job.strength);
     if (!write_exact(archive, salt, salt_bytes) ||
         !write_exact(archive, verifier, verifier_length))
         return result_write_failed;
@@ -63,7 +59,7 @@ ResultCode encode_entry(const char* password, int level, const char* source_path
             }
             z.next_in = scratch.in.get();
             z.avail_in = static_cast<uInt>(got);
-            processed.fetch_add(static_cast<std::uint32_t>(got), std::memory_order_relaxed);
+            job.processed.fetch_add(static_cast<std::uint32_t>(got), std::memory_order_relaxed);
             finishing = got < block_size;
         }
         const int status = deflate(&z, finishing ? Z_FINISH : Z_NO_FLUSH);
@@ -86,7 +82,7 @@ ResultCode encode_entry(const char* password, int level, const char* source_path
             z.next_out = out;
             z.avail_out = block_size;
         }
-        if (cancel.load(std::memory_order_relaxed)) {
+        if (job.cancel.load(std::memory_order_relaxed)) {
             result = result_cancelled;
             break;
         }
@@ -119,10 +115,7 @@ ResultCode ArchiveWriter::open(const char* path) {
     return result_ok;
 }
 
-ResultCode ArchiveWriter::add_file(const char* path, const char* stored_name,
-                                   const char* password, int level,
-                                   std::atomic<std::uint32_t>& processed,
-                                   const std::atomic<bool>& cancel) {
+ResultCode ArchiveWriter::add_file(const char* path, const char* stored_name, const CryptJob& job) {
     platform::FindData found;
     if (!platform::find_path(path, found) || found.is_folder) return result_input_missing;
     if (found.size >= max_file_bytes) return result_too_large;
@@ -138,11 +131,11 @@ ResultCode ArchiveWriter::add_file(const char* path, const char* stored_name,
     }
     // The name-length and entry-count fields are 16 bits wide.
     if (entry.name.size() > max_name_length || entries_ == max_entries) return result_too_large;
-    entry.flags = general_flags(level);
+    entry.flags = general_flags(job.level);
     entry.time = found.last_write;
     entry.attributes = found.attributes;
     entry.uncompressed_size = static_cast<std::uint32_t>(found.size);
-    entry.strength = key_strength(std::strlen(password));
+    entry.strength = job.strength;
 
     const std::int64_t start = platform::position_of(archive_.get());
     if (start < 0) return result_write_failed;
@@ -151,8 +144,7 @@ ResultCode ArchiveWriter::add_file(const char* path, const char* stored_name,
     const std::vector<char> room(header_size, 0);
     if (!write_exact(archive_.get(), room.data(), room.size())) return result_write_failed;
 
-    const ResultCode encoded =
-        encode_entry(password, level, path, archive_.get(), processed, cancel, scratch_);
+    const ResultCode encoded = encode_entry(job, path, archive_.get(), scratch_);
     if (encoded != result_ok) return encoded;
 
     const std::int64_t end = platform::position_of(archive_.get());
@@ -222,8 +214,8 @@ namespace {
 template <typename Visit>
 ResultCode for_each_input_file(const CryptJob& job, const std::string& temp_path, Visit visit) {
     auto is_output = [&](const std::string& p) { return p == job.output_path || p == temp_path; };
-    for (std::int32_t i = 0; i < job.inputs.count(); ++i) {
-        const char* input = job.inputs.at(i);
+    for (const std::string& input_path : job.inputs) {
+        const char* input = input_path.c_str();
         platform::FindData found;
         if (!platform::find_path(input, found)) continue;
         if (!found.is_folder) {
@@ -263,13 +255,11 @@ ResultCode encrypt_worker(CryptJob& job) {
         job.total = static_cast<std::uint32_t>(sum);
 
         ArchiveWriter writer;
-        if (ResultCode r = writer.open(job.output_path)) return r;
+        if (ResultCode r = writer.open(job.output_path.c_str())) return r;
         const ResultCode added = for_each_input_file(
             job, writer.temp_path(),
             [&](const char* path, const std::string& stored, const platform::FindData&) {
-                return writer.add_file(path, stored.c_str(), job.password,
-                                       current_settings.compression_level, job.processed,
-                                       job.cancel);
+                return writer.add_file(path, stored.c_str(), job);
             });
         if (added != result_ok) return added;  // the writer discards the archive
         if (ResultCode r = writer.finish()) return r;

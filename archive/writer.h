@@ -6,11 +6,11 @@
 // file of that name exactly as it was.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "archive/crypt_job.h"
 #include "archive/result_code.h"
 #include "archive/stdio_file.h"
 #include "archive/zstreams.h"
@@ -25,10 +25,10 @@ struct EncodeScratch {
 };
 
 // Writes the entry data (salt, verifier, encrypted deflate stream,
-// authentication code) for one file at the archive's current position.
-ResultCode encode_entry(const char* password, int level, const char* source_path,
-                        std::FILE* archive, std::atomic<std::uint32_t>& processed,
-                        const std::atomic<bool>& cancel, EncodeScratch& scratch);
+// authentication code) for one file at the archive's current position, with
+// the job's password, key strength and level, counting into its counters.
+ResultCode encode_entry(const CryptJob& job, const char* source_path, std::FILE* archive,
+                        EncodeScratch& scratch);
 
 class ArchiveWriter {
 public:
@@ -43,8 +43,8 @@ public:
     // Appends one entry and its central record. 10 when the file is gone, 15
     // for a file of 4 GiB or more or an archive past its 32-bit or 16-bit
     // limits.
-    ResultCode add_file(const char* path, const char* stored_name, const char* password, int level,
-                        std::atomic<std::uint32_t>& processed, const std::atomic<bool>& cancel);
+    // The job gives the password, strength, level, counters and cancel flag.
+    ResultCode add_file(const char* path, const char* stored_name, const CryptJob& job);
     // Writes the central directory and the end record and closes the file
     // (exactly once); 6 on failure.
     ResultCode finish();

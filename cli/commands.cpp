@@ -10,9 +10,9 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
-#include "app/input_list.h"
 #include "archive/crypt_job.h"
 #include "archive/reader.h"
 #include "cli/console.h"
@@ -21,7 +21,6 @@
 #include "cli/password.h"
 #include "cli/progress.h"
 #include "platform/platform.h"
-#include "settings/settings.h"
 
 #ifndef KORVANE_VERSION
 #define KORVANE_VERSION "unknown"
@@ -148,14 +147,9 @@ int lock(const Options& options) {
 
     // Full paths on both sides: the worker knows the archive it is writing
     // only by its spelling, and must not take it as an input of "." or "..".
-    InputList list;
-    for (const std::string& input : inputs)
-        if (list.add(full_path(input).c_str()) < 0)
-            return report("Encryption", result_out_of_memory, false);
-    const std::string archive = full_path(output);
-    current_settings.compression_level = options.level;
-    CryptJob job{list,           archive.c_str(), password.c_str(), counters.processed,
-                 counters.total, counters.cancel};
+    for (std::string& input : inputs) input = full_path(input);
+    CryptJob job(std::move(inputs), full_path(output), std::move(password), options.level,
+                 counters.processed, counters.total, counters.cancel);
     const ResultCode r =
         run_job(counters, show_progress(options), [&] { return encrypt_worker(job); });
     return report("Encryption", r, options.quiet);
@@ -185,13 +179,9 @@ int unlock(const Options& options) {
     std::string password;
     if (int r = obtain_password(options, PasswordUse::open, counters.cancel, password)) return r;
 
-    InputList list;
-    if (list.add(full_path(archive).c_str()) < 0)
-        return report("Decryption", result_out_of_memory, false);
     // Absolute, so that every missing folder of it can be created.
-    const std::string folder = full_path(destination);
-    CryptJob job{list,           folder.c_str(), password.c_str(), counters.processed,
-                 counters.total, counters.cancel};
+    CryptJob job({full_path(archive)}, full_path(destination), std::move(password), options.level,
+                 counters.processed, counters.total, counters.cancel);
     const ResultCode r =
         run_job(counters, show_progress(options), [&] { return decrypt_worker(job); });
     return report("Decryption", r, options.quiet);

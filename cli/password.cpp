@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "archive/password_rule.h"
 #include "archive/result_code.h"
 #include "archive/stdio_file.h"
 #include "cli/console.h"
@@ -11,7 +12,6 @@ namespace korvane::cli {
 
 namespace {
 
-constexpr std::size_t max_password_length = 63;
 // Anything longer than this is refused anyway; no need to read on.
 constexpr std::size_t longest_line_kept = 1024;
 
@@ -39,8 +39,7 @@ int read_first_line(const std::string& path, std::string& line) {
 }
 
 int check_rules(const std::string& password, PasswordUse use) {
-    if (password.empty() || password.size() > max_password_length)
-        return refuse("Input a password of within 63 characters.");
+    if (!password_length_ok(password.size())) return refuse(password_length_message);
     // The workers take the password as a C string.
     if (password.find('\0') != std::string::npos)
         return refuse("The password must not contain a NUL byte.");

@@ -3,7 +3,13 @@
 #include <commctrl.h>
 #include <process.h>
 
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/input_list.h"
 #include "resources/resource_ids.h"
+#include "settings/settings.h"
 #include "ui/message_map.h"
 
 namespace korvane {
@@ -70,7 +76,7 @@ ResultCode ProgressDialog::run(HWND owner, const JobRequest& request) {
 
 unsigned __stdcall ProgressDialog::thread_body(void* argument) {
     auto* dialog = static_cast<ProgressDialog*>(argument);
-    const ResultCode code = dialog->worker_(dialog->job_);
+    const ResultCode code = dialog->worker_(*dialog->job_);
     dialog->worker_result_.store(code);
     // Returning hands the code to _endthreadex, which ends the thread with it.
     return static_cast<unsigned>(code);
@@ -79,11 +85,7 @@ unsigned __stdcall ProgressDialog::thread_body(void* argument) {
 LRESULT ProgressDialog::on_init_dialog(WPARAM, LPARAM lparam, bool&) {
     const auto* request = reinterpret_cast<const JobRequest*>(lparam);
     cancel_ = false;
-    if (request) {
-        job_.output_path = request->output_path;
-        job_.password = request->password;
-        thread_.reset(starter_(thread_body, this));
-    }
+    if (request && make_job(*request)) thread_.reset(starter_(thread_body, this));
     if (!thread_) {
         ended_ = true;
         outcome_ = job_start_failed;
@@ -128,6 +130,19 @@ LRESULT ProgressDialog::on_system_command(WPARAM wparam, LPARAM, bool&) {
 LRESULT ProgressDialog::on_cancel(WPARAM, LPARAM, bool&) {
     cancel_ = true;
     return 0;
+}
+
+bool ProgressDialog::make_job(const JobRequest& request) {
+    try {
+        const InputList& list = input_list();
+        std::vector<std::string> inputs;
+        for (std::int32_t i = 0; i < list.count(); ++i) inputs.emplace_back(list.at(i));
+        job_.emplace(std::move(inputs), request.output_path, request.password,
+                     current_settings.compression_level, processed_, total_, cancel_);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 void ProgressDialog::finish() {

@@ -6,8 +6,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
-#include "app/input_list.h"
 #include "archive/crypt_job.h"
 #include "archive/result_code.h"
 #include "ui/dialog_base.h"
@@ -36,7 +36,8 @@ HANDLE start_worker_thread(ThreadBody body, void* argument);
 inline constexpr ResultCode job_start_failed = result_out_of_memory;
 
 // Runs the request with the encryption worker for direction 1, else the
-// decryption worker. The owner is disabled while the dialog runs.
+// decryption worker, over the process's input list and compression level.
+// The owner is disabled while the dialog runs.
 ResultCode run_job(HWND owner, const JobRequest& request);
 // The same with a given worker and thread starter.
 ResultCode run_job(HWND owner, const JobRequest& request, WorkerEntry worker,
@@ -66,6 +67,8 @@ class ProgressDialog : public DialogBase {
     LRESULT on_system_command(WPARAM wparam, LPARAM lparam, bool& handled);
     LRESULT on_cancel(WPARAM wparam, LPARAM lparam, bool& handled);
 
+    // The job for the request; false without the memory for it.
+    bool make_job(const JobRequest& request);
     // Takes the ended worker's code and lets go of the thread.
     void finish();
     // Asks the worker to stop, waits for it however long it takes, and
@@ -78,7 +81,7 @@ class ProgressDialog : public DialogBase {
     std::atomic<bool> cancel_{false};
     std::atomic<std::uint32_t> processed_{0};
     std::atomic<std::uint32_t> total_{0};
-    CryptJob job_{input_list(), nullptr, nullptr, processed_, total_, cancel_};
+    std::optional<CryptJob> job_;
     // Also kept by the thread body itself, for when the exit code cannot be read.
     std::atomic<ResultCode> worker_result_{result_ok};
     bool ended_ = false;

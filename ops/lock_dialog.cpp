@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/input_list.h"
+#include "archive/password_rule.h"
 #include "archive/result_code.h"
 #include "ops/dialog_questions.h"
 #include "ops/job_runner.h"
@@ -26,7 +27,9 @@ namespace korvane {
 
 namespace {
 
-constexpr int password_read_size = max_password_length + 2;  // 64 bytes and the terminator
+// One byte more than a password may have, so that a 64th byte is seen and
+// refused, and the terminator.
+constexpr std::size_t password_read_size = max_password_length + 2;
 
 // A multi-file selection lists the folder and every name: far more than one
 // path's 260 bytes.
@@ -193,9 +196,8 @@ LRESULT LockDialog::on_password_changed(WPARAM wparam, LPARAM, bool&) {
 LRESULT LockDialog::on_start(WPARAM, LPARAM, bool&) {
     const std::string password =
         read_edit(window(), mode_ == lock_encrypt ? IDC_PASSWORD : IDC_DECRYPT_PASSWORD);
-    if (password.empty() || password.size() > max_password_length) {
-        MessageBoxA(window(), "Input a password of within 63 characters.", "Error",
-                    MB_OK | MB_ICONWARNING);
+    if (!password_length_ok(password.size())) {
+        MessageBoxA(window(), password_length_message, "Error", MB_OK | MB_ICONWARNING);
         return 0;
     }
     DialogQuestions questions(window());

@@ -18,10 +18,6 @@ inline constexpr LockMode lock_undetermined = 0;
 inline constexpr LockMode lock_encrypt = 1;
 inline constexpr LockMode lock_decrypt = 2;
 
-// Passwords are 1 to 63 bytes; the edits are read with one byte more so that
-// a 64th byte is seen and refused.
-inline constexpr int max_password_length = 63;
-
 class LockDialog : public DialogBase {
 public:
     bool handle_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam,

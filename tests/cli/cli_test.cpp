@@ -176,8 +176,8 @@ TEST_F(Cli, TestChecksEveryEntryAndWritesNothing) {
         ArchiveWriter writer;
         JobCounters c;
         ASSERT_EQ(writer.open((dir() / "evil.cry").string().c_str()), result_ok);
-        ASSERT_EQ(writer.add_file((dir() / "payload").string().c_str(), "../evil.txt", "pw", 6,
-                                  c.processed, c.cancel),
+        ASSERT_EQ(writer.add_file((dir() / "payload").string().c_str(), "../evil.txt",
+                                  c.job({}, "", "pw")),
                   result_ok);
         ASSERT_EQ(writer.finish(), result_ok);
         ASSERT_EQ(writer.commit(), result_ok);

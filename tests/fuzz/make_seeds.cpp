@@ -2,65 +2,31 @@
 // folders, each strength, empty files), their damaged forms, raw deflate
 // streams with names for the crafted target, and command lines.
 // Usage: make_seeds CORPUS_DIR
-#include <zlib.h>
-
-#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "app/input_list.h"
-#include "archive/crypt_job.h"
 #include "fuzz_targets.h"
-#include "settings/settings.h"
+#include "tests/unit/archive_support.h"
 
 namespace fs = std::filesystem;
 using namespace korvane;
 
 namespace {
 
-void write(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::string read(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::read_bytes;
+using test::write_bytes;
 
 std::string lock(const std::vector<fs::path>& inputs, const fs::path& out, const char* pw, int level) {
-    InputList list;
-    for (const auto& i : inputs) list.add(i.string().c_str());
-    std::atomic<std::uint32_t> processed{0}, total{0};
-    std::atomic<bool> cancel{false};
-    current_settings.compression_level = level;
-    const std::string path = out.string();
-    CryptJob job{list, path.c_str(), pw, processed, total, cancel};
-    if (encrypt_worker(job) != 0) {
+    std::vector<std::string> paths;
+    for (const auto& i : inputs) paths.push_back(i.string());
+    if (test::encrypt(paths, out, pw, level) != 0) {
         std::fprintf(stderr, "make_seeds: encryption failed\n");
         std::exit(1);
     }
-    return read(out);
-}
-
-std::string raw_deflate(const std::string& text) {
-    std::string out(compressBound(text.size()) + 64, '\0');
-    z_stream z{};
-    deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    z.avail_in = static_cast<uInt>(text.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
+    return read_bytes(out);
 }
 
 }  // namespace
@@ -73,10 +39,10 @@ int main(int argc, char** argv) {
     const fs::path corpus = argv[1];
     const fs::path work = fs::temp_directory_path() / "korvane-seeds";
     fs::remove_all(work);
-    write(work / "Tree" / "a.txt", "alpha alpha alpha\n");
-    write(work / "Tree" / "empty.txt", "");
-    write(work / "Tree" / "sub" / "b.txt", std::string(3000, 'b'));
-    write(work / "single.txt", "one file on its own");
+    write_bytes(work / "Tree" / "a.txt", "alpha alpha alpha\n");
+    write_bytes(work / "Tree" / "empty.txt", "");
+    write_bytes(work / "Tree" / "sub" / "b.txt", std::string(3000, 'b'));
+    write_bytes(work / "single.txt", "one file on its own");
     fs::create_directories(work / "Hollow" / "inner");
 
     std::vector<std::pair<std::string, std::string>> archives;
@@ -91,29 +57,29 @@ int main(int argc, char** argv) {
     for (const auto& [name, bytes] : archives) {
         for (const char* target : {"reader", "scan"}) {
             const fs::path dir = corpus / target;
-            write(dir / name, bytes);
-            write(dir / (name + "-cut"), bytes.substr(0, bytes.size() / 2));
+            write_bytes(dir / name, bytes);
+            write_bytes(dir / (name + "-cut"), bytes.substr(0, bytes.size() / 2));
             std::string flipped = bytes;
             if (flipped.size() > 60) flipped[60] = static_cast<char>(flipped[60] ^ 0x20);
-            write(dir / (name + "-flipped"), flipped);
+            write_bytes(dir / (name + "-flipped"), flipped);
         }
     }
-    write(corpus / "reader" / "not-an-archive", "plain text, not an archive");
+    write_bytes(corpus / "reader" / "not-an-archive", "plain text, not an archive");
 
-    const std::string text = read(work / "Tree" / "sub" / "b.txt") + "tail";
+    const std::string text = read_bytes(work / "Tree" / "sub" / "b.txt") + "tail";
     for (const auto& [name, stream] : std::vector<std::pair<std::string, std::string>>{
-             {"a.txt", raw_deflate("hello hello hello")},
-             {"dir/sub/file.bin", raw_deflate(text)},
-             {"../up.txt", raw_deflate("x")},
-             {"stored", raw_deflate("")}}) {
-        write(corpus / "crafted" / ("seed-" + std::to_string(name.size())),
-              std::string(1, static_cast<char>(name.size())) + name + stream);
+             {"a.txt", test::raw_deflate("hello hello hello", 9)},
+             {"dir/sub/file.bin", test::raw_deflate(text, 9)},
+             {"../up.txt", test::raw_deflate("x", 9)},
+             {"stored", test::raw_deflate("", 9)}}) {
+        write_bytes(corpus / "crafted" / ("seed-" + std::to_string(name.size())),
+                    std::string(1, static_cast<char>(name.size())) + name + stream);
     }
 
     int n = 0;
     for (const char* line : {"-c \"C:\\My Files\\a.txt\" D:\\b", "-d x.cry", "\"open", "-install",
                              "a\"b c  d", "- -x -V", ""})
-        write(corpus / "command_line" / ("seed-" + std::to_string(n++)), line);
+        write_bytes(corpus / "command_line" / ("seed-" + std::to_string(n++)), line);
     fs::remove_all(work);
     return 0;
 }

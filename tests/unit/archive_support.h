@@ -1,35 +1,31 @@
 // Helpers for tests that write and read whole archives on disk.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "app/input_list.h"
 #include "archive/crypt_job.h"
 #include "archive/format.h"
 #include "archive/reader.h"
-#include "settings/settings.h"
+#include "test_support.h"
 
 namespace korvane::test {
 
 namespace fs = std::filesystem;
 
 inline std::string read_bytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
+    return read_file(p.string());
 }
 
+// Creates the missing folders above p first.
 inline void write_bytes(const fs::path& p, const std::string& bytes) {
     fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
+    write_file(p.string(), bytes);
 }
 
 // Pseudo-random bytes that deflate cannot shrink, reproducible by seed.
@@ -53,29 +49,26 @@ inline std::string text(std::size_t n) {
 struct JobCounters {
     std::atomic<std::uint32_t> processed{0}, total{0};
     std::atomic<bool> cancel{false};
+
+    // A job over these counters.
+    CryptJob job(std::vector<std::string> inputs, const std::string& output,
+                 const std::string& password, int level = 6) {
+        return CryptJob(std::move(inputs), output, password, level, processed, total, cancel);
+    }
 };
 
 inline ResultCode encrypt(const std::vector<std::string>& inputs, const fs::path& archive,
                           const std::string& password, int level = 6, bool cancel = false) {
-    InputList list;
-    for (const auto& i : inputs) list.add(i.c_str());
     JobCounters c;
     c.cancel = cancel;
-    const std::string out = archive.string();
-    current_settings.compression_level = level;
-    CryptJob job{list, out.c_str(), password.c_str(), c.processed, c.total, c.cancel};
-    const ResultCode r = encrypt_worker(job);
-    current_settings.compression_level = 6;
-    return r;
+    CryptJob job = c.job(inputs, archive.string(), password, level);
+    return encrypt_worker(job);
 }
 
 inline ResultCode decrypt(const fs::path& archive, const fs::path& destination,
                           const std::string& password) {
-    InputList list;
-    list.add(archive.string().c_str());
     JobCounters c;
-    const std::string dest = destination.string();
-    CryptJob job{list, dest.c_str(), password.c_str(), c.processed, c.total, c.cancel};
+    CryptJob job = c.job({archive.string()}, destination.string(), password);
     return decrypt_worker(job);
 }
 

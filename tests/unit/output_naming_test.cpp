@@ -4,14 +4,14 @@
 
 #include <string>
 
+#include "test_support.h"
+
 namespace korvane {
 namespace {
 
 // Writes a Windows-style example path with the platform's separator.
 std::string p(std::string path) {
-    for (char& c : path)
-        if (c == '\\') c = platform::separator;
-    return path;
+    return test::native_path(std::move(path), '\\');
 }
 
 TEST(TruncateName, CutsAtCharacterStarts) {

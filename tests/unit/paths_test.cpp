@@ -24,10 +24,7 @@ using test::TempFolder;
 using test::write_file;
 
 // Test paths are written with '/' and meant with the platform's separator.
-std::string native(std::string s) {
-    std::replace(s.begin(), s.end(), '/', platform::separator);
-    return s;
-}
+using test::native_path;
 
 TEST(PathsTest, JoinPath) {
     struct Case {
@@ -38,22 +35,22 @@ TEST(PathsTest, JoinPath) {
         bool whole;
     };
     const Case cases[] = {
-        {"a", "b", 64, native("a/b"), true},
-        {"a/", "b", 64, native("a/b"), true},  // no second separator
-        {"/", "b", 64, native("/b"), true},
-        {"folder", "name", 9, native("folder/n"), false},  // cut to capacity - 1
-        {"folder", "name", 12, native("folder/name"), true},
+        {"a", "b", 64, native_path("a/b"), true},
+        {"a/", "b", 64, native_path("a/b"), true},  // no second separator
+        {"/", "b", 64, native_path("/b"), true},
+        {"folder", "name", 9, native_path("folder/n"), false},  // cut to capacity - 1
+        {"folder", "name", 12, native_path("folder/name"), true},
         {"folder", "name", 1, "", false},
     };
     for (const Case& c : cases) {
-        const std::string folder = native(c.folder);
+        const std::string folder = native_path(c.folder);
         char out[80];
         std::memset(out, 'x', sizeof out);
         EXPECT_EQ(join_path(folder.c_str(), c.name, out, c.capacity), c.whole) << folder;
         EXPECT_EQ(std::string(out), c.expected) << folder;
         EXPECT_EQ(out[c.capacity], 'x') << "wrote past capacity for " << folder;
     }
-    EXPECT_EQ(join_path(native("x/y/"), "z"), native("x/y/z"));
+    EXPECT_EQ(join_path(native_path("x/y/"), "z"), native_path("x/y/z"));
 }
 
 TEST(PathsTest, SeparatorTranslation) {
@@ -62,7 +59,7 @@ TEST(PathsTest, SeparatorTranslation) {
     EXPECT_STREQ(buffer, "a/b/c");
     char out[16];
     to_platform_separators("x/y/z", out, 5);
-    EXPECT_EQ(std::string(out), native("x/y/z"));
+    EXPECT_EQ(std::string(out), native_path("x/y/z"));
     to_archive_separators("", out, 0);
     EXPECT_STREQ(out, "");
 }
@@ -114,10 +111,10 @@ TEST(PathsTest, ParentFolder) {
         {"/x", 64, true, ""},
     };
     for (const Case& c : cases) {
-        const std::string path = native(c.path);
+        const std::string path = native_path(c.path);
         char out[64] = "untouched";
         EXPECT_EQ(parent_folder(path.c_str(), out, c.capacity), c.ok) << path;
-        EXPECT_EQ(std::string(out), c.ok ? native(c.parent) : "untouched") << path;
+        EXPECT_EQ(std::string(out), c.ok ? native_path(c.parent) : "untouched") << path;
     }
 }
 
@@ -164,7 +161,7 @@ TEST(FolderWalkerTest, WalksFilesDepthFirst) {
     for (std::size_t i = 0; i < records.size(); ++i) {
         const auto& r = records[i];
         const auto expected = std::find_if(files.begin(), files.end(), [&](const auto& f) {
-            return native(f.first) == r.relative_path;
+            return native_path(f.first) == r.relative_path;
         });
         ASSERT_NE(expected, files.end()) << r.relative_path;
         EXPECT_EQ(r.full_path, join_path(root, r.relative_path));
@@ -293,7 +290,7 @@ TEST(PlatformTest, FindPathNamesTheFolderMeant) {
         {tmp / "outer/missing", false, "", false},
         {".", true, "outer", true},
         {"..", true, tmp_name, true},
-        {native("inner/"), true, "inner", true},
+        {native_path("inner/"), true, "inner", true},
 #ifdef _WIN32
         {"C:\\", true, "C", true},
 #else

@@ -29,20 +29,6 @@ struct Entry {
     std::uint32_t crc_error = 0;  // added to the CRC in the headers
 };
 
-std::string raw_deflate(const std::string& text) {
-    std::string out(compressBound(static_cast<uLong>(text.size())) + 64, '\0');
-    z_stream z{};
-    deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    z.avail_in = static_cast<uInt>(text.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
 void u16(std::string& s, std::uint32_t v) {
     s += static_cast<char>(v & 0xFF);
     s += static_cast<char>((v >> 8) & 0xFF);

@@ -27,12 +27,11 @@ protected:
         ArchiveWriter writer;
         EXPECT_EQ(writer.open(archive.string().c_str()), result_ok);
         JobCounters c;
+        const CryptJob job = c.job({}, archive.string(), password);
         for (const auto& name : names) {
             const fs::path source = dir() / "source.bin";
             write_bytes(source, content_of(name));
-            EXPECT_EQ(writer.add_file(source.string().c_str(), name.c_str(), password.c_str(), 6,
-                                      c.processed, c.cancel),
-                      result_ok);
+            EXPECT_EQ(writer.add_file(source.string().c_str(), name.c_str(), job), result_ok);
         }
         EXPECT_EQ(writer.finish(), result_ok);
         EXPECT_EQ(writer.commit(), result_ok);
@@ -223,12 +222,9 @@ TEST_F(Reader, TwoArchivesGoIntoOneDestination) {
     const fs::path first = crafted({"one.txt"});
     fs::rename(first, dir() / "first.cry");
     const fs::path second = crafted({"two.txt"});
-    InputList list;
-    list.add((dir() / "first.cry").string().c_str());
-    list.add(second.string().c_str());
     JobCounters c;
-    const std::string out = (dir() / "out").string();
-    CryptJob job{list, out.c_str(), "pw", c.processed, c.total, c.cancel};
+    CryptJob job =
+        c.job({(dir() / "first.cry").string(), second.string()}, (dir() / "out").string(), "pw");
     ASSERT_EQ(decrypt_worker(job), result_ok);
     EXPECT_EQ(tree(dir() / "out").size(), 2u);
     EXPECT_EQ(c.total.load(), fs::file_size(dir() / "first.cry") + fs::file_size(second));

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "platform/platform.h"
+#include "test_support.h"
 
 namespace korvane::test {
 
@@ -42,32 +43,11 @@ public:
 
     // A path inside, with relative_path's '/' turned into the platform's separator.
     std::string operator/(std::string_view relative_path) const {
-        std::string full = path_ + platform::separator;
-        for (char c : relative_path) full += c == '/' ? platform::separator : c;
-        return full;
+        return path_ + platform::separator + native_path(std::string(relative_path));
     }
 
 private:
     std::string path_;
 };
-
-// Writes a whole file through the C runtime, so ANSI names stay bytes.
-inline bool write_file(const std::string& path, std::string_view content) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool written = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-    return std::fclose(f) == 0 && written;
-}
-
-inline std::string read_file(const std::string& path) {
-    std::string content;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
-            content.append(buffer, n);
-        std::fclose(f);
-    }
-    return content;
-}
 
 }  // namespace korvane::test

@@ -131,12 +131,9 @@ TEST_F(Writer, ReadErrorIsAFailureNotATruncatedEntry) {
 TEST_F(Writer, ProgressCountsEveryInputByte) {
     write_bytes(dir() / "a", noise(40000));
     write_bytes(dir() / "b", text(70000));
-    InputList list;
-    list.add((dir() / "a").string().c_str());
-    list.add((dir() / "b").string().c_str());
     JobCounters c;
-    const std::string out = (dir() / "o.cry").string();
-    CryptJob job{list, out.c_str(), "pw", c.processed, c.total, c.cancel};
+    CryptJob job =
+        c.job({(dir() / "a").string(), (dir() / "b").string()}, (dir() / "o.cry").string(), "pw");
     ASSERT_EQ(encrypt_worker(job), result_ok);
     EXPECT_EQ(c.total.load(), 110000u);
     EXPECT_EQ(c.processed.load(), 110000u);

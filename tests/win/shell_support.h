@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "unit/test_support.h"
+
 namespace korvane::shell_test {
 
 namespace fs = std::filesystem;
@@ -46,13 +48,11 @@ class ScratchFolder {
     fs::path path_;
 };
 
-inline void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using test::write_file;
 
 inline std::vector<unsigned char> read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string bytes = test::read_file(path);
+    return {bytes.begin(), bytes.end()};
 }
 
 inline std::vector<std::string> folder_names(const fs::path& folder) {

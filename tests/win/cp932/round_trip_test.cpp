@@ -27,11 +27,9 @@ protected:
 
 ResultCode run(ResultCode (*worker)(CryptJob&), const std::string& input,
                const std::string& output) {
-    InputList inputs;
-    inputs.add(input.c_str());
     std::atomic<std::uint32_t> processed{0}, total{0};
     std::atomic<bool> cancel{false};
-    CryptJob job{inputs, output.c_str(), "password", processed, total, cancel};
+    CryptJob job({input}, output, "password", 6, processed, total, cancel);
     return worker(job);
 }
 

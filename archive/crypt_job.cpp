@@ -1,0 +1,21 @@
+#include "archive/crypt_job.h"
+
+#include <utility>
+
+#include "archive/cipher/aes_enc.h"
+
+namespace korvane {
+
+CryptJob::CryptJob(std::vector<std::string> inputs_, std::string output_path_,
+                   std::string password_, int level_, std::atomic<std::uint32_t>& processed_,
+                   std::atomic<std::uint32_t>& total_, std::atomic<bool>& cancel_)
+    : inputs(std::move(inputs_)),
+      output_path(std::move(output_path_)),
+      password(std::move(password_)),
+      level(level_),
+      strength(key_strength(password.size())),
+      processed(processed_),
+      total(total_),
+      cancel(cancel_) {}
+
+}  // namespace korvane
