@@ -12,6 +12,7 @@
 #include "archive/result_code.h"
 #include "ui/dialog_base.h"
 #include "platform/win32/scoped_win.h"
+#include "resources/resource_ids.h"
 
 namespace korvane {
 
@@ -50,6 +51,8 @@ int progress_percent(std::uint32_t processed, std::uint32_t total);
 
 class ProgressDialog : public DialogBase {
   public:
+    static constexpr int idd = IDD_PROGRESS;
+
     ProgressDialog(WorkerEntry worker, ThreadStarter starter);
     ~ProgressDialog() override;
 
@@ -65,7 +68,7 @@ class ProgressDialog : public DialogBase {
     LRESULT on_init_dialog(WPARAM wparam, LPARAM lparam, bool& handled);
     LRESULT on_timer(WPARAM wparam, LPARAM lparam, bool& handled);
     LRESULT on_system_command(WPARAM wparam, LPARAM lparam, bool& handled);
-    LRESULT on_cancel(WPARAM wparam, LPARAM lparam, bool& handled);
+    LRESULT on_cancel(UINT code, UINT id, HWND control, bool& handled);
 
     // The job for the request; false without the memory for it.
     bool make_job(const JobRequest& request);

@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "platform/win32/scoped_win.h"
 #include "platform/dos_time.h"
 #include "platform/platform.h"
 
@@ -15,15 +16,8 @@ namespace korvane::platform {
 
 namespace {
 
-struct HandleCloser {
-    void operator()(HANDLE h) const { CloseHandle(h); }
-};
-using Handle = std::unique_ptr<void, HandleCloser>;
-
-struct FindCloser {
-    void operator()(HANDLE h) const { FindClose(h); }
-};
-using FindHandle = std::unique_ptr<void, FindCloser>;
+using Handle = win::ScopedHandle;
+using FindHandle = win::ScopedFindHandle;
 
 // Win32 reports failure as INVALID_HANDLE_VALUE, which is not null.
 template <typename Owner>
@@ -212,7 +206,7 @@ FolderEnum::FolderEnum(const char* folder) : state_(std::make_unique<State>()) {
     state_->folder = folder;
     const std::string pattern = join(state_->folder, "*.*");
     state_->find = adopt<FindHandle>(FindFirstFileA(pattern.c_str(), &state_->pending));
-    state_->has_pending = state_->find != nullptr;
+    state_->has_pending = static_cast<bool>(state_->find);
 }
 
 FolderEnum::~FolderEnum() = default;
