@@ -1,4 +1,5 @@
-# zlib and libgcrypt come from the system (Debian packages), never vendored.
+# zlib, libgcrypt and (natively) nettle come from the system (Debian packages),
+# never vendored.
 if(WIN32)
   find_library(ZLIB_STATIC NAMES libz.a REQUIRED)
   find_library(GCRYPT_STATIC NAMES libgcrypt.a REQUIRED)
@@ -15,6 +16,12 @@ else()
   target_link_libraries(korvane_zlib INTERFACE ZLIB::ZLIB)
   add_library(korvane_gcrypt INTERFACE)
   target_link_libraries(korvane_gcrypt INTERFACE ${GCRYPT_LIB} ${GPGERROR_LIB})
+  # The key derivation: nettle's SHA-1 uses the CPU's SHA extensions.
+  find_path(NETTLE_INCLUDE_DIR nettle/sha1.h REQUIRED)
+  find_library(NETTLE_LIB NAMES nettle REQUIRED)
+  add_library(korvane_nettle INTERFACE)
+  target_include_directories(korvane_nettle INTERFACE ${NETTLE_INCLUDE_DIR})
+  target_link_libraries(korvane_nettle INTERFACE ${NETTLE_LIB})
 endif()
 
 if(KORVANE_TESTS)

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <type_traits>
 
+#include "archive/cipher/key_derivation.h"
+#include "archive/cipher/wipe.h"
 #include "platform/platform.h"
 
 namespace korvane {
@@ -22,13 +24,6 @@ constexpr unsigned int hmac_sha1_length = 20;
 // Counter blocks encrypted per library call: large enough that the call
 // overhead vanishes next to the AES work, small enough to stay in L1/L2.
 constexpr unsigned int keystream_bytes = 16384;
-
-// A plain memset of a buffer that dies right after may be dropped by the
-// optimiser; writes through a volatile pointer may not.
-void wipe(void* p, std::size_t n) {
-    volatile unsigned char* v = static_cast<volatile unsigned char*>(p);
-    while (n--) *v++ = 0;
-}
 
 template <std::size_t N>
 struct WipedBytes {
@@ -147,9 +142,8 @@ struct CAesEnc::State {
         const unsigned int klen = key_length(strength);
         WipedBytes<2 * max_key_length + verifier_length> derived;
         const std::size_t plen = std::strlen(reinterpret_cast<const char*>(password));
-        if (gcry_kdf_derive(password, plen, GCRY_KDF_PBKDF2, GCRY_MD_SHA1, salt,
-                            salt_length(strength), pbkdf2_iterations, 2 * klen + verifier_length,
-                            derived.data()))
+        if (!pbkdf2_sha1(password, plen, salt, salt_length(strength), pbkdf2_iterations,
+                         derived.data(), 2 * klen + verifier_length))
             return false;
 
         gcry_cipher_hd_t c = nullptr;

@@ -1,4 +1,5 @@
 #include "archive/cipher/aes_enc.h"
+#include "archive/cipher/key_derivation.h"
 
 #include <gtest/gtest.h>
 
@@ -107,6 +108,34 @@ TEST(AesEnc, KnownKeysKeystreamAndCode) {
         EXPECT_EQ(Bytes(data.end() - 32, data.end()), from_hex(v.tail));
         EXPECT_EQ(c.decrypt_end(from_hex(v.code).data()), 0);
         EXPECT_TRUE(c.ok());
+    }
+}
+
+// RFC 6070 (all but its 16,777,216-iteration case), and keys of 64 and 65
+// bytes from Python's hashlib.pbkdf2_hmac: a longer key is hashed first.
+TEST(AesEnc, KeyDerivationVectors) {
+    const struct {
+        std::string password, salt;
+        unsigned int iterations;
+        std::string derived;
+    } cases[] = {
+        {"password", "salt", 1, "0c60c80f961f0e71f3a9b524af6012062fe037a6"},
+        {"password", "salt", 2, "ea6c014dc72d6f8ccd1ed92ace1d41f0d8de8957"},
+        {"password", "salt", 4096, "4b007901b765489abead49d926f721d065a429c1"},
+        {"passwordPASSWORDpassword", "saltSALTsaltSALTsaltSALTsaltSALTsalt", 4096,
+         "3d2eec4fe41c849b80c8d83662c0e44a8b291a964cf2f07038"},
+        {std::string("pass\0word", 9), std::string("sa\0lt", 5), 4096,
+         "56fa6aa75548099dcc37d7f03425e0c3"},
+        {std::string(64, 'p'), "salt", 2, "1a33765a7013c43406b2735f118af00ae6d23b00"},
+        {std::string(65, 'p'), "salt", 2, "071de0b787c6f0e319d7546faa7e0207eff57ff6"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.password.size() << " " << c.iterations);
+        const Bytes want = from_hex(c.derived);
+        Bytes got(want.size(), 0xA5);
+        ASSERT_TRUE(pbkdf2_sha1(pw(c.password), c.password.size(), pw(c.salt), c.salt.size(),
+                                c.iterations, got.data(), got.size()));
+        EXPECT_EQ(got, want);
     }
 }
 
