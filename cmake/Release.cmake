@@ -11,6 +11,7 @@ foreach(name libstdc++.a libgcc.a libgcc_eh.a libwinpthread.a libmingwex.a libmi
   if(NOT rc EQUAL 0 OR NOT IS_ABSOLUTE "${path}")
     message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not find ${name}")
   endif()
+  file(REAL_PATH ${path} path)
   list(APPEND korvane_linked_libraries ${path})
 endforeach()
 
