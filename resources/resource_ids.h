@@ -55,8 +55,10 @@
 #define IDC_UNLOCK_SHORTCUT 1021
 #define IDC_CONTEXT_MENU 1024
 
-// About box 120: the zlib line, whose version is filled in at run time.
+// About box 120: the zlib line, whose version is filled in at run time, and
+// the product and version line.
 #define IDC_ZLIB_NOTICE 1030
+#define IDC_VERSION_LINE 1031
 
 // Menu 207 and the system-menu item.
 #define ID_FILE_ENCRYPTION 32772

@@ -5,6 +5,14 @@ set(allowed
   kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll oleaut32.dll
   comctl32.dll comdlg32.dll msvcrt.dll ws2_32.dll bcrypt.dll uuid.dll shlwapi.dll
   version.dll imm32.dll)
+# DIRECTORY adds every program and library in a folder (an unpacked release).
+if(DEFINED DIRECTORY)
+  file(GLOB unpacked ${DIRECTORY}/*.exe ${DIRECTORY}/*.dll)
+  if(NOT unpacked)
+    message(FATAL_ERROR "no .exe or .dll in ${DIRECTORY}")
+  endif()
+  list(APPEND EXECUTABLES ${unpacked})
+endif()
 foreach(exe IN LISTS EXECUTABLES)
   execute_process(COMMAND ${OBJDUMP} -p ${exe} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
