@@ -72,7 +72,7 @@ void fill_from_find(const WIN32_FIND_DATAA& fd, FindData& out) {
     out.name = fd.cFileName;
     out.attributes = fd.dwFileAttributes;
     out.is_folder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    out.is_link = detail::is_name_surrogate(fd.dwFileAttributes, fd.dwReserved0);
+    out.is_link = detail::is_link_reparse_point(fd.dwFileAttributes, fd.dwReserved0);
     out.size = out.is_folder ? 0 : (std::uint64_t{fd.nFileSizeHigh} << 32) | fd.nFileSizeLow;
     out.last_write = dos_time_of(fd.ftLastWriteTime);
 }
@@ -98,7 +98,8 @@ void follow_file_link(const std::string& path, FindData& out) {
 }
 
 bool find_one(const std::string& path, FindData& out) {
-    WIN32_FIND_DATAA fd;
+    // Zeroed: Wine's ANSI find functions leave the reparse tag unwritten.
+    WIN32_FIND_DATAA fd{};
     const FindHandle find = adopt<FindHandle>(FindFirstFileA(path.c_str(), &fd));
     if (!find) return false;
     FindData found;
@@ -209,7 +210,7 @@ bool find_path(const char* path, FindData& out) {
 
 struct FolderEnum::State {
     FindHandle find;
-    WIN32_FIND_DATAA pending{};
+    WIN32_FIND_DATAA pending{};  // zeroed, as find_one's
     bool has_pending = false;
     std::string folder;
 };
