@@ -190,6 +190,20 @@ bool is_safe_entry_name(const char* name, bool windows_rules) {
     return true;
 }
 
+bool FileSet::add(const char* path) {
+    platform::FileIdentity identity;
+    if (!platform::file_identity(path, identity)) return false;
+    members_.push_back(identity);
+    return true;
+}
+
+bool FileSet::contains(const char* path) const {
+    if (members_.empty()) return false;  // spares a look-up per file
+    platform::FileIdentity identity;
+    return platform::file_identity(path, identity) &&
+           std::find(members_.begin(), members_.end(), identity) != members_.end();
+}
+
 FolderWalker::FolderWalker(std::string folder) : root_(std::move(folder)) {}
 
 FolderWalker::~FolderWalker() = default;
@@ -197,7 +211,7 @@ FolderWalker::~FolderWalker() = default;
 const FolderWalker::Record* FolderWalker::next() {
     if (!started_) {
         started_ = true;
-        levels_.push_back({std::make_unique<platform::FolderEnum>(root_.c_str()), root_, {}});
+        enter(root_, {});
     }
     constexpr std::uint32_t attribute_device = 0x40;
     platform::FindData found;
@@ -212,10 +226,7 @@ const FolderWalker::Record* FolderWalker::next() {
             level.relative.empty() ? found.name : level.relative + platform::separator + found.name;
         if (found.is_folder) {
             // The nested folder is walked to its end before this one goes on.
-            if (!found.is_link) {
-                auto entries = std::make_unique<platform::FolderEnum>(full.c_str());
-                levels_.push_back({std::move(entries), std::move(full), std::move(relative)});
-            }
+            if (!found.is_link) enter(std::move(full), std::move(relative));
             continue;
         }
         if (found.attributes & attribute_device) continue;
@@ -225,6 +236,17 @@ const FolderWalker::Record* FolderWalker::next() {
         return &record_;
     }
     return nullptr;
+}
+
+void FolderWalker::enter(std::string path, std::string relative) {
+    std::optional<platform::FileIdentity> identity;
+    platform::FileIdentity found;
+    if (platform::file_identity(path.c_str(), found)) identity = found;
+    if (identity && std::any_of(levels_.begin(), levels_.end(),
+                                [&](const Level& level) { return level.identity == identity; }))
+        return;
+    auto entries = std::make_unique<platform::FolderEnum>(path.c_str());
+    levels_.push_back({std::move(entries), std::move(path), std::move(relative), identity});
 }
 
 }  // namespace korvane

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,10 +68,25 @@ constexpr bool windows_name_rules() {
 #endif
 }
 
+// Files known by identity, so that a second spelling of a path (through a
+// link, in another case, as a short name) is never taken for another file.
+class FileSet {
+public:
+    // Adds what path names; false, with nothing added, when it cannot be
+    // identified (a file that does not exist yet).
+    bool add(const char* path);
+    bool contains(const char* path) const;
+
+private:
+    std::vector<platform::FileIdentity> members_;
+};
+
 // Every file below one folder, depth first in the platform's order. Folders
-// are not yielded; links to folders are not entered (a loop would never
-// end); pipes and devices are skipped. A folder that cannot be enumerated
-// contributes nothing.
+// are not yielded; links to folders are not entered, and neither is a folder
+// that is one of the folders being walked already (a mounted volume, or a
+// link the file system does not show as one, can lead back up), so no walk
+// goes round forever. Pipes and devices are skipped. A folder that cannot be
+// enumerated contributes nothing.
 class FolderWalker {
 public:
     struct Record {
@@ -92,7 +108,12 @@ private:
         std::unique_ptr<platform::FolderEnum> entries;
         std::string path;
         std::string relative;
+        std::optional<platform::FileIdentity> identity;
     };
+
+    // Starts enumerating a folder below the current one, unless it is one of
+    // them. A folder that cannot be identified is entered: nothing is lost.
+    void enter(std::string path, std::string relative);
 
     std::string root_;
     bool started_ = false;

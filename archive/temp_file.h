@@ -8,8 +8,13 @@
 
 namespace korvane {
 
-// Creates a new file named after target with a random suffix; sets
-// temp_path. nullptr when no such file can be created.
+// Creates a new file in target's folder under a random name that is never
+// longer than target's own name, in bytes or in characters, so that every
+// target the file system accepts has one: up to 8 hex digits, with ".tmp"
+// when the name has room for it. When no such name is free (a one-character
+// name has 16) the target itself is created, provided it does not exist yet,
+// so that nothing is ever lost; temp_path then equals target. Sets temp_path;
+// nullptr when no file can be created.
 FilePtr create_temp_beside(const std::string& target, std::string& temp_path);
 
 }  // namespace korvane

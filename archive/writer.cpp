@@ -210,10 +210,14 @@ namespace {
 // Visits every file the inputs name, in input order: a file by itself under
 // its own name, a folder's files under the folder's name and their relative
 // paths. Missing inputs are skipped. The output and its temporary file are
-// never taken as inputs. visit returns non-zero to stop.
+// never taken as inputs, whatever path reaches them: reading the growing
+// temporary file into itself would never end. visit returns non-zero to stop.
 template <typename Visit>
 ResultCode for_each_input_file(const CryptJob& job, const std::string& temp_path, Visit visit) {
-    auto is_output = [&](const std::string& p) { return p == job.output_path || p == temp_path; };
+    FileSet own;
+    own.add(job.output_path);  // fails harmlessly while no earlier output exists
+    if (!temp_path.empty()) own.add(temp_path.c_str());
+    auto is_output = [&](const std::string& p) { return own.contains(p.c_str()); };
     for (const std::string& input_path : job.inputs) {
         const char* input = input_path.c_str();
         platform::FindData found;

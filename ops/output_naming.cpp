@@ -51,9 +51,10 @@ SourceParts split_source(const std::string& input) {
     parts.base_name = path.substr(name_start, name_end - name_start);
     parts.extension = path.substr(name_end);
     if (last_separator != std::string::npos) {
+        // Empty for "\notes.txt": the output path then starts with one
+        // separator, where two would name a network share.
         parts.folder = path.substr(0, last_separator);
         parts.has_folder = true;
-        if (parts.folder.empty()) parts.folder.assign(1, path[0]);  // "/notes.txt": the root
     } else if (name_start > 0) {
         parts.folder = path.substr(0, name_start);  // "E:notes.txt": the drive
         parts.has_folder = true;
@@ -79,6 +80,9 @@ std::string decrypted_folder_name(const std::string& base_name) {
 }
 
 std::string output_path_in(const std::string& folder, const std::string& name) {
+    // A folder of one separator is the current drive's root: doubling it
+    // would name a network share.
+    if (folder.size() == 1 && is_separator(folder[0])) return folder + name;
     return folder + platform::separator + name;
 }
 

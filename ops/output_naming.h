@@ -19,9 +19,11 @@ void truncate_name(char* name, std::size_t limit);
 void truncate_name(std::string& name, std::size_t limit);
 
 struct SourceParts {
-    std::string folder;     // drive and directory without the final separator ("E:" for a root file)
-    std::string base_name;  // last component without its last extension
-    std::string extension;  // from the last dot of the last component (".cry"), or empty
+    // Drive and directory without the final separator: "E:" for a file in
+    // E's root, empty for one in the current drive's root ("\notes.txt").
+    std::string folder;
+    std::string base_name;    // last component without its last extension
+    std::string extension;    // from the last dot of the last component (".cry"), or empty
     bool has_folder = false;  // false for a bare name such as "notes.txt"
 };
 
@@ -38,7 +40,9 @@ std::string encrypted_file_name(const std::string& base_name, bool with_date,
 std::string decrypted_folder_name(const std::string& base_name);
 
 // folder + separator + name; the folder is used as given, so one that ends
-// in a separator gives a doubled separator, which file systems accept.
+// in a separator gives a doubled separator, which file systems accept. Only
+// a lone separator (the current drive's root) is not doubled: a path that
+// starts with two names a network share.
 std::string output_path_in(const std::string& folder, const std::string& name);
 
 }  // namespace korvane

@@ -42,8 +42,10 @@ struct FindData {
     // alone ("E"), for a share root the share; for the posix root "/" empty.
     std::string name;
     bool is_folder = false;
-    // Reparse point / symbolic link: never descended into. A link to a file
-    // is described by its target (size, times) and still flagged.
+    // A symbolic link, or on win32 any name surrogate (junction): never
+    // descended into. A link to a file is described by its target (size,
+    // times) and still flagged. Other reparse points (cloud placeholders,
+    // deduplicated files) hold their own content and are not links.
     bool is_link = false;
     std::uint64_t size = 0;
     // The Windows attribute word (read-only 0x01, folder 0x10, archive 0x20,
@@ -75,10 +77,23 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// What makes a file or folder itself, however a path spells it: win32 the
+// volume serial and file index, posix the device and inode.
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// The identity of what path names, links followed. False when it does not
+// exist or cannot be opened.
+bool file_identity(const char* path, FileIdentity& out);
+
 bool folder_exists(const char* path);
 bool create_folder(const char* path);
 bool delete_file(const char* path);
-// Moves from over to, replacing an existing file atomically.
+// Moves from over to, replacing an existing file atomically. The same path
+// for both is a move that has nothing to do.
 bool replace_file(const char* from, const char* to);
 
 // A local calendar time; daylight saving is decided by the system's rules for

@@ -162,6 +162,14 @@ bool FolderEnum::next(FindData& out) {
     }
 }
 
+bool file_identity(const char* path, FileIdentity& out) {
+    struct stat st {};
+    if (!path || stat(path, &st) != 0) return false;
+    out.volume = static_cast<std::uint64_t>(st.st_dev);
+    out.index = static_cast<std::uint64_t>(st.st_ino);
+    return true;
+}
+
 bool folder_exists(const char* path) {
     struct stat st {};
     return path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
@@ -176,6 +184,7 @@ bool delete_file(const char* path) {
 }
 
 bool replace_file(const char* from, const char* to) {
+    // rename already succeeds without doing anything when both name one file.
     return from && to && std::rename(from, to) == 0;
 }
 

@@ -11,6 +11,7 @@
 #include "platform/win32/scoped_win.h"
 #include "platform/dos_time.h"
 #include "platform/platform.h"
+#include "platform/reparse.h"
 
 namespace korvane::platform {
 
@@ -65,19 +66,25 @@ void fill_from_find(const WIN32_FIND_DATAA& fd, FindData& out) {
     out.name = fd.cFileName;
     out.attributes = fd.dwFileAttributes;
     out.is_folder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    out.is_link = (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    out.is_link = detail::is_link_reparse_point(fd.dwFileAttributes, fd.dwReserved0);
     out.size = out.is_folder ? 0 : (std::uint64_t{fd.nFileSizeHigh} << 32) | fd.nFileSizeLow;
     out.last_write = dos_time_of(fd.ftLastWriteTime);
+}
+
+// What the file or folder a path names says of itself, links followed. Any
+// sharing is allowed, so a file another handle is writing can be asked too.
+bool handle_information(const char* path, BY_HANDLE_FILE_INFORMATION& info) {
+    const Handle file = adopt<Handle>(CreateFileA(
+        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file && GetFileInformationByHandle(file.get(), &info);
 }
 
 // Find data of a file link describe the link (size 0); the archive wants what
 // reading it gives, which is the target. A dangling link keeps its own data.
 void follow_file_link(const std::string& path, FindData& out) {
-    const Handle file = adopt<Handle>(CreateFileA(
-        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
-    if (!file || !GetFileInformationByHandle(file.get(), &info)) return;
+    if (!handle_information(path.c_str(), info)) return;
     out.attributes = info.dwFileAttributes;
     out.is_folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     out.size = out.is_folder ? 0 : (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
@@ -85,7 +92,8 @@ void follow_file_link(const std::string& path, FindData& out) {
 }
 
 bool find_one(const std::string& path, FindData& out) {
-    WIN32_FIND_DATAA fd;
+    // Zeroed: Wine's ANSI find functions leave the reparse tag unwritten.
+    WIN32_FIND_DATAA fd{};
     const FindHandle find = adopt<FindHandle>(FindFirstFileA(path.c_str(), &fd));
     if (!find) return false;
     FindData found;
@@ -196,7 +204,7 @@ bool find_path(const char* path, FindData& out) {
 
 struct FolderEnum::State {
     FindHandle find;
-    WIN32_FIND_DATAA pending{};
+    WIN32_FIND_DATAA pending{};  // zeroed, as find_one's
     bool has_pending = false;
     std::string folder;
 };
@@ -232,6 +240,14 @@ bool FolderEnum::next(FindData& out) {
     return false;
 }
 
+bool file_identity(const char* path, FileIdentity& out) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!path || !handle_information(path, info)) return false;
+    out.volume = info.dwVolumeSerialNumber;
+    out.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    return true;
+}
+
 bool folder_exists(const char* path) {
     if (!path) return false;
     const DWORD attributes = GetFileAttributesA(path);
@@ -247,6 +263,7 @@ bool delete_file(const char* path) {
 }
 
 bool replace_file(const char* from, const char* to) {
+    if (from && to && std::strcmp(from, to) == 0) return true;  // a file written in place
     return from && to && MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "cli_runner.h"
@@ -236,6 +237,27 @@ TEST_F(CliPosix, InterruptLeavesNothingBehind) {
     // The destination may have been made; no file may be in it.
     for (const std::string& name : snapshot_names())
         EXPECT_TRUE(name == "huge.cry" || name == "out") << name;
+}
+
+// A folder mounted inside itself leads back up without being a link: the walk
+// must see that it is its own ancestor and not archive it again. The mount
+// lives in a private namespace, which unshare makes without privileges where
+// the system allows user namespaces.
+TEST_F(CliPosix, AFolderMountedInsideItselfIsArchivedOnce) {
+    if (std::system("unshare -Urm true >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no user namespaces here";
+    write_bytes(dir() / "real" / "a.txt", "x");
+    fs::create_directories(dir() / "real" / "sub" / "loop");
+    ScopedEnv env("KORVANE_PASSWORD", "pw");
+    const std::string command = "cd '" + dir().string() +
+                                "' && unshare -Urm sh -c 'mount --bind real real/sub/loop && "
+                                "exec \"$0\" lock -q -o out.cry real' '" +
+                                cli_path() + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_EQ(exit_status(status), 0);
+    const CliResult listed = run_cli({"list", "out.cry"}, dir().string());
+    EXPECT_NE(listed.out.find("  real/a.txt\n"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("  1 entry\n"), std::string::npos) << listed.out;
 }
 
 }  // namespace

@@ -106,6 +106,29 @@ TEST_F(Cli, DefaultArchiveAndFolderNames) {
     }
 }
 
+// The longest names the platform takes work as outputs, temporary files and
+// all: natively a 255-byte name, on win32 a 259-character path.
+TEST_F(Cli, OutputsAtThePlatformLimit) {
+#ifdef _WIN32
+    const std::size_t room = 259 - dir().string().size() - 1;  // for a name directly in dir()
+#else
+    const std::size_t room = 255;
+#endif
+    // The default archive name adds ".cry" and so reaches the limit exactly;
+    // inside "out" the extracted file's path does so too on win32.
+    const std::string base(room - 4, 'n'), archive = base + ".cry";
+    write_bytes(dir() / base, text(3000));
+    ScopedEnv env("KORVANE_PASSWORD", "pw");
+    const CliResult locked = cli({"lock", base});
+    ASSERT_EQ(locked.status, 0) << locked.err;
+    const CliResult unlocked = cli({"unlock", "-o", "out", archive});
+    ASSERT_EQ(unlocked.status, 0) << unlocked.err;
+    EXPECT_EQ(read_bytes(dir() / "out" / base), text(3000));
+    std::vector<std::string> left;
+    for (const auto& [name, content] : snapshot(dir())) left.push_back(name);
+    EXPECT_EQ(left, (std::vector<std::string>{base, archive, "out", "out/" + base}));
+}
+
 TEST_F(Cli, DotIsNamedAfterTheFolderAndARootIsArchive) {
     const fs::path work = dir() / "work.v2";
     write_bytes(work / "f.txt", "content");

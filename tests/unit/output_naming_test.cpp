@@ -89,6 +89,7 @@ TEST(OutputNaming, SourceFolders) {
         {"E:\\docs\\a.txt", "E:\\docs", true},
         {"E:\\docs\\sub\\", "E:\\docs", true},
         {"notes.txt", "", false},
+        {"\\notes.txt", "", true},  // the current drive's root: \notes.cry, not \\notes.cry
 #ifdef _WIN32
         {"E:\\notes.txt", "E:", true},  // the bare drive: E:\notes.cry with setting 1
         {"E:notes.txt", "E:", true},
@@ -104,6 +105,20 @@ TEST(OutputNaming, SourceFolders) {
     EXPECT_EQ(output_path_in(root.folder, encrypted_file_name(root.base_name, false, {})),
               "E:\\notes.cry");
 #endif
+}
+
+TEST(OutputNaming, OutputPathsNeverStartWithTwoSeparators) {
+    const struct {
+        const char* folder;
+        const char* path;
+    } cases[] = {
+        {"", "\\a.cry"},    // source folder of "\a.txt"
+        {"\\", "\\a.cry"},  // a user folder set to the current drive's root
+        {"D:\\out", "D:\\out\\a.cry"},
+        {"D:\\", "D:\\\\a.cry"},  // used as given: a doubled separator after a drive is harmless
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(output_path_in(p(c.folder), "a.cry"), p(c.path)) << c.folder;
 }
 
 }  // namespace

@@ -10,9 +10,12 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/reparse.h"
 #include "temp_folder.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -369,6 +372,89 @@ TEST(PlatformTest, FileOperations) {
     EXPECT_TRUE(platform::create_folder((tmp / "made").c_str()));
     EXPECT_FALSE(platform::create_folder((tmp / "made").c_str()));
     EXPECT_FALSE(platform::folder_exists(to.c_str()));
+}
+
+// The walker's loop guard and the writer's refusal to read its own output
+// both rest on this: every spelling of one file gives one identity.
+TEST(PlatformTest, FileIdentitySeesThroughEverySpelling) {
+    TempFolder tmp;
+    ASSERT_TRUE(create_folder_chain((tmp / "Real folder/sub").c_str()));
+    ASSERT_TRUE(write_file(tmp / "Real folder/f", "1"));
+    ASSERT_TRUE(write_file(tmp / "Real folder/g", "1"));
+#ifdef _WIN32
+    char short_name[MAX_PATH];
+    const std::string long_name = tmp / "Real folder";
+    ASSERT_GT(GetShortPathNameA(long_name.c_str(), short_name, MAX_PATH), 0u);
+    ASSERT_NE(std::string(short_name), long_name);
+#else
+    ASSERT_EQ(symlink((tmp / "Real folder").c_str(), (tmp / "link").c_str()), 0);
+    ASSERT_EQ(link((tmp / "Real folder/f").c_str(), (tmp / "hard").c_str()), 0);
+#endif
+    const struct {
+        std::string a, b;
+        bool same;
+    } cases[] = {
+        {tmp / "Real folder", tmp / "Real folder/.", true},
+        {tmp / "Real folder", tmp / "Real folder/sub/..", true},
+        {tmp / "Real folder", tmp / "Real folder/sub", false},
+        {tmp / "Real folder/f", tmp / "Real folder/g", false},
+#ifdef _WIN32
+        {tmp / "Real folder/f", tmp / "REAL FOLDER/F", true},
+        {tmp / "Real folder", short_name, true},
+        {tmp / "Real folder/f", std::string(short_name) + "\\f", true},
+#else
+        {tmp / "Real folder", tmp / "link", true},
+        {tmp / "Real folder/f", tmp / "link/f", true},
+        {tmp / "Real folder/f", tmp / "hard", true},
+#endif
+    };
+    for (const auto& c : cases) {
+        platform::FileIdentity a, b;
+        ASSERT_TRUE(platform::file_identity(c.a.c_str(), a)) << c.a;
+        ASSERT_TRUE(platform::file_identity(c.b.c_str(), b)) << c.b;
+        EXPECT_EQ(a == b, c.same) << c.a << " / " << c.b;
+        FileSet set;
+        ASSERT_TRUE(set.add(c.a.c_str()));
+        EXPECT_EQ(set.contains(c.b.c_str()), c.same) << c.a << " / " << c.b;
+    }
+    platform::FileIdentity none;
+    EXPECT_FALSE(platform::file_identity((tmp / "missing").c_str(), none));
+    FileSet set;
+    EXPECT_FALSE(set.add((tmp / "missing").c_str()));
+    EXPECT_FALSE(set.contains((tmp / "missing").c_str()));
+}
+
+// Windows tags from the find data: only those that stand for another name
+// (symbolic links, junctions) make a link; cloud placeholders, deduplicated
+// and other reparse points are archived like any file or folder.
+TEST(PlatformTest, ReparsePointsAreLinksOnlyWhenTheyStandForAName) {
+    constexpr std::uint32_t folder = 0x10, reparse_folder = 0x410, reparse_file = 0x420;
+    const struct {
+        const char* what;
+        std::uint32_t attributes, tag;
+        bool link;
+    } cases[] = {
+        {"symbolic link", reparse_folder, 0xA000000C, true},
+        {"junction or volume mount point", reparse_folder, 0xA0000003, true},
+        {"WSL symbolic link", reparse_file, 0xA000001D, true},
+        {"cloud files placeholder", reparse_folder, 0x9000001A, false},
+        {"cloud files placeholder, another provider", reparse_folder, 0x9000F01A, false},
+        {"OneDrive (older)", reparse_folder, 0x80000021, false},
+        {"deduplicated file", reparse_file, 0x80000013, false},
+        {"single-instance store", reparse_file, 0x80000007, false},
+        {"app execution alias", reparse_file, 0x8000001B, false},
+        {"no tag reported (Wine)", reparse_folder, 0, true},
+        {"a stale tag without the attribute", folder, 0xA000000C, false},
+        {"a plain folder", folder, 0, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::detail::is_link_reparse_point(c.attributes, c.tag), c.link) << c.what;
+#ifdef _WIN32
+        if (c.tag != 0 && (c.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            EXPECT_EQ(IsReparseTagNameSurrogate(c.tag) != 0, c.link) << c.what;
+        }
+#endif
+    }
 }
 
 TEST(PlatformTest, SecureRandomAndExecutable) {

@@ -2,9 +2,16 @@
 // must leave an earlier output file untouched.
 #include <gtest/gtest.h>
 
+#include "archive/temp_file.h"
 #include "archive/writer.h"
 #include "archive_support.h"
 #include "temp_folder.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace korvane {
 namespace {
@@ -22,9 +29,10 @@ protected:
     }
     // Nothing but the given names may be left in the folder: no temporary
     // file survives a job.
-    void expect_only(const std::vector<std::string>& names) {
+    void expect_only(const std::vector<std::string>& names, const fs::path& folder = {}) {
         std::vector<std::string> found;
-        for (const auto& e : fs::directory_iterator(dir())) found.push_back(e.path().filename().string());
+        for (const auto& e : fs::directory_iterator(folder.empty() ? dir() : folder))
+            found.push_back(e.path().filename().string());
         std::sort(found.begin(), found.end());
         std::vector<std::string> expected = names;
         std::sort(expected.begin(), expected.end());
@@ -113,11 +121,102 @@ TEST_F(Writer, FolderInputsAreStoredUnderTheFolderName) {
     EXPECT_EQ(entry_count(archive), 2u);
 }
 
+// Neither the earlier output nor the temporary file beside it is read into
+// the archive, however the input spells the folder: a growing temporary file
+// read into itself never ends.
 TEST_F(Writer, OutputInsideTheInputFolderIsNotTakenAsInput) {
-    write_bytes(dir() / "src" / "a.txt", text(50000));
-    write_bytes(dir() / "src" / "out.cry", "earlier");
-    ASSERT_EQ(encrypt({(dir() / "src").string()}, dir() / "src" / "out.cry", "pw"), result_ok);
-    EXPECT_EQ(entry_count(dir() / "src" / "out.cry"), 1u);
+    const fs::path src = dir() / "Source folder";
+    write_bytes(src / "a.txt", text(50000));
+#ifdef _WIN32
+    char short_src[MAX_PATH];
+    ASSERT_GT(GetShortPathNameA(src.string().c_str(), short_src, MAX_PATH), 0u);
+    ASSERT_NE(src.string(), short_src);
+#else
+    ASSERT_EQ(symlink(src.c_str(), (dir() / "link").c_str()), 0);
+#endif
+    const struct {
+        const char* why;
+        std::string input;
+        fs::path output;
+    } cases[] = {
+        {"same spelling", src.string(), src / "out.cry"},
+#ifdef _WIN32
+        {"another case", (dir() / "SOURCE FOLDER").string(), src / "out.cry"},
+        {"output in another case", src.string(), dir() / "source FOLDER" / "OUT.cry"},
+        {"short name", short_src, src / "out.cry"},
+#else
+        {"through a folder link", (dir() / "link").string(), src / "out.cry"},
+        {"output through a folder link", src.string(), dir() / "link" / "out.cry"},
+#endif
+    };
+    for (const auto& c : cases) {
+        write_bytes(c.output, "earlier");
+        ASSERT_EQ(encrypt({c.input}, c.output, "pw"), result_ok) << c.why;
+        EXPECT_EQ(entry_count(c.output), 1u) << c.why;
+        SCOPED_TRACE(c.why);
+        expect_only({"a.txt", c.output.filename().string()}, c.output.parent_path());
+        fs::remove(c.output);
+    }
+}
+
+// Every target the file system takes has a temporary file beside it: its name
+// is never longer than the target's, in bytes or in characters.
+TEST_F(Writer, TemporaryNamesAreNeverLongerThanTheTarget) {
+#ifdef _WIN32
+    const std::size_t longest = 259 - dir().string().size() - 1;  // the whole path counts
+#else
+    const std::size_t longest = 255;
+#endif
+    const struct {
+        const char* why;
+        std::string name;
+        std::size_t temp_length;
+    } cases[] = {
+        {"one character", "a", 1},
+        {"short", "ab.c", 4},
+        {"eleven", "abcdefg.cry", 8},
+        {"twelve: room for .tmp", "Quarterl.cry", 12},
+        {"the longest name", std::string(longest, 'n'), 12},
+#ifndef _WIN32
+        {"characters, not bytes", "\xE8\xA1\xA8\xE8\xA1\xA8.c", 4},
+#endif
+    };
+    for (const auto& c : cases) {
+        const std::string target = (dir() / c.name).string();
+        std::string temp;
+        FilePtr file = create_temp_beside(target, temp);
+        ASSERT_TRUE(file) << c.why;
+        file.reset();
+        const fs::path made(temp);
+        EXPECT_TRUE(fs::is_regular_file(made)) << c.why;
+        EXPECT_EQ(made.parent_path(), dir()) << c.why;
+        const std::string name = made.filename().string();
+        EXPECT_EQ(name.size(), c.temp_length) << c.why << ": " << name;
+        EXPECT_EQ(name.find(".tmp") != std::string::npos, c.temp_length == 12) << c.why;
+        fs::remove(made);
+    }
+
+    // A one-character name among all sixteen one-digit names: the target
+    // itself is written, only while it does not exist, and never left half.
+    std::vector<std::string> digits;
+    for (const char d : std::string("0123456789abcdef")) {
+        digits.emplace_back(1, d);
+        write_bytes(dir() / digits.back(), d == '0' ? noise(200000) : "keep");  // "0": cancellable
+    }
+    const std::string z = (dir() / "z").string();
+    std::string temp;
+    ASSERT_TRUE(create_temp_beside(z, temp));
+    EXPECT_EQ(temp, z);
+    write_bytes(z, "earlier");
+    EXPECT_FALSE(create_temp_beside(z, temp));
+    EXPECT_EQ(read_bytes(z), "earlier");
+    fs::remove(z);
+    EXPECT_EQ(encrypt({(dir() / "0").string()}, z, "pw", 6, true), result_cancelled);
+    expect_only(digits);
+    ASSERT_EQ(encrypt({(dir() / "0").string()}, z, "pw"), result_ok);
+    EXPECT_EQ(entry_count(z), 1u);
+    digits.push_back("z");
+    expect_only(digits);
 }
 
 #ifndef _WIN32
