@@ -215,7 +215,7 @@ namespace {
 template <typename Visit>
 ResultCode for_each_input_file(const CryptJob& job, const std::string& temp_path, Visit visit) {
     FileSet own;
-    own.add(job.output_path);  // fails harmlessly while no earlier output exists
+    own.add(job.output_path.c_str());  // fails harmlessly while no earlier output exists
     if (!temp_path.empty()) own.add(temp_path.c_str());
     auto is_output = [&](const std::string& p) { return own.contains(p.c_str()); };
     for (const std::string& input_path : job.inputs) {
