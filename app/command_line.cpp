@@ -56,4 +56,14 @@ StartupMode parse_command_line(const char* args, InputList& inputs) {
     return mode;
 }
 
+const char* relaunch_switch_for(StartupMode mode, bool elevation_required) {
+    if (!elevation_required) return nullptr;
+    switch (mode) {
+        case mode_settings: return "-T";
+        case mode_install: return "-J";
+        case mode_uninstall: return "-V";
+        default: return nullptr;
+    }
+}
+
 }  // namespace korvane

@@ -31,4 +31,9 @@ inline StartupMode parse_command_line(const char* args) {
     return parse_command_line(args, input_list());
 }
 
+// The switch that makes an elevated instance do what mode asks ("-T", "-J",
+// "-V" for settings, install and uninstall), or nullptr when mode acts at
+// once, as every mode does where the platform needs no elevation.
+const char* relaunch_switch_for(StartupMode mode, bool elevation_required);
+
 }  // namespace korvane

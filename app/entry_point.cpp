@@ -1,12 +1,14 @@
 // The executable's entry point: prepares the shared state, does exactly one
-// thing for the command line, and returns its result as the exit code.
+// thing for the command line, and returns its result as the exit code. The
+// only reader of process-wide state: everything it calls gets what it needs
+// as arguments.
 #include <windows.h>
 #include <commctrl.h>
-#include <objbase.h>
 
 #include "app/command_line.h"
 #include "app/input_list.h"
 #include "ops/lock_dialog.h"
+#include "platform/win32/scoped_win.h"
 #include "settings/settings.h"
 #include "settings/settings_dialog.h"
 #include "shell/install.h"
@@ -25,21 +27,24 @@ struct StaticStartup {
     }
 } static_startup;
 
-INT_PTR dispatch(StartupMode mode) {
+INT_PTR dispatch(StartupMode mode, const ShellPaths& paths) {
     // Settings, install and uninstall need administrative rights on NT 6 and
     // later: a second, elevated instance does them and its code is ours.
-    if (const char* elevated_switch = relaunch_switch_for(mode))
+    if (const char* elevated_switch = relaunch_switch_for(mode, elevation_required()))
         return relaunch_elevated(elevated_switch);
     switch (mode) {
         case mode_decrypt: return run_lock_dialog(lock_decrypt);
         case mode_encrypt: return run_lock_dialog(lock_encrypt);
         case mode_install:
-        case mode_install_elevated: install_shell_integration(); return 0;
+        case mode_install_elevated: install_shell_integration(paths); return 0;
         case mode_uninstall:
-        case mode_uninstall_elevated: uninstall_shell_integration(); return 0;
+        case mode_uninstall_elevated:
+            uninstall_shell_integration(paths, current_settings.ini_path);
+            return 0;
         // Owned by whatever window is active now (normally none).
         case mode_settings:
-        case mode_settings_elevated: return run_settings_dialog(GetActiveWindow());
+        case mode_settings_elevated:
+            return run_settings_dialog(current_settings, paths, GetActiveWindow());
         default: return run_lock_dialog(lock_undetermined);
     }
 }
@@ -49,7 +54,7 @@ INT_PTR dispatch(StartupMode mode) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
     using namespace korvane;
-    CoInitialize(nullptr);
+    const win::ComScope com;
     // Trackbar and rebar classes, and those of the settings dialog's tab
     // control and the job's progress bar, which the first two do not cover.
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES | ICC_COOL_CLASSES |
@@ -57,10 +62,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
                                                                      ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     if (module_init(instance)) module_attach_main_thread();
-    form_shell_paths();
+    const ShellPaths paths = form_shell_paths();
     const StartupMode mode = parse_command_line(arguments);
-    const INT_PTR result = dispatch(mode);
+    const INT_PTR result = dispatch(mode, paths);
     module_shutdown();
-    CoUninitialize();
     return static_cast<int>(result);
 }

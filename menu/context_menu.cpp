@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "menu/launch.h"
+#include "platform/win32/scoped_win.h"
 
 namespace korvane::menu {
 
@@ -25,11 +26,6 @@ class Counted {
   protected:
     Counted() { ++live_objects; }
     ~Counted() { --live_objects; }
-};
-
-struct MediumReleaser {
-    STGMEDIUM medium = {};
-    ~MediumReleaser() { ReleaseStgMedium(&medium); }
 };
 
 bool has_cry_extension(const std::wstring& path) {
@@ -85,7 +81,7 @@ class Handler final : public IShellExtInit, public IContextMenu, private Counted
         paths_.clear();
         if (!data) return E_INVALIDARG;
         FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-        MediumReleaser held;
+        win::ScopedMedium held;
         const HRESULT got = data->GetData(&format, &held.medium);
         if (FAILED(got)) return got;
         if (held.medium.tymed != TYMED_HGLOBAL || !held.medium.hGlobal) return E_INVALIDARG;

@@ -54,6 +54,7 @@ std::wstring system_message(DWORD error) {
     const DWORD n = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const win::ScopedLocal<wchar_t> owned(buffer);
     std::wstring text;
     if (n && buffer) {
         text.assign(buffer, n);
@@ -61,7 +62,6 @@ std::wstring system_message(DWORD error) {
     } else {
         text = L"error " + std::to_wstring(error);
     }
-    if (buffer) LocalFree(buffer);
     return text;
 }
 

@@ -1,10 +1,8 @@
 #include "ops/dialog_questions.h"
 
-#include <shlobj.h>
-
-#include "platform/win32/scoped_win.h"
 #include "shell/shell_paths.h"
 #include "ui/file_dialog_host.h"
+#include "ui/folder_browser.h"
 
 namespace korvane {
 
@@ -36,15 +34,7 @@ bool DialogQuestions::exists_as_file(const std::string& path) {
 }
 
 std::optional<std::string> DialogQuestions::browse_folder(const char* title, bool new_style) {
-    BROWSEINFOA info{};
-    info.hwndOwner = owner_;
-    info.pidlRoot = nullptr;  // the desktop
-    info.lpszTitle = title;
-    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | (new_style ? BIF_NEWDIALOGSTYLE : 0);
-    const win::ScopedPidl chosen(SHBrowseForFolderA(&info));
-    char path[MAX_PATH];
-    if (!chosen || !SHGetPathFromIDListA(chosen.get(), path)) return std::nullopt;
-    return std::string(path);
+    return browse_for_folder(owner_, title, new_style);
 }
 
 std::optional<std::string> DialogQuestions::save_file(const char* title, const std::string& folder) {

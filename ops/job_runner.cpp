@@ -3,7 +3,6 @@
 #include <commctrl.h>
 #include <process.h>
 
-#include "resources/resource_ids.h"
 #include "ui/message_map.h"
 
 namespace korvane {
@@ -61,7 +60,7 @@ bool ProgressDialog::handle_message(HWND, UINT message, WPARAM wparam, LPARAM lp
 }
 
 ResultCode ProgressDialog::run(HWND owner, const JobRequest& request) {
-    run_modal(*this, IDD_PROGRESS, owner, reinterpret_cast<LPARAM>(&request));
+    run_modal(*this, owner, reinterpret_cast<LPARAM>(&request));
     // Should anything have destroyed the dialog while the worker ran, the
     // worker is stopped here, before the request goes out of the caller's scope.
     if (thread_) join();
@@ -125,7 +124,7 @@ LRESULT ProgressDialog::on_system_command(WPARAM wparam, LPARAM, bool&) {
     return 0;
 }
 
-LRESULT ProgressDialog::on_cancel(WPARAM, LPARAM, bool&) {
+LRESULT ProgressDialog::on_cancel(UINT, UINT, HWND, bool&) {
     cancel_ = true;
     return 0;
 }

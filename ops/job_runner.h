@@ -10,8 +10,9 @@
 #include "app/input_list.h"
 #include "archive/crypt_job.h"
 #include "archive/result_code.h"
-#include "ui/dialog_base.h"
 #include "platform/win32/scoped_win.h"
+#include "resources/resource_ids.h"
+#include "ui/dialog_base.h"
 
 namespace korvane {
 
@@ -49,6 +50,8 @@ int progress_percent(std::uint32_t processed, std::uint32_t total);
 
 class ProgressDialog : public DialogBase {
   public:
+    static constexpr int idd = IDD_PROGRESS;
+
     ProgressDialog(WorkerEntry worker, ThreadStarter starter);
     ~ProgressDialog() override;
 
@@ -64,7 +67,7 @@ class ProgressDialog : public DialogBase {
     LRESULT on_init_dialog(WPARAM wparam, LPARAM lparam, bool& handled);
     LRESULT on_timer(WPARAM wparam, LPARAM lparam, bool& handled);
     LRESULT on_system_command(WPARAM wparam, LPARAM lparam, bool& handled);
-    LRESULT on_cancel(WPARAM wparam, LPARAM lparam, bool& handled);
+    LRESULT on_cancel(UINT code, UINT id, HWND control, bool& handled);
 
     // Takes the ended worker's code and lets go of the thread.
     void finish();

@@ -16,7 +16,7 @@
 #include "ops/output_destination.h"
 #include "ops/output_naming.h"
 #include "platform/platform.h"
-#include "resources/resource_ids.h"
+#include "platform/win32/scoped_win.h"
 #include "settings/settings.h"
 #include "ui/about_box.h"
 #include "ui/file_dialog_host.h"
@@ -63,9 +63,9 @@ bool LockDialog::handle_message(HWND, UINT message, WPARAM wparam, LPARAM lparam
         on_message(WM_INITDIALOG, &LockDialog::on_init_dialog),
         on_message(WM_DROPFILES, &LockDialog::on_drop_files),
         on_command(IDC_START, &LockDialog::on_start),
-        on_command(IDC_DECRYPT_PASSWORD, &LockDialog::on_password_changed),
-        on_command(IDC_CONFIRM_PASSWORD, &LockDialog::on_password_changed),
-        on_command(IDC_PASSWORD, &LockDialog::on_password_changed),
+        on_command(IDC_DECRYPT_PASSWORD, EN_CHANGE, &LockDialog::on_password_changed),
+        on_command(IDC_CONFIRM_PASSWORD, EN_CHANGE, &LockDialog::on_password_changed),
+        on_command(IDC_PASSWORD, EN_CHANGE, &LockDialog::on_password_changed),
         on_command(ID_FILE_ENCRYPTION, &LockDialog::on_open_files),
         on_command(ID_FILE_DECRYPTION, &LockDialog::on_open_files),
         on_message(WM_SYSCOMMAND, &LockDialog::on_system_command),
@@ -157,7 +157,8 @@ void LockDialog::show_password_entry() {
 }
 
 LRESULT LockDialog::on_drop_files(WPARAM wparam, LPARAM, bool&) {
-    const HDROP drop = reinterpret_cast<HDROP>(wparam);
+    const win::ScopedDrop owned(reinterpret_cast<HDROP>(wparam));
+    const HDROP drop = owned.get();
     const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
     bool all_encrypted = count > 0;
     for (UINT i = 0; i < count; ++i) {
@@ -167,15 +168,13 @@ LRESULT LockDialog::on_drop_files(WPARAM wparam, LPARAM, bool&) {
         input_list().add(path.data());
         all_encrypted = all_encrypted && is_encrypted_name(path.data());
     }
-    DragFinish(drop);
     DragAcceptFiles(window(), FALSE);
     if (mode_ == lock_undetermined) mode_ = all_encrypted ? lock_decrypt : lock_encrypt;
     show_password_entry();
     return 0;
 }
 
-LRESULT LockDialog::on_password_changed(WPARAM wparam, LPARAM, bool&) {
-    if (HIWORD(wparam) != EN_CHANGE) return 0;
+LRESULT LockDialog::on_password_changed(UINT, UINT, HWND, bool&) {
     const HWND start = GetDlgItem(window(), IDC_START);
     if (mode_ != lock_encrypt) {
         EnableWindow(start, !read_edit(window(), IDC_DECRYPT_PASSWORD).empty());
@@ -190,7 +189,7 @@ LRESULT LockDialog::on_password_changed(WPARAM wparam, LPARAM, bool&) {
     return 0;
 }
 
-LRESULT LockDialog::on_start(WPARAM, LPARAM, bool&) {
+LRESULT LockDialog::on_start(UINT, UINT, HWND, bool&) {
     const std::string password =
         read_edit(window(), mode_ == lock_encrypt ? IDC_PASSWORD : IDC_DECRYPT_PASSWORD);
     if (password.empty() || password.size() > max_password_length) {
@@ -220,7 +219,7 @@ LRESULT LockDialog::on_start(WPARAM, LPARAM, bool&) {
     return 0;
 }
 
-LRESULT LockDialog::on_open_files(WPARAM, LPARAM, bool&) {
+LRESULT LockDialog::on_open_files(UINT, UINT, HWND, bool&) {
     static constexpr char filter[] = "All files (*.*)\0*.*\0";
     FileDialogHost dialog(true, nullptr, "",
                           OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, filter,
@@ -256,7 +255,7 @@ LRESULT LockDialog::on_system_command(WPARAM wparam, LPARAM, bool& handled) {
 
 INT_PTR run_lock_dialog(LockMode start_mode) {
     LockDialog dialog;
-    return run_modal(dialog, IDD_LOCK, nullptr, start_mode);
+    return run_modal(dialog, nullptr, start_mode);
 }
 
 }  // namespace korvane

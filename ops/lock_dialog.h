@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "resources/resource_ids.h"
 #include "ui/dialog_base.h"
 
 namespace korvane {
@@ -24,6 +25,8 @@ inline constexpr int max_password_length = 63;
 
 class LockDialog : public DialogBase {
 public:
+    static constexpr int idd = IDD_LOCK;
+
     bool handle_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
                         LRESULT& result) override;
     LockMode mode() const { return mode_; }
@@ -31,9 +34,9 @@ public:
 private:
     LRESULT on_init_dialog(WPARAM wparam, LPARAM lparam, bool& handled);
     LRESULT on_drop_files(WPARAM wparam, LPARAM lparam, bool& handled);
-    LRESULT on_start(WPARAM wparam, LPARAM lparam, bool& handled);
-    LRESULT on_password_changed(WPARAM wparam, LPARAM lparam, bool& handled);
-    LRESULT on_open_files(WPARAM wparam, LPARAM lparam, bool& handled);
+    LRESULT on_start(UINT code, UINT id, HWND control, bool& handled);
+    LRESULT on_password_changed(UINT code, UINT id, HWND control, bool& handled);
+    LRESULT on_open_files(UINT code, UINT id, HWND control, bool& handled);
     LRESULT on_system_command(WPARAM wparam, LPARAM lparam, bool& handled);
 
     void show_drop_prompt(LockMode mode);

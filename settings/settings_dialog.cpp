@@ -2,18 +2,12 @@
 
 #include <commctrl.h>
 
-#include "resources/resource_ids.h"
-#include "settings/settings.h"
+#include "platform/win32/scoped_win.h"
 #include "ui/about_box.h"
 #include "ui/message_map.h"
 
 namespace korvane {
 namespace {
-
-constexpr const char* tab_names[settings_page_count] = {"Encryption", "Decryption", "Compression",
-                                                        "StartUp"};
-constexpr int page_templates[settings_page_count] = {IDD_PAGE_ENCRYPTION, IDD_PAGE_DECRYPTION,
-                                                     IDD_PAGE_COMPRESSION, IDD_PAGE_STARTUP};
 
 // The pages stop this far above the tab's lower edge so that the OK button
 // stays uncovered: 50 pixels at 96 DPI, scaled like the rest of the dialog
@@ -22,27 +16,23 @@ constexpr int page_bottom_margin_96dpi = 50;
 
 int scaled_bottom_margin(HWND dialog) {
     int dpi = 96;
-    if (const HDC dc = GetDC(dialog)) {
-        dpi = GetDeviceCaps(dc, LOGPIXELSY);
-        ReleaseDC(dialog, dc);
-    }
+    const win::ScopedGetDC dc(dialog);
+    if (dc.get()) dpi = GetDeviceCaps(dc.get(), LOGPIXELSY);
     return MulDiv(page_bottom_margin_96dpi, dpi > 0 ? dpi : 96, 96);
 }
 
 }  // namespace
 
-DialogBase& SettingsDialog::page(std::size_t index) {
-    switch (index) {
-        case 0:
-            return encryption_;
-        case 1:
-            return decryption_;
-        case 2:
-            return compression_;
-        default:
-            return start_up_;
-    }
-}
+SettingsDialog::SettingsDialog(Settings& settings, const ShellPaths& paths, StartUpActions actions)
+    : settings_(settings),
+      encryption_(settings),
+      decryption_(settings),
+      compression_(settings),
+      start_up_(paths, std::move(actions)),
+      tabs_{{{"Encryption", EncryptionPage::idd, encryption_},
+             {"Decryption", DecryptionPage::idd, decryption_},
+             {"Compression", CompressionPage::idd, compression_},
+             {"StartUp", StartUpPage::idd, start_up_}}} {}
 
 bool SettingsDialog::handle_message(HWND, UINT message, WPARAM wparam, LPARAM lparam,
                                     LRESULT& result) {
@@ -66,16 +56,15 @@ LRESULT SettingsDialog::on_init_dialog(WPARAM, LPARAM, bool&) {
     center_window(window());
 
     const HWND tabs = GetDlgItem(window(), IDC_SETTINGS_TABS);
-    for (std::size_t i = 0; i < settings_page_count; ++i) {
+    for (std::size_t i = 0; i < tabs_.size(); ++i) {
         TCITEMA item{};
         item.mask = TCIF_TEXT;
-        item.pszText = const_cast<char*>(tab_names[i]);
+        item.pszText = const_cast<char*>(tabs_[i].name);
         SendMessageA(tabs, TCM_INSERTITEMA, i, reinterpret_cast<LPARAM>(&item));
     }
     // Children of the dialog, not of the tab control, so that their
     // commands and the dialog's navigation reach them directly.
-    for (std::size_t i = 0; i < settings_page_count; ++i)
-        create_modeless(page(i), page_templates[i], window(), 0);
+    for (const Tab& tab : tabs_) create_modeless(tab.page, tab.template_id, window(), 0);
     place_pages();
     show_page(static_cast<int>(SendMessageA(tabs, TCM_GETCURSEL, 0, 0)));
     return TRUE;
@@ -88,35 +77,35 @@ void SettingsDialog::place_pages() {
     SendMessageA(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
     MapWindowPoints(tabs, window(), reinterpret_cast<POINT*>(&area), 2);
     const int height = area.bottom - area.top - scaled_bottom_margin(window());
-    for (std::size_t i = 0; i < settings_page_count; ++i) {
-        if (const HWND w = page(i).window())
+    for (const Tab& tab : tabs_) {
+        if (const HWND w = tab.page.window())
             MoveWindow(w, area.left, area.top, area.right - area.left, height > 0 ? height : 0,
                        FALSE);
     }
 }
 
 void SettingsDialog::show_page(int selected) {
-    for (std::size_t i = 0; i < settings_page_count; ++i) {
-        if (const HWND w = page(i).window())
+    for (std::size_t i = 0; i < tabs_.size(); ++i) {
+        if (const HWND w = tabs_[i].page.window())
             ShowWindow(w, static_cast<int>(i) == selected ? SW_SHOW : SW_HIDE);
     }
 }
 
-LRESULT SettingsDialog::on_tab_changed(WPARAM, LPARAM, bool&) {
+LRESULT SettingsDialog::on_tab_changed(const NMHDR&, bool&) {
     show_page(
         static_cast<int>(SendDlgItemMessageA(window(), IDC_SETTINGS_TABS, TCM_GETCURSEL, 0, 0)));
     return 0;
 }
 
-LRESULT SettingsDialog::on_ok(WPARAM, LPARAM, bool&) {
+LRESULT SettingsDialog::on_ok(UINT, UINT, HWND, bool&) {
     // Every page applies, shown or not, so each keeps what it opened with.
-    for (std::size_t i = 0; i < settings_page_count; ++i) {
-        if (const HWND w = page(i).window()) SendMessageA(w, wm_page_apply, 0, 0);
+    for (const Tab& tab : tabs_) {
+        if (const HWND w = tab.page.window()) SendMessageA(w, wm_page_apply, 0, 0);
     }
-    for (std::size_t i = 0; i < settings_page_count; ++i) {
-        if (const HWND w = page(i).window()) DestroyWindow(w);
+    for (const Tab& tab : tabs_) {
+        if (const HWND w = tab.page.window()) DestroyWindow(w);
     }
-    save(current_settings);
+    save(settings_);
     EndDialog(window(), 0);
     return 0;
 }
@@ -125,13 +114,9 @@ LRESULT SettingsDialog::on_system_command(WPARAM wparam, LPARAM, bool& handled) 
     return korvane::on_system_command(window(), wparam, handled);
 }
 
-INT_PTR run_settings_dialog(SettingsDialog& dialog, HWND owner) {
-    return run_modal(dialog, IDD_SETTINGS, owner, 0);
-}
-
-INT_PTR run_settings_dialog(HWND owner) {
-    SettingsDialog dialog;
-    return run_settings_dialog(dialog, owner);
+INT_PTR run_settings_dialog(Settings& settings, const ShellPaths& paths, HWND owner) {
+    SettingsDialog dialog(settings, paths);
+    return run_modal(dialog, owner);
 }
 
 }  // namespace korvane

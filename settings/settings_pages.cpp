@@ -1,15 +1,13 @@
 #include "settings/settings_pages.h"
 
 #include <commctrl.h>
-#include <shlobj.h>
 
 #include <cstdint>
 #include <iterator>
 
-#include "resources/resource_ids.h"
-#include "settings/settings.h"
 #include "shell/registration.h"
 #include "shell/shortcut.h"
+#include "ui/folder_browser.h"
 #include "ui/message_map.h"
 
 namespace korvane {
@@ -53,34 +51,9 @@ void apply_destination(HWND page, std::int32_t& destination, char* folder) {
     }
 }
 
-// Items from the folder browser belong to the shell's allocator.
-struct ShellItem {
-    LPITEMIDLIST item;
-    ~ShellItem() {
-        if (!item) return;
-        IMalloc* allocator = nullptr;
-        if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
-            allocator->Free(item);
-            allocator->Release();
-        } else {
-            // The shell's allocator is the task allocator.
-            CoTaskMemFree(item);
-        }
-    }
-};
-
-void browse_for_folder(HWND page) {
-    BROWSEINFOA info{};
-    info.hwndOwner = page;
-    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN;
-    const ShellItem picked{SHBrowseForFolderA(&info)};
-    if (!picked.item) return;
-    char path[MAX_PATH] = {};
-    if (SHGetPathFromIDListA(picked.item, path)) SetDlgItemTextA(page, IDC_FOLDER_EDIT, path);
-}
-
-int clicked_id(WPARAM wparam) {
-    return LOWORD(wparam);
+void browse_into_folder_edit(HWND page) {
+    if (const auto folder = browse_for_folder(page, nullptr, false))
+        SetDlgItemTextA(page, IDC_FOLDER_EDIT, folder->c_str());
 }
 
 }  // namespace
@@ -106,7 +79,7 @@ bool EncryptionPage::handle_message(HWND, UINT message, WPARAM wparam, LPARAM lp
 }
 
 LRESULT EncryptionPage::on_init_dialog(WPARAM, LPARAM, bool&) {
-    const Settings& s = current_settings;
+    const Settings& s = settings_;
     show_destination(window(), s.encrypt_path, s.user_defined_encrypt_path);
     if (s.encrypt_file == name_source || s.encrypt_file == name_source_with_date) {
         set_checked(window(), IDC_NAME_SAME, true);
@@ -118,15 +91,13 @@ LRESULT EncryptionPage::on_init_dialog(WPARAM, LPARAM, bool&) {
     return TRUE;
 }
 
-LRESULT EncryptionPage::on_destination(WPARAM wparam, LPARAM, bool&) {
-    const int clicked = clicked_id(wparam);
+LRESULT EncryptionPage::on_destination(UINT, UINT clicked, HWND, bool&) {
     enable_folder_controls(window(), clicked == IDC_DEST_FOLDER);
-    for (int id : destination_buttons) set_checked(window(), id, id == clicked);
+    for (int id : destination_buttons) set_checked(window(), id, id == static_cast<int>(clicked));
     return 0;
 }
 
-LRESULT EncryptionPage::on_name(WPARAM wparam, LPARAM, bool&) {
-    const int clicked = clicked_id(wparam);
+LRESULT EncryptionPage::on_name(UINT, UINT clicked, HWND, bool&) {
     // Disabled, the date box keeps its check for when it comes back.
     EnableWindow(GetDlgItem(window(), IDC_ADD_DATE), clicked == IDC_NAME_SAME);
     set_checked(window(), IDC_NAME_SAME, clicked == IDC_NAME_SAME);
@@ -134,13 +105,13 @@ LRESULT EncryptionPage::on_name(WPARAM wparam, LPARAM, bool&) {
     return 0;
 }
 
-LRESULT EncryptionPage::on_browse(WPARAM, LPARAM, bool&) {
-    browse_for_folder(window());
+LRESULT EncryptionPage::on_browse(UINT, UINT, HWND, bool&) {
+    browse_into_folder_edit(window());
     return 0;
 }
 
 LRESULT EncryptionPage::on_apply(WPARAM, LPARAM, bool&) {
-    Settings& s = current_settings;
+    Settings& s = settings_;
     apply_destination(window(), s.encrypt_path, s.user_defined_encrypt_path);
     if (is_checked(window(), IDC_NAME_SAME))
         s.encrypt_file = is_checked(window(), IDC_ADD_DATE) ? name_source_with_date : name_source;
@@ -167,25 +138,23 @@ bool DecryptionPage::handle_message(HWND, UINT message, WPARAM wparam, LPARAM lp
 }
 
 LRESULT DecryptionPage::on_init_dialog(WPARAM, LPARAM, bool&) {
-    show_destination(window(), current_settings.decrypt_path,
-                     current_settings.user_defined_decrypt_path);
+    show_destination(window(), settings_.decrypt_path, settings_.user_defined_decrypt_path);
     return TRUE;
 }
 
-LRESULT DecryptionPage::on_destination(WPARAM wparam, LPARAM, bool&) {
-    enable_folder_controls(window(), clicked_id(wparam) == IDC_DEST_FOLDER);
+LRESULT DecryptionPage::on_destination(UINT, UINT clicked, HWND, bool&) {
+    enable_folder_controls(window(), clicked == IDC_DEST_FOLDER);
     return 0;
 }
 
-LRESULT DecryptionPage::on_browse(WPARAM, LPARAM, bool&) {
+LRESULT DecryptionPage::on_browse(UINT, UINT, HWND, bool&) {
     for (int id : destination_buttons) set_checked(window(), id, id == IDC_DEST_FOLDER);
-    browse_for_folder(window());
+    browse_into_folder_edit(window());
     return 0;
 }
 
 LRESULT DecryptionPage::on_apply(WPARAM, LPARAM, bool&) {
-    apply_destination(window(), current_settings.decrypt_path,
-                      current_settings.user_defined_decrypt_path);
+    apply_destination(window(), settings_.decrypt_path, settings_.user_defined_decrypt_path);
     return 0;
 }
 
@@ -216,15 +185,14 @@ LRESULT CompressionPage::on_init_dialog(WPARAM, LPARAM, bool&) {
     const HWND trackbar = GetDlgItem(window(), IDC_COMPRESSION_TRACKBAR);
     SendMessageA(trackbar, TBM_SETRANGE, FALSE, MAKELPARAM(0, 2));
     SendMessageA(trackbar, TBM_SETTICFREQ, 1, 0);
-    SendMessageA(trackbar, TBM_SETPOS, TRUE,
-                 trackbar_position_for(current_settings.compression_level));
+    SendMessageA(trackbar, TBM_SETPOS, TRUE, trackbar_position_for(settings_.compression_level));
     return TRUE;
 }
 
 LRESULT CompressionPage::on_apply(WPARAM, LPARAM, bool&) {
     const LRESULT position =
         SendDlgItemMessageA(window(), IDC_COMPRESSION_TRACKBAR, TBM_GETPOS, 0, 0);
-    current_settings.compression_level = compression_level_for(static_cast<int>(position));
+    settings_.compression_level = compression_level_for(static_cast<int>(position));
     return 0;
 }
 

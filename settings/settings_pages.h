@@ -1,43 +1,63 @@
-// The four pages of the settings dialog. Each reads current_settings when it
-// is created and writes it back only when the dialog sends wm_page_apply.
+// The four pages of the settings dialog. Each reads the settings record it
+// was given when it is created and writes it back only when the dialog sends
+// wm_page_apply.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
 
+#include "resources/resource_ids.h"
+#include "settings/settings.h"
 #include "shell/shell_paths.h"
 #include "ui/dialog_base.h"
 
 namespace korvane {
 
-class EncryptionPage : public DialogBase {
+class SettingsPage : public DialogBase {
   public:
+    explicit SettingsPage(Settings& settings) : settings_(settings) {}
+
+  protected:
+    Settings& settings_;
+};
+
+class EncryptionPage : public SettingsPage {
+  public:
+    static constexpr int idd = IDD_PAGE_ENCRYPTION;
+    using SettingsPage::SettingsPage;
+
     bool handle_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
                         LRESULT& result) override;
 
   private:
     LRESULT on_init_dialog(WPARAM wparam, LPARAM lparam, bool& handled);
-    LRESULT on_destination(WPARAM wparam, LPARAM lparam, bool& handled);
-    LRESULT on_name(WPARAM wparam, LPARAM lparam, bool& handled);
-    LRESULT on_browse(WPARAM wparam, LPARAM lparam, bool& handled);
+    LRESULT on_destination(UINT code, UINT id, HWND control, bool& handled);
+    LRESULT on_name(UINT code, UINT id, HWND control, bool& handled);
+    LRESULT on_browse(UINT code, UINT id, HWND control, bool& handled);
     LRESULT on_apply(WPARAM wparam, LPARAM lparam, bool& handled);
 };
 
-class DecryptionPage : public DialogBase {
+class DecryptionPage : public SettingsPage {
   public:
+    static constexpr int idd = IDD_PAGE_DECRYPTION;
+    using SettingsPage::SettingsPage;
+
     bool handle_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
                         LRESULT& result) override;
 
   private:
     LRESULT on_init_dialog(WPARAM wparam, LPARAM lparam, bool& handled);
-    LRESULT on_destination(WPARAM wparam, LPARAM lparam, bool& handled);
-    LRESULT on_browse(WPARAM wparam, LPARAM lparam, bool& handled);
+    LRESULT on_destination(UINT code, UINT id, HWND control, bool& handled);
+    LRESULT on_browse(UINT code, UINT id, HWND control, bool& handled);
     LRESULT on_apply(WPARAM wparam, LPARAM lparam, bool& handled);
 };
 
-class CompressionPage : public DialogBase {
+class CompressionPage : public SettingsPage {
   public:
+    static constexpr int idd = IDD_PAGE_COMPRESSION;
+    using SettingsPage::SettingsPage;
+
     bool handle_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
                         LRESULT& result) override;
 
@@ -53,8 +73,11 @@ struct StartUpActions {
 };
 StartUpActions default_start_up_actions();
 
+// Works on the shortcuts and the handler registration, not on the record.
 class StartUpPage : public DialogBase {
   public:
+    static constexpr int idd = IDD_PAGE_STARTUP;
+
     StartUpPage(const ShellPaths& paths, StartUpActions actions)
         : paths_(paths), actions_(std::move(actions)) {}
 

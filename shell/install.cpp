@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "settings/settings.h"
 #include "shell/registration.h"
 #include "platform/win32/scoped_win.h"
 #include "shell/shortcut.h"
@@ -54,32 +53,16 @@ int relaunch_elevated(const char* switch_text, const char* executable) {
     return static_cast<int>(code);
 }
 
-const char* relaunch_switch_for(StartupMode mode, unsigned long platform_id,
-                                unsigned long major_version) {
-    if (platform_id != VER_PLATFORM_WIN32_NT || major_version < 6) return nullptr;
-    switch (mode) {
-        case mode_settings:
-            return "-T";
-        case mode_install:
-            return "-J";
-        case mode_uninstall:
-            return "-V";
-        default:
-            return nullptr;
-    }
+bool elevation_required(unsigned long platform_id, unsigned long major_version) {
+    return platform_id == VER_PLATFORM_WIN32_NT && major_version >= 6;
 }
 
-const char* relaunch_switch_for(StartupMode mode) {
-    if (mode != mode_settings && mode != mode_install && mode != mode_uninstall) return nullptr;
+bool elevation_required() {
     OSVERSIONINFOA version = {};
     static_assert(sizeof version == 148);
     version.dwOSVersionInfoSize = sizeof version;
-    if (!GetVersionExA(&version)) return nullptr;
-    return relaunch_switch_for(mode, version.dwPlatformId, version.dwMajorVersion);
-}
-
-int install_shell_integration() {
-    return install_shell_integration(shell_paths);
+    if (!GetVersionExA(&version)) return false;
+    return elevation_required(version.dwPlatformId, version.dwMajorVersion);
 }
 
 int install_shell_integration(const ShellPaths& paths) {
@@ -115,10 +98,6 @@ std::vector<std::string> scheduled_deletions(const ShellPaths& paths) {
         folder[length - 2] != ':')
         files.emplace_back(folder, length - 1);
     return files;
-}
-
-int uninstall_shell_integration() {
-    return uninstall_shell_integration(shell_paths, current_settings.ini_path);
 }
 
 int uninstall_shell_integration(const ShellPaths& paths, const char* ini_path) {

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
 #include "shell/shell_paths.h"
 
 namespace korvane {
@@ -22,24 +21,20 @@ inline constexpr int relaunch_exit_code_unknown = 1;
 int relaunch_elevated(const char* switch_text);
 int relaunch_elevated(const char* switch_text, const char* executable);
 
-// The switch that makes an elevated instance do what mode asks ("-T", "-J",
-// "-V" for modes 4, 5, 6), or nullptr when mode acts at once. Only the NT
+// Whether administrative actions need an elevated instance: only the NT
 // family (platform id 2) from major version 6 elevates.
-const char* relaunch_switch_for(StartupMode mode, unsigned long platform_id,
-                                unsigned long major_version);
-// The same for the running platform (GetVersionExA); nullptr when the
-// version cannot be read.
-const char* relaunch_switch_for(StartupMode mode);
+bool elevation_required(unsigned long platform_id, unsigned long major_version);
+// The same for the running platform; false when its version cannot be read
+// (GetVersionExA).
+bool elevation_required();
 
 // Both shortcuts, then the handler and the file type (each removed first),
 // then one notification. Steps that fail are passed over; always returns 0.
-int install_shell_integration();
 int install_shell_integration(const ShellPaths& paths);
 
 // Removes the registrations and notifies, deletes both shortcuts and the INI
 // file at once and schedules scheduled_deletions for the next restart.
 // Always returns 0.
-int uninstall_shell_integration();  // shell_paths and current_settings.ini_path
 int uninstall_shell_integration(const ShellPaths& paths, const char* ini_path);
 
 // What uninstall leaves to the next restart, in order: the executable,

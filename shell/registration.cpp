@@ -42,7 +42,7 @@ bool key_exists(const std::string& name) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
-    RegCloseKey(key);
+    const ScopedKey opened(key);
     return true;
 }
 

@@ -8,8 +8,6 @@
 
 namespace korvane {
 
-ShellPaths shell_paths;
-
 namespace {
 
 // Writes a + b into out, or leaves out empty when the result would be cut:
@@ -71,17 +69,19 @@ void form_library_path(const char* executable, ShellPaths& paths) {
     form_or_clear(paths.menu_library_path, "%s%s", folder, "kvnmenu.dll");
 }
 
-void form_shell_paths() {
+ShellPaths form_shell_paths() {
+    ShellPaths paths;
     char desktop[shell_path_size];
     desktop_folder(desktop);
-    form_shortcut_paths(desktop, shell_paths);
+    form_shortcut_paths(desktop, paths);
 
     char executable[shell_path_size] = {};
     const DWORD n = GetModuleFileNameA(nullptr, executable, sizeof executable);
     // A full buffer means the name was cut (and, on older systems, left
     // unterminated).
     if (n == 0 || n >= sizeof executable) executable[0] = '\0';
-    form_library_path(executable, shell_paths);
+    form_library_path(executable, paths);
+    return paths;
 }
 
 }  // namespace korvane

@@ -1,5 +1,5 @@
-// The paths the shell integration works on, formed once at start-up and never
-// changed afterwards.
+// The paths the shell integration works on, formed once at start-up by the
+// entry point and handed to whatever needs them.
 #pragma once
 
 #include <cstddef>
@@ -19,12 +19,9 @@ struct ShellPaths {
     char menu_library_path[shell_path_size] = {};
 };
 
-// The process-wide instance, filled by form_shell_paths.
-extern ShellPaths shell_paths;
-
-// Start-up steps 4 and 5: resolves the desktop folder and reads the
-// executable's path, then forms every path of shell_paths.
-void form_shell_paths();
+// Resolves the desktop folder and reads the executable's path, then forms
+// every path from them.
+ShellPaths form_shell_paths();
 
 // The pieces, with explicit inputs. An empty or null desktop gives empty
 // shortcut paths, as does a result longer than the path limit.

@@ -22,12 +22,11 @@ int create_shortcut_to(const char* target, const char* link_path, const char* ar
     if (!link_path || !link_path[0] || !target || !target[0]) return 0;
 
     const ComScope com;
-    IShellLinkA* raw_link = nullptr;
+    ComPtr<IShellLinkA> link;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                reinterpret_cast<void**>(&raw_link))) ||
-        !raw_link)
+                                link.put_void())) ||
+        !link)
         return 0;
-    const ComPtr<IShellLinkA> link(raw_link);
 
     // These setters only fill in the object; Save reports what matters.
     link->SetPath(target);
@@ -35,11 +34,8 @@ int create_shortcut_to(const char* target, const char* link_path, const char* ar
     if (working_directory) link->SetWorkingDirectory(working_directory);
     if (icon_index != 0) link->SetIconLocation(target, icon_index);
 
-    IPersistFile* raw_file = nullptr;
-    if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&raw_file))) ||
-        !raw_file)
-        return 0;
-    const ComPtr<IPersistFile> file(raw_file);
+    ComPtr<IPersistFile> file;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, file.put_void())) || !file) return 0;
 
     wchar_t wide[shell_path_size];
     if (MultiByteToWideChar(CP_ACP, 0, link_path, -1, wide, shell_path_size) == 0) return 0;

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "resources/resource_ids.h"
 #include "ui/message_map.h"
 
 namespace korvane {
@@ -29,14 +28,14 @@ LRESULT AboutBox::on_init_dialog(WPARAM, LPARAM, bool&) {
     return TRUE;
 }
 
-LRESULT AboutBox::on_close_command(WPARAM wparam, LPARAM, bool&) {
-    EndDialog(window(), LOWORD(wparam));
+LRESULT AboutBox::on_close_command(UINT, UINT id, HWND, bool&) {
+    EndDialog(window(), id);
     return 0;
 }
 
 INT_PTR show_about_box(HWND owner) {
     AboutBox box;
-    return run_modal(box, IDD_ABOUT, owner, 0);
+    return run_modal(box, owner);
 }
 
 bool insert_version_item(HWND dialog) {

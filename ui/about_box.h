@@ -4,18 +4,21 @@
 
 #include <windows.h>
 
+#include "resources/resource_ids.h"
 #include "ui/dialog_base.h"
 
 namespace korvane {
 
 class AboutBox : public DialogBase {
   public:
+    static constexpr int idd = IDD_ABOUT;
+
     bool handle_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
                         LRESULT& result) override;
 
   private:
     LRESULT on_init_dialog(WPARAM wparam, LPARAM lparam, bool& handled);
-    LRESULT on_close_command(WPARAM wparam, LPARAM lparam, bool& handled);
+    LRESULT on_close_command(UINT code, UINT id, HWND control, bool& handled);
 };
 
 // Runs the About box modally; it opens at the origin of the owner's client

@@ -102,6 +102,17 @@ INT_PTR run_modal(DialogBase& dialog, int resource_id, HWND owner, LPARAM init_p
 // A modeless child (the settings pages); null when it could not be created.
 HWND create_modeless(DialogBase& dialog, int resource_id, HWND parent, LPARAM init_parameter);
 
+// The same for a dialog class that names its template: `static constexpr int
+// idd = IDD_...;`.
+template <class Dialog>
+INT_PTR run_modal(Dialog& dialog, HWND owner, LPARAM init_parameter = 0) {
+    return run_modal(dialog, Dialog::idd, owner, init_parameter);
+}
+template <class Dialog>
+HWND create_modeless(Dialog& dialog, HWND parent, LPARAM init_parameter = 0) {
+    return create_modeless(dialog, Dialog::idd, parent, init_parameter);
+}
+
 // Centres a child dialog in its parent's client area, any other dialog on its
 // visible, non-minimised owner or else on the work area, and keeps it inside
 // that area. False when a rectangle cannot be read; the dialog then stays.

@@ -10,26 +10,14 @@
 
 #include "platform/dos_time.h"
 #include "platform/platform.h"
+#include "platform/win32/scoped_win.h"
 
 namespace korvane::platform {
 
 namespace {
 
-struct HandleCloser {
-    void operator()(HANDLE h) const { CloseHandle(h); }
-};
-using Handle = std::unique_ptr<void, HandleCloser>;
-
-struct FindCloser {
-    void operator()(HANDLE h) const { FindClose(h); }
-};
-using FindHandle = std::unique_ptr<void, FindCloser>;
-
-// Win32 reports failure as INVALID_HANDLE_VALUE, which is not null.
-template <typename Owner>
-Owner adopt(HANDLE h) {
-    return Owner(h == INVALID_HANDLE_VALUE ? nullptr : h);
-}
+using win::ScopedFindHandle;
+using win::ScopedHandle;
 
 bool is_separator(char c) {
     return c == '\\' || c == '/';
@@ -79,7 +67,7 @@ void fill_from_find(const WIN32_FIND_DATAA& fd, FindData& out) {
 // Find data of a file link describe the link (size 0); the archive wants what
 // reading it gives, which is the target. A dangling link keeps its own data.
 void follow_file_link(const std::string& path, FindData& out) {
-    const Handle file = adopt<Handle>(CreateFileA(
+    const ScopedHandle file(CreateFileA(
         path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
@@ -92,7 +80,7 @@ void follow_file_link(const std::string& path, FindData& out) {
 
 bool find_one(const std::string& path, FindData& out) {
     WIN32_FIND_DATAA fd;
-    const FindHandle find = adopt<FindHandle>(FindFirstFileA(path.c_str(), &fd));
+    const ScopedFindHandle find(FindFirstFileA(path.c_str(), &fd));
     if (!find) return false;
     FindData found;
     fill_from_find(fd, found);
@@ -201,7 +189,7 @@ bool find_path(const char* path, FindData& out) {
 }
 
 struct FolderEnum::State {
-    FindHandle find;
+    ScopedFindHandle find;
     WIN32_FIND_DATAA pending{};
     bool has_pending = false;
     std::string folder;
@@ -211,8 +199,8 @@ FolderEnum::FolderEnum(const char* folder) : state_(std::make_unique<State>()) {
     if (!folder || !*folder) return;
     state_->folder = folder;
     const std::string pattern = join(state_->folder, "*.*");
-    state_->find = adopt<FindHandle>(FindFirstFileA(pattern.c_str(), &state_->pending));
-    state_->has_pending = state_->find != nullptr;
+    state_->find.reset(FindFirstFileA(pattern.c_str(), &state_->pending));
+    state_->has_pending = static_cast<bool>(state_->find);
 }
 
 FolderEnum::~FolderEnum() = default;
@@ -274,7 +262,7 @@ bool set_file_times(const char* path, const LocalTime& when) {
         !SystemTimeToFileTime(&utc, &stamp))
         return false;
     // Backup semantics lets the same call stamp a folder.
-    const Handle file = adopt<Handle>(CreateFileA(
+    const ScopedHandle file(CreateFileA(
         path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return file && SetFileTime(file.get(), nullptr, &stamp, &stamp) != 0;
@@ -286,8 +274,8 @@ LocalTime to_local_time(DosTime dos) {
 
 std::FILE* create_new_file(const char* path) {
     if (!path) return nullptr;
-    Handle file = adopt<Handle>(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ScopedHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_BINARY | _O_WRONLY);
     if (fd == -1) {

@@ -72,13 +72,13 @@ class SettingsDialogTest : public testing::Test {
 
     // Runs the dialog; the script has to end it.
     INT_PTR run(Script& script) {
-        SettingsDialog dialog(paths_, {[this] {
+        SettingsDialog dialog(current_settings, paths_, {[this] {
                                   ++notifications_;
                                   return 1;
                               }});
         dialog_ = &dialog;
         script.start();
-        const INT_PTR result = run_settings_dialog(dialog, nullptr);
+        const INT_PTR result = run_modal(dialog, nullptr);
         dialog_ = nullptr;
         EXPECT_TRUE(script.finished()) << "the script did not run to its end";
         EXPECT_FALSE(script.timed_out());

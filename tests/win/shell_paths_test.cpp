@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "shell/install.h"
 #include "shell/shell_paths.h"
 
@@ -84,7 +85,7 @@ TEST(ShellPaths, LibraryBesideTheExecutable) {
 }
 
 TEST(ShellPaths, StartUpFormsEveryPath) {
-    form_shell_paths();
+    const ShellPaths shell_paths = form_shell_paths();
     char desktop[shell_path_size];
     ASSERT_TRUE(desktop_folder(desktop));
     EXPECT_EQ(std::string(shell_paths.lock_shortcut_path),
@@ -137,7 +138,7 @@ TEST(ShellElevation, OnlyNtSixAndLaterRelaunch) {
         {mode_none, 2, 6, nullptr},
     };
     for (const Case& c : cases) {
-        const char* got = relaunch_switch_for(c.mode, c.platform, c.major);
+        const char* got = relaunch_switch_for(c.mode, elevation_required(c.platform, c.major));
         EXPECT_EQ(got ? std::string(got) : "none", c.expected ? c.expected : "none")
             << "mode " << c.mode << " platform " << c.platform << " major " << c.major;
     }
@@ -148,10 +149,10 @@ TEST(ShellElevation, OnlyNtSixAndLaterRelaunch) {
     ASSERT_TRUE(GetVersionExA(&version));
     ASSERT_EQ(version.dwPlatformId, 2u);
     ASSERT_GE(version.dwMajorVersion, 6u);
-    EXPECT_STREQ(relaunch_switch_for(mode_install), "-J");
-    EXPECT_STREQ(relaunch_switch_for(mode_uninstall), "-V");
-    EXPECT_STREQ(relaunch_switch_for(mode_settings), "-T");
-    EXPECT_EQ(relaunch_switch_for(mode_install_elevated), nullptr);
+    EXPECT_STREQ(relaunch_switch_for(mode_install, elevation_required()), "-J");
+    EXPECT_STREQ(relaunch_switch_for(mode_uninstall, elevation_required()), "-V");
+    EXPECT_STREQ(relaunch_switch_for(mode_settings, elevation_required()), "-T");
+    EXPECT_EQ(relaunch_switch_for(mode_install_elevated, elevation_required()), nullptr);
 }
 
 }  // namespace
