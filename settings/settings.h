@@ -44,12 +44,12 @@ void ini_path_for(const char* executable, char* out, std::size_t capacity);
 
 // Sets ini_path from the running executable, then reads every key. Missing
 // file, section or keys give the defaults; values are not validated.
-void load(Settings& settings = current_settings);
+void load(Settings& settings);
 // Reads every key from settings.ini_path.
 void load_from_ini(Settings& settings);
 // Writes every key to settings.ini_path. Write failures are not reported
 // (the record keeps its values); always returns true.
-bool save(const Settings& settings = current_settings);
+bool save(const Settings& settings);
 #endif
 
 }  // namespace korvane

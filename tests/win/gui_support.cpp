@@ -1,33 +1,14 @@
 #include "gui_support.h"
 
-#include <commctrl.h>
 #include <shlobj.h>
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "ui/dialog_base.h"
 #include "platform/win32/scoped_win.h"
 
 namespace korvane::test {
 namespace {
-
-// Each test program starts the dialog framework once, as the entry point does.
-class UiEnvironment : public testing::Environment {
-  public:
-    void SetUp() override {
-        const INITCOMMONCONTROLSEX classes{sizeof classes, ICC_BAR_CLASSES | ICC_COOL_CLASSES |
-                                                               ICC_PROGRESS_CLASS |
-                                                               ICC_TAB_CLASSES};
-        InitCommonControlsEx(&classes);
-        ASSERT_TRUE(module_init(GetModuleHandleA(nullptr)));
-        module_attach_main_thread();
-    }
-    void TearDown() override { module_shutdown(); }
-};
-
-testing::Environment* const ui_environment = testing::AddGlobalTestEnvironment(new UiEnvironment);
 
 Script* running_script = nullptr;
 
@@ -103,11 +84,14 @@ Script& Script::pause(DWORD ms) {
 }
 
 void Script::start() {
-    ASSERT_EQ(running_script, nullptr) << "one script at a time";
+    if (running_script) {
+        report_failure("one script at a time");
+        return;
+    }
     running_script = this;
     started_ = GetTickCount();
     timer_ = SetTimer(nullptr, 0, 15, tick);
-    ASSERT_NE(timer_, 0u) << "SetTimer failed: " << GetLastError();
+    if (!timer_) report_failure("SetTimer failed: " + std::to_string(GetLastError()));
 }
 
 void CALLBACK Script::tick(HWND, UINT, UINT_PTR id, DWORD) {
@@ -131,7 +115,8 @@ void Script::rescue() {
     EnumThreadWindows(GetCurrentThreadId(), collect_dialog, reinterpret_cast<LPARAM>(&dialogs));
     if (!timed_out_ && (!finished() || !dialogs.empty())) {
         timed_out_ = true;
-        ADD_FAILURE() << "script timed out at step " << next_ + 1 << " of " << steps_.size();
+        report_failure("script timed out at step " + std::to_string(next_ + 1) + " of " +
+                       std::to_string(steps_.size()));
     }
     for (HWND dialog : dialogs) EndDialog(dialog, -99);
 }

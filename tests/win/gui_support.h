@@ -1,6 +1,7 @@
 // Helpers for driving our dialogs in-process: a script of steps run from a
 // thread timer while the test thread sits in a modal loop, and lookups of
-// this thread's windows. Every wait is bounded.
+// this thread's windows. Every wait is bounded. Free of the test framework,
+// so that the screenshot tool drives the dialogs with them too.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +12,10 @@
 #include <vector>
 
 namespace korvane::test {
+
+// Where a script reports what went wrong; each program that links these
+// helpers defines it (a test failure in the test programs).
+void report_failure(const std::string& message);
 
 // The top-level window of this thread with that caption, or null. Other test
 // programs share the Wine desktop, so a global lookup could find theirs.
@@ -37,7 +42,7 @@ void press_key(HWND dialog, UINT virtual_key);
 // Steps run one after another, one attempt per timer tick, from whatever
 // message loop the thread is in. A step returns true when done and false to
 // be tried again on the next tick. Past the deadline the script ends every
-// dialog of the thread (so nothing hangs) and the test fails.
+// dialog of the thread (so nothing hangs) and reports a failure.
 class Script {
   public:
     using Step = std::function<bool()>;
