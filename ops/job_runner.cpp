@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <process.h>
 
+#include "resources/resource_ids.h"
 #include "ui/message_map.h"
 
 namespace korvane {

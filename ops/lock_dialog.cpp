@@ -17,6 +17,7 @@
 #include "ops/output_naming.h"
 #include "platform/platform.h"
 #include "platform/win32/scoped_win.h"
+#include "resources/resource_ids.h"
 #include "settings/settings.h"
 #include "ui/about_box.h"
 #include "ui/file_dialog_host.h"

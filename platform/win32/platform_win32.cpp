@@ -8,16 +8,22 @@
 
 #include <cstring>
 
+#include "platform/win32/scoped_win.h"
 #include "platform/dos_time.h"
 #include "platform/platform.h"
-#include "platform/win32/scoped_win.h"
 
 namespace korvane::platform {
 
 namespace {
 
-using win::ScopedFindHandle;
-using win::ScopedHandle;
+using Handle = win::ScopedHandle;
+using FindHandle = win::ScopedFindHandle;
+
+// Win32 reports failure as INVALID_HANDLE_VALUE, which is not null.
+template <typename Owner>
+Owner adopt(HANDLE h) {
+    return Owner(h == INVALID_HANDLE_VALUE ? nullptr : h);
+}
 
 bool is_separator(char c) {
     return c == '\\' || c == '/';
@@ -67,7 +73,7 @@ void fill_from_find(const WIN32_FIND_DATAA& fd, FindData& out) {
 // Find data of a file link describe the link (size 0); the archive wants what
 // reading it gives, which is the target. A dangling link keeps its own data.
 void follow_file_link(const std::string& path, FindData& out) {
-    const ScopedHandle file(CreateFileA(
+    const Handle file = adopt<Handle>(CreateFileA(
         path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
@@ -80,7 +86,7 @@ void follow_file_link(const std::string& path, FindData& out) {
 
 bool find_one(const std::string& path, FindData& out) {
     WIN32_FIND_DATAA fd;
-    const ScopedFindHandle find(FindFirstFileA(path.c_str(), &fd));
+    const FindHandle find = adopt<FindHandle>(FindFirstFileA(path.c_str(), &fd));
     if (!find) return false;
     FindData found;
     fill_from_find(fd, found);
@@ -189,7 +195,7 @@ bool find_path(const char* path, FindData& out) {
 }
 
 struct FolderEnum::State {
-    ScopedFindHandle find;
+    FindHandle find;
     WIN32_FIND_DATAA pending{};
     bool has_pending = false;
     std::string folder;
@@ -199,7 +205,7 @@ FolderEnum::FolderEnum(const char* folder) : state_(std::make_unique<State>()) {
     if (!folder || !*folder) return;
     state_->folder = folder;
     const std::string pattern = join(state_->folder, "*.*");
-    state_->find.reset(FindFirstFileA(pattern.c_str(), &state_->pending));
+    state_->find = adopt<FindHandle>(FindFirstFileA(pattern.c_str(), &state_->pending));
     state_->has_pending = static_cast<bool>(state_->find);
 }
 
@@ -262,7 +268,7 @@ bool set_file_times(const char* path, const LocalTime& when) {
         !SystemTimeToFileTime(&utc, &stamp))
         return false;
     // Backup semantics lets the same call stamp a folder.
-    const ScopedHandle file(CreateFileA(
+    const Handle file = adopt<Handle>(CreateFileA(
         path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return file && SetFileTime(file.get(), nullptr, &stamp, &stamp) != 0;
@@ -274,8 +280,8 @@ LocalTime to_local_time(DosTime dos) {
 
 std::FILE* create_new_file(const char* path) {
     if (!path) return nullptr;
-    ScopedHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    Handle file = adopt<Handle>(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_BINARY | _O_WRONLY);
     if (fd == -1) {
