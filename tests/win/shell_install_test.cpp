@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -96,13 +97,22 @@ TEST_F(ShellInstall, WritesShortcutsAndBothTables) {
     }
 }
 
+// A shortcut's bytes without the target's three file times (header offset
+// 0x1C, 24 bytes): reading the target for its icon can move its access time
+// between two installs, and that is the file system's doing, not install's.
+std::vector<unsigned char> shortcut_without_target_times(const std::string& path) {
+    std::vector<unsigned char> bytes = read_file(path);
+    if (bytes.size() >= 0x34) std::fill(bytes.begin() + 0x1C, bytes.begin() + 0x34, 0);
+    return bytes;
+}
+
 TEST_F(ShellInstall, TwiceEqualsOnce) {
     install_shell_integration(paths_);
     const RegDump once = dump(installed_keys);
-    const auto lock_once = read_file(paths_.lock_shortcut_path);
+    const auto lock_once = shortcut_without_target_times(paths_.lock_shortcut_path);
     install_shell_integration(paths_);
     EXPECT_EQ(dump(installed_keys), once);
-    EXPECT_EQ(read_file(paths_.lock_shortcut_path), lock_once);
+    EXPECT_EQ(shortcut_without_target_times(paths_.lock_shortcut_path), lock_once);
     EXPECT_EQ(folder_names(root_.path() / "Desktop"),
               (std::vector<std::string>{"Lock File.lnk", "Unlock File.lnk"}));
 }
