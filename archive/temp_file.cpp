@@ -35,31 +35,61 @@ std::size_t character_count(const char* s) {
     return count;
 }
 
+// Hex digits are one byte and one character each and never a device name.
+bool append_random_hex(std::string& s, std::size_t digits) {
+    unsigned char r[max_digits];
+    if (digits > max_digits || !platform::secure_random(r, digits)) return false;
+    for (std::size_t i = 0; i < digits; ++i) s += "0123456789abcdef"[r[i] & 15];
+    return true;
+}
+
+// Creates the first free name that name_into makes; a failure other than a
+// taken name ends the search.
+template <typename Name>
+FilePtr create_first_free(Name name_into, std::string& path) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (!name_into(path)) break;
+        if (std::FILE* f = platform::create_new_file(path.c_str())) return FilePtr(f);
+        platform::FindData found;
+        if (!platform::find_path(path.c_str(), found)) break;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 FilePtr create_temp_beside(const std::string& target, std::string& temp_path) {
     const std::size_t start = name_start(target);
-    // Hex digits are one byte and one character each, never a device name,
-    // and with ".tmp" still an 8.3 name.
+    // With ".tmp" after at most 8 digits the name is still an 8.3 name.
     const std::size_t characters = character_count(target.c_str() + start);
     const std::size_t digits = std::min(characters, max_digits);
     const bool with_extension = characters >= max_digits + extension_length;
-    for (int attempt = 0; digits > 0 && attempt < attempts; ++attempt) {
-        unsigned char r[max_digits];
-        if (!platform::secure_random(r, digits)) break;
-        temp_path.assign(target, 0, start);
-        for (std::size_t i = 0; i < digits; ++i) temp_path += "0123456789abcdef"[r[i] & 15];
-        if (with_extension) temp_path += extension;
-        if (std::FILE* f = platform::create_new_file(temp_path.c_str())) return FilePtr(f);
-        // Only a name collision is worth another try.
-        platform::FindData found;
-        if (!platform::find_path(temp_path.c_str(), found)) break;
+    if (digits > 0) {
+        FilePtr file = create_first_free(
+            [&](std::string& path) {
+                path.assign(target, 0, start);
+                if (!append_random_hex(path, digits)) return false;
+                if (with_extension) path += extension;
+                return true;
+            },
+            temp_path);
+        if (file) return file;
     }
     // Creating the target fails when it exists, so an earlier file is kept.
     temp_path = target;
     if (std::FILE* f = platform::create_new_file(target.c_str())) return FilePtr(f);
-    temp_path.clear();
-    return nullptr;
+    // An earlier file among names that leave no short one free: a longer
+    // name, wherever the file system takes it.
+    FilePtr file = create_first_free(
+        [&](std::string& path) {
+            path = target + '.';
+            if (!append_random_hex(path, max_digits)) return false;
+            path += extension;
+            return true;
+        },
+        temp_path);
+    if (!file) temp_path.clear();
+    return file;
 }
 
 }  // namespace korvane

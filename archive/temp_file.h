@@ -12,9 +12,10 @@ namespace korvane {
 // longer than target's own name, in bytes or in characters, so that every
 // target the file system accepts has one: up to 8 hex digits, with ".tmp"
 // when the name has room for it. When no such name is free (a one-character
-// name has 16) the target itself is created, provided it does not exist yet,
-// so that nothing is ever lost; temp_path then equals target. Sets temp_path;
-// nullptr when no file can be created.
+// name has 16) the target itself is created, provided it does not exist yet
+// (temp_path then equals target); an existing target is kept and a name 13
+// bytes longer tried instead. Sets temp_path; nullptr when no file can be
+// created.
 FilePtr create_temp_beside(const std::string& target, std::string& temp_path);
 
 }  // namespace korvane

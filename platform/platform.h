@@ -45,7 +45,8 @@ struct FindData {
     // A symbolic link, or on win32 any name surrogate (junction): never
     // descended into. A link to a file is described by its target (size,
     // times) and still flagged. Other reparse points (cloud placeholders,
-    // deduplicated files) hold their own content and are not links.
+    // deduplicated files, mounted volumes) hold their own content and are
+    // not links.
     bool is_link = false;
     std::uint64_t size = 0;
     // The Windows attribute word (read-only 0x01, folder 0x10, archive 0x20,

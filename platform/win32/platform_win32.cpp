@@ -91,6 +91,25 @@ void follow_file_link(const std::string& path, FindData& out) {
     out.last_write = dos_time_of(info.ftLastWriteTime);
 }
 
+// A volume mounted on a folder answers to its volume name; a junction does not.
+bool is_mounted_volume(const std::string& folder) {
+    const std::string with_separator = ends_with_separator(folder) ? folder : folder + '\\';
+    char volume[64];  // "\\?\Volume{GUID}\" is 49 characters
+    return GetVolumeNameForVolumeMountPointA(with_separator.c_str(), volume, sizeof volume) != 0;
+}
+
+// What the find data alone cannot tell: a file link is described by its
+// target, and a mount point may be a mounted volume rather than a junction.
+void settle_link(const std::string& path, const WIN32_FIND_DATAA& fd, FindData& found) {
+    if (!found.is_link) return;
+    if (!found.is_folder) {
+        follow_file_link(path, found);
+    } else if (fd.dwReserved0 == detail::tag_mount_point) {
+        found.is_link = detail::is_link_reparse_point(fd.dwFileAttributes, fd.dwReserved0,
+                                                      is_mounted_volume(path));
+    }
+}
+
 bool find_one(const std::string& path, FindData& out) {
     // Zeroed: Wine's ANSI find functions leave the reparse tag unwritten.
     WIN32_FIND_DATAA fd{};
@@ -98,7 +117,7 @@ bool find_one(const std::string& path, FindData& out) {
     if (!find) return false;
     FindData found;
     fill_from_find(fd, found);
-    if (found.is_link && !found.is_folder) follow_file_link(path, found);
+    settle_link(path, fd, found);
     out = std::move(found);
     return true;
 }
@@ -232,8 +251,7 @@ bool FolderEnum::next(FindData& out) {
             continue;
         FindData found;
         fill_from_find(s.pending, found);
-        if (found.is_link && !found.is_folder)
-            follow_file_link(join(s.folder, found.name.c_str()), found);
+        settle_link(join(s.folder, found.name.c_str()), s.pending, found);
         out = std::move(found);
         return true;
     }

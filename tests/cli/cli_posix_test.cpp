@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include "cli_runner.h"
@@ -179,10 +180,20 @@ TEST_F(CliPosix, ProgressIsDrawnOnATerminalUnlessQuiet) {
     }
 }
 
-// Starts korvane-cli, waits for its first temporary file in folder, sends
-// SIGINT and returns the exit status.
+// Every file below folder.
+std::set<fs::path> files_below(const fs::path& folder) {
+    std::set<fs::path> files;
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(folder, ec))
+        if (e.is_regular_file(ec)) files.insert(e.path());
+    return files;
+}
+
+// Starts korvane-cli, waits for its first temporary file in folder (any file
+// that was not there before), sends SIGINT and returns the exit status.
 int interrupt_when_started(const Args& args, const fs::path& cwd, const fs::path& folder,
                            std::string& err) {
+    const std::set<fs::path> before = files_below(folder);
     const std::string program = cli_path();
     std::vector<char*> argv = argv_of(program, args);
     int pipe_fds[2];
@@ -200,9 +211,8 @@ int interrupt_when_started(const Args& args, const fs::path& cwd, const fs::path
     const auto end = Clock::now() + std::chrono::seconds(60);
     bool seen = false;
     while (!seen && Clock::now() < end && waitpid(pid, nullptr, WNOHANG) == 0) {
-        std::error_code ec;
-        for (const auto& e : fs::recursive_directory_iterator(folder, ec))
-            if (e.path().string().ends_with(".tmp")) seen = true;
+        for (const fs::path& file : files_below(folder))
+            if (!before.contains(file)) seen = true;
         if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     if (seen) kill(pid, SIGINT);

@@ -426,16 +426,20 @@ TEST(PlatformTest, FileIdentitySeesThroughEverySpelling) {
 
 // Windows tags from the find data: only those that stand for another name
 // (symbolic links, junctions) make a link; cloud placeholders, deduplicated
-// and other reparse points are archived like any file or folder.
+// files, mounted volumes and other reparse points are archived like any file
+// or folder.
 TEST(PlatformTest, ReparsePointsAreLinksOnlyWhenTheyStandForAName) {
     constexpr std::uint32_t folder = 0x10, reparse_folder = 0x410, reparse_file = 0x420;
     const struct {
         const char* what;
         std::uint32_t attributes, tag;
         bool link;
+        bool mounted_volume = false;  // what the system says of a mount point
     } cases[] = {
         {"symbolic link", reparse_folder, 0xA000000C, true},
-        {"junction or volume mount point", reparse_folder, 0xA0000003, true},
+        {"junction", reparse_folder, 0xA0000003, true},
+        {"mounted volume", reparse_folder, 0xA0000003, false, true},
+        {"symbolic link, never a volume", reparse_folder, 0xA000000C, true, true},
         {"WSL symbolic link", reparse_file, 0xA000001D, true},
         {"cloud files placeholder", reparse_folder, 0x9000001A, false},
         {"cloud files placeholder, another provider", reparse_folder, 0x9000F01A, false},
@@ -448,9 +452,11 @@ TEST(PlatformTest, ReparsePointsAreLinksOnlyWhenTheyStandForAName) {
         {"a plain folder", folder, 0, false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(platform::detail::is_link_reparse_point(c.attributes, c.tag), c.link) << c.what;
+        EXPECT_EQ(platform::detail::is_link_reparse_point(c.attributes, c.tag, c.mounted_volume),
+                  c.link)
+            << c.what;
 #ifdef _WIN32
-        if (c.tag != 0 && (c.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (c.tag != 0 && (c.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !c.mounted_volume) {
             EXPECT_EQ(IsReparseTagNameSurrogate(c.tag) != 0, c.link) << c.what;
         }
 #endif
