@@ -159,8 +159,8 @@ class Handler final : public IShellExtInit, public IContextMenu, private Counted
     ~Handler() = default;
 
     // By offset 0 or by the verb, in its ANSI or (extended form) Unicode text.
-    // Callers set CMIC_MASK_UNICODE yet leave lpVerbW null: then lpVerb
-    // decides, or any ANSI verb would count as offset 0.
+    // Some callers set CMIC_MASK_UNICODE yet leave lpVerbW null: then lpVerb
+    // decides, since reading the null as offset 0 would take any verb as ours.
     static bool is_our_command(const CMINVOKECOMMANDINFO& info) {
         if (info.cbSize >= sizeof(CMINVOKECOMMANDINFOEX) && (info.fMask & CMIC_MASK_UNICODE)) {
             const auto& ex = reinterpret_cast<const CMINVOKECOMMANDINFOEX&>(info);
