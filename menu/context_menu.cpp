@@ -16,10 +16,8 @@ namespace korvane::menu {
 
 namespace {
 
-HMODULE this_module = nullptr;
 std::atomic<long> live_objects{0};
 std::atomic<long> server_locks{0};
-KvnMenuHooks current_hooks = platform_hooks();
 
 // Counts itself among the live objects for as long as it exists.
 class Counted {
@@ -55,6 +53,8 @@ HRESULT copy_out(const Char* text, Char* out, UINT capacity) {
 
 class Handler final : public IShellExtInit, public IContextMenu, private Counted {
   public:
+    explicit Handler(const HandlerSite& site) : site_(site) {}
+
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
@@ -129,8 +129,8 @@ class Handler final : public IShellExtInit, public IContextMenu, private Counted
         if (!is_our_command(*info)) return E_FAIL;
         if (paths_.empty()) return E_UNEXPECTED;
         try {
-            return encrypt_selection(this_module, info->hwnd, !(info->fMask & CMIC_MASK_FLAG_NO_UI),
-                                     paths_, current_hooks);
+            return encrypt_selection(site_.module, info->hwnd,
+                                     !(info->fMask & CMIC_MASK_FLAG_NO_UI), paths_, site_.hooks);
         } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
         }
@@ -155,22 +155,30 @@ class Handler final : public IShellExtInit, public IContextMenu, private Counted
     ~Handler() = default;
 
     // By offset 0 or by the verb, in its ANSI or (extended form) Unicode text.
+    // Some callers set CMIC_MASK_UNICODE yet leave lpVerbW null: then lpVerb
+    // decides, since reading the null as offset 0 would take any verb as ours.
     static bool is_our_command(const CMINVOKECOMMANDINFO& info) {
         if (info.cbSize >= sizeof(CMINVOKECOMMANDINFOEX) && (info.fMask & CMIC_MASK_UNICODE)) {
             const auto& ex = reinterpret_cast<const CMINVOKECOMMANDINFOEX&>(info);
-            if (IS_INTRESOURCE(ex.lpVerbW)) return LOWORD(reinterpret_cast<UINT_PTR>(ex.lpVerbW)) == 0;
-            return _wcsicmp(ex.lpVerbW, verb_w) == 0;
+            if (ex.lpVerbW) {
+                if (IS_INTRESOURCE(ex.lpVerbW))
+                    return LOWORD(reinterpret_cast<UINT_PTR>(ex.lpVerbW)) == 0;
+                return _wcsicmp(ex.lpVerbW, verb_w) == 0;
+            }
         }
         if (IS_INTRESOURCE(info.lpVerb)) return LOWORD(reinterpret_cast<UINT_PTR>(info.lpVerb)) == 0;
         return _stricmp(info.lpVerb, verb_a) == 0;
     }
 
+    const HandlerSite site_;
     std::atomic<long> references_{1};
     std::vector<std::wstring> paths_;
 };
 
 class Factory final : public IClassFactory, private Counted {
   public:
+    explicit Factory(const HandlerSite& site) : site_(site) {}
+
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IClassFactory)) {
@@ -192,7 +200,7 @@ class Factory final : public IClassFactory, private Counted {
         if (!out) return E_POINTER;
         *out = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        Handler* handler = new (std::nothrow) Handler;
+        Handler* handler = new (std::nothrow) Handler(site_);
         if (!handler) return E_OUTOFMEMORY;
         const HRESULT hr = handler->QueryInterface(iid, out);
         handler->Release();
@@ -214,28 +222,23 @@ class Factory final : public IClassFactory, private Counted {
 
   private:
     ~Factory() = default;
+    const HandlerSite site_;
     std::atomic<long> references_{1};
 };
 
 }  // namespace
 
-void set_module(HMODULE module) { this_module = module; }
-
 bool can_unload() { return live_objects.load() == 0 && server_locks.load() == 0; }
 
-HRESULT get_class_object(REFCLSID clsid, REFIID iid, void** out) {
+HRESULT get_class_object(const HandlerSite& site, REFCLSID clsid, REFIID iid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (!IsEqualCLSID(clsid, handler_clsid)) return CLASS_E_CLASSNOTAVAILABLE;
-    Factory* factory = new (std::nothrow) Factory;
+    Factory* factory = new (std::nothrow) Factory(site);
     if (!factory) return E_OUTOFMEMORY;
     const HRESULT hr = factory->QueryInterface(iid, out);
     factory->Release();
     return hr;
-}
-
-void set_hooks(const KvnMenuHooks* hooks) {
-    current_hooks = hooks && hooks->launch && hooks->message ? *hooks : platform_hooks();
 }
 
 }  // namespace korvane::menu

@@ -22,14 +22,19 @@ inline constexpr const char* help_a = "Encrypts the selected files and folders w
 inline constexpr const wchar_t* help_w =
     L"Encrypts the selected files and folders with Korvane File";
 
-// Set by DllMain: the folder of this module is where korvane.exe lives.
-void set_module(HMODULE module);
+// Where a handler reaches outside itself: korvane.exe is looked for in the
+// folder of module, and hooks start it and show messages. The library passes
+// its own module and the platform hooks; the tests, which link these objects
+// directly, pass recorders, so the shipped libraries export no seam.
+struct HandlerSite {
+    HMODULE module = nullptr;
+    KvnMenuHooks hooks = {};
+};
 
 // Live handlers and factories, and LockServer(TRUE) calls not yet undone.
 bool can_unload();
 
-HRESULT get_class_object(REFCLSID clsid, REFIID iid, void** out);
-
-void set_hooks(const KvnMenuHooks* hooks);
+// The class factory for handler_clsid; every object it makes uses site.
+HRESULT get_class_object(const HandlerSite& site, REFCLSID clsid, REFIID iid, void** out);
 
 }  // namespace korvane::menu

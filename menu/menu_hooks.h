@@ -1,11 +1,9 @@
 // The two ways the handler reaches outside its process: starting korvane.exe
-// and showing a message box. The DLL exports KvnMenuSetHooks so that a host
-// (the tests) can observe both without a real process or a blocking box.
+// and showing a message box. Tests put recorders here instead of starting a
+// process or blocking on a window.
 #pragma once
 
 #include <windows.h>
-
-extern "C" {
 
 struct KvnMenuHooks {
     // application is the full path of korvane.exe, command_line the whole
@@ -15,7 +13,3 @@ struct KvnMenuHooks {
     void (*message)(void* context, HWND owner, const wchar_t* text);
     void* context;
 };
-
-// Copies *hooks; null puts the real CreateProcessW and MessageBoxW back.
-typedef void(__cdecl* KvnMenuSetHooksFn)(const KvnMenuHooks* hooks);
-}

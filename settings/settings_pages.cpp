@@ -251,7 +251,7 @@ LRESULT StartUpPage::on_apply(WPARAM, LPARAM, bool&) {
     if (menu_wanted != menu_handler_registered_) {
         if (menu_wanted)
             register_context_menu_handler(handler_class_id, handler_description, handler_name,
-                                          paths_.menu_library_path);
+                                          paths_.menu_library_path, paths_.menu_library64_path);
         else
             unregister_context_menu_handler(handler_class_id, handler_name);
         changed = true;

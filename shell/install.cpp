@@ -70,7 +70,7 @@ int install_shell_integration(const ShellPaths& paths) {
     create_shortcut_to(paths.executable_path, paths.unlock_shortcut_path, "-d", nullptr, 3);
     unregister_context_menu_handler(handler_class_id, handler_name);
     register_context_menu_handler(handler_class_id, handler_description, handler_name,
-                                  paths.menu_library_path);
+                                  paths.menu_library_path, paths.menu_library64_path);
     unregister_file_type(file_type_extension, file_type_class);
     register_file_type(file_type_extension, file_type_class, file_type_description,
                        paths.executable_path, file_type_arguments, paths.executable_path, 1, 0, 0,
@@ -91,7 +91,8 @@ std::vector<std::string> scheduled_deletions(const ShellPaths& paths) {
         std::string cipher = std::string(folder) + "AesEnc.dll";
         if (cipher.size() < shell_path_size) files.push_back(std::move(cipher));
     }
-    if (paths.menu_library_path[0]) files.emplace_back(paths.menu_library_path);
+    for (const char* library : {paths.menu_library_path, paths.menu_library64_path})
+        if (library[0]) files.emplace_back(library);
     // Only a folder that ends in a separator loses it; "C:\" would become the
     // drive's current folder.
     if (length >= 2 && (folder[length - 1] == '\\' || folder[length - 1] == '/') &&

@@ -38,7 +38,7 @@ int install_shell_integration(const ShellPaths& paths);
 int uninstall_shell_integration(const ShellPaths& paths, const char* ini_path);
 
 // What uninstall leaves to the next restart, in order: the executable,
-// AesEnc.dll and kvnmenu.dll beside it, then its folder (last, as it goes
+// AesEnc.dll, kvnmenu.dll and kvnmenu64.dll beside it, then its folder (last, as it goes
 // only once empty). Paths that cannot be formed are left out, and so is a
 // drive root, which cannot be removed (and "C:" would name the current one).
 std::vector<std::string> scheduled_deletions(const ShellPaths& paths);

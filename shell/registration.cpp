@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/win32/scoped_win.h"
 
@@ -30,17 +31,18 @@ namespace {
     return text;
 }
 
-ScopedKey create_key(const std::string& name) {
+// view is 0 (the process's own), KEY_WOW64_32KEY or KEY_WOW64_64KEY.
+ScopedKey create_key(const std::string& name, REGSAM view = 0) {
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+                        KEY_ALL_ACCESS | view, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return {};
     return ScopedKey(key);
 }
 
-bool key_exists(const std::string& name) {
+bool key_exists(const std::string& name, REGSAM view) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return false;
     const ScopedKey opened(key);
     return true;
@@ -60,14 +62,71 @@ bool set_flags(HKEY key, const char* value_name, std::uint32_t flags) {
 }
 
 // Creates a key and gives it a default value.
-bool write_default(const std::string& key_name, const std::string& data) {
-    const ScopedKey key = create_key(key_name);
+bool write_default(const std::string& key_name, const std::string& data, REGSAM view = 0) {
+    const ScopedKey key = create_key(key_name, view);
     return key && set_string(key.get(), nullptr, data);
 }
 
-void delete_key(const std::string& name) {
+template <typename Fn>
+Fn library_function(HMODULE module, const char* name) {
+    if (!module) return nullptr;
+    // Through void(*)(): the one function-pointer cast GCC does not flag.
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// Looked up at run time: older systems lack some of the functions used here.
+template <typename Fn>
+Fn system_function(const char* module, const char* name) {
+    return library_function<Fn>(GetModuleHandleA(module), name);
+}
+
+void delete_key(const std::string& name, REGSAM view = 0) {
     // Missing keys, and keys that still hold subkeys, are left as they are.
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, name.c_str());
+    using DeleteKeyEx = LONG(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD);
+    static const auto delete_key_ex =
+        system_function<DeleteKeyEx>("advapi32.dll", "RegDeleteKeyExA");
+    // Systems without it (32-bit ones before Vista) have only one view.
+    if (view != 0 && delete_key_ex)
+        delete_key_ex(HKEY_CLASSES_ROOT, name.c_str(), view, 0);
+    else
+        RegDeleteKeyA(HKEY_CLASSES_ROOT, name.c_str());
+}
+
+// On a 64-bit Windows this 32-bit program runs under WOW64, and the class
+// keys are split into a 32-bit and a 64-bit view; each host reads its own.
+bool on_64bit_windows() {
+    using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
+    static const auto is_wow64 = system_function<IsWow64>("kernel32.dll", "IsWow64Process");
+    BOOL wow64 = FALSE;
+    return is_wow64 && is_wow64(GetCurrentProcess(), &wow64) && wow64;
+}
+
+// The view Explorer reads: the 64-bit one on a 64-bit Windows.
+REGSAM shell_view() {
+    return on_64bit_windows() ? KEY_WOW64_64KEY : 0;
+}
+
+// Where the class lives: the process's own view on a 32-bit Windows, both
+// views on a 64-bit one.
+std::vector<REGSAM> class_views() {
+    if (!on_64bit_windows()) return {0};
+    return {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
+}
+
+std::string server_key(const char* class_id) {
+    return format("CLSID\\{%s}\\InprocServer32", class_id);
+}
+
+std::string handler_key(const char* handler) {
+    return format("AllFilesystemObjects\\shellex\\ContextMenuHandlers\\%s", handler);
+}
+
+bool register_class(const char* class_id, const char* description, const char* library_path,
+                    REGSAM view) {
+    if (!write_default(format("CLSID\\{%s}", class_id), description, view)) return false;
+    const ScopedKey key = create_key(server_key(class_id), view);
+    return key && set_string(key.get(), nullptr, library_path) &&
+           set_string(key.get(), "ThreadingModel", "Apartment");
 }
 
 }  // namespace
@@ -111,48 +170,46 @@ void unregister_file_type(const char* extension, const char* class_name) {
 }
 
 int register_context_menu_handler(const char* class_id, const char* description,
-                                  const char* handler, const char* library_path) {
+                                  const char* handler, const char* library_path,
+                                  const char* library64_path) {
     // An empty library path (one that did not fit) would register a server
     // that can never load.
     if (!class_id || !description || !handler || !library_path || !library_path[0]) return 0;
 
-    if (!write_default(format("CLSID\\{%s}", class_id), description)) return 0;
-    {
-        const ScopedKey key = create_key(format("CLSID\\{%s}\\InprocServer32", class_id));
-        if (!key || !set_string(key.get(), nullptr, library_path) ||
-            !set_string(key.get(), "ThreadingModel", "Apartment"))
+    if (!on_64bit_windows()) {
+        if (!register_class(class_id, description, library_path, 0)) return 0;
+    } else {
+        if (!register_class(class_id, description, library_path, KEY_WOW64_32KEY)) return 0;
+        if (library64_path && library64_path[0] &&
+            !register_class(class_id, description, library64_path, KEY_WOW64_64KEY))
             return 0;
     }
-    return write_default(format("AllFilesystemObjects\\shellex\\ContextMenuHandlers\\%s", handler),
-                         format("{%s}", class_id))
-               ? 1
-               : 0;
+    return write_default(handler_key(handler), format("{%s}", class_id), shell_view()) ? 1 : 0;
 }
 
 void unregister_context_menu_handler(const char* class_id, const char* handler) {
     if (!class_id || !handler) return;
-    delete_key(format("CLSID\\{%s}\\InprocServer32", class_id));
-    delete_key(format("CLSID\\{%s}", class_id));
-    delete_key(format("AllFilesystemObjects\\shellex\\ContextMenuHandlers\\%s", handler));
+    for (const REGSAM view : class_views()) {
+        delete_key(server_key(class_id), view);
+        delete_key(format("CLSID\\{%s}", class_id), view);
+    }
+    delete_key(handler_key(handler), shell_view());
 }
 
 int is_context_menu_handler_registered(const char* class_id, const char* handler) {
     if (!class_id || !handler) return 0;
-    if (!key_exists(format("CLSID\\{%s}\\InprocServer32", class_id))) return 0;
-    return key_exists(format("AllFilesystemObjects\\shellex\\ContextMenuHandlers\\%s", handler))
-               ? 1
-               : 0;
+    const REGSAM view = shell_view();
+    if (!key_exists(server_key(class_id), view)) return 0;
+    return key_exists(handler_key(handler), view) ? 1 : 0;
 }
 
 int notify_association_changed() {
     // Looked up at run time: not every shell exports it.
     const ScopedLibrary shell(LoadLibraryA("Shell32.dll"));
     if (!shell) return 0;
-    const FARPROC proc = GetProcAddress(shell.get(), "SHChangeNotify");
-    if (!proc) return 0;
     using ChangeNotify = void(WINAPI*)(LONG, UINT, LPCVOID, LPCVOID);
-    // Through void(*)(): the one function-pointer cast GCC does not flag.
-    const auto notify = reinterpret_cast<ChangeNotify>(reinterpret_cast<void (*)()>(proc));
+    const auto notify = library_function<ChangeNotify>(shell.get(), "SHChangeNotify");
+    if (!notify) return 0;
     notify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     return 1;
 }

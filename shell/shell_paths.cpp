@@ -62,11 +62,13 @@ bool drive_and_folder(const char* path, char* out, std::size_t capacity) {
 void form_library_path(const char* executable, ShellPaths& paths) {
     paths.executable_path[0] = '\0';
     paths.menu_library_path[0] = '\0';
+    paths.menu_library64_path[0] = '\0';
     if (!executable || !executable[0] || std::strlen(executable) >= shell_path_size) return;
     std::memcpy(paths.executable_path, executable, std::strlen(executable) + 1);
     char folder[shell_path_size];
     if (!drive_and_folder(executable, folder, sizeof folder)) return;
     form_or_clear(paths.menu_library_path, "%s%s", folder, "kvnmenu.dll");
+    form_or_clear(paths.menu_library64_path, "%s%s", folder, "kvnmenu64.dll");
 }
 
 ShellPaths form_shell_paths() {

@@ -17,6 +17,8 @@ struct ShellPaths {
     char unlock_shortcut_path[shell_path_size] = {};
     // kvnmenu.dll beside the executable. Empty when it would not fit.
     char menu_library_path[shell_path_size] = {};
+    // kvnmenu64.dll beside it, for 64-bit hosts. Empty when it would not fit.
+    char menu_library64_path[shell_path_size] = {};
 };
 
 // Resolves the desktop folder and reads the executable's path, then forms
@@ -26,7 +28,7 @@ ShellPaths form_shell_paths();
 // The pieces, with explicit inputs. An empty or null desktop gives empty
 // shortcut paths, as does a result longer than the path limit.
 void form_shortcut_paths(const char* desktop, ShellPaths& paths);
-// Sets executable_path and menu_library_path from an executable's full path.
+// Sets executable_path and both library paths from an executable's full path.
 void form_library_path(const char* executable, ShellPaths& paths);
 
 // The desktop special folder's file-system path; false, with out empty, when

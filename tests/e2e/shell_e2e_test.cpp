@@ -75,14 +75,15 @@ TEST_F(ShellEndToEnd, InstallThroughTheElevatedInstanceThenUninstall) {
 
     EXPECT_EQ(run("-u"), 0);
     EXPECT_TRUE(nothing_installed());
-    // The program, the cipher library, the menu library and the folder wait
-    // for deletion at the next start.
+    // The program, the cipher library, both menu libraries and the folder
+    // wait for deletion at the next start.
     const auto pending = pending_renames();
-    ASSERT_GE(pending.size(), 4u);
-    const std::size_t first = pending.size() - 4;
+    ASSERT_GE(pending.size(), 5u);
+    const std::size_t first = pending.size() - 5;
     EXPECT_NE(pending[first].first.find("korvane.exe"), std::string::npos);
     EXPECT_NE(pending[first + 1].first.find("AesEnc.dll"), std::string::npos);
     EXPECT_NE(pending[first + 2].first.find("kvnmenu.dll"), std::string::npos);
+    EXPECT_NE(pending[first + 3].first.find("kvnmenu64.dll"), std::string::npos);
     for (std::size_t i = first; i < pending.size(); ++i) EXPECT_EQ(pending[i].second, "");
 }
 

@@ -130,9 +130,9 @@ TEST_F(ShellInstall, WithoutDesktopWritesNoShortcut) {
 
 TEST_F(ShellInstall, UninstallRemovesAndSchedules) {
     const std::string folder = root_.file("Korvane File");
-    const std::vector<std::string> scheduled = {"\\??\\" + exe_, "\\??\\" + folder + "\\AesEnc.dll",
-                                                "\\??\\" + folder + "\\kvnmenu.dll",
-                                                "\\??\\" + folder};
+    const std::vector<std::string> scheduled = {
+        "\\??\\" + exe_, "\\??\\" + folder + "\\AesEnc.dll", "\\??\\" + folder + "\\kvnmenu.dll",
+        "\\??\\" + folder + "\\kvnmenu64.dll", "\\??\\" + folder};
     // Also when nothing was installed: every file is still scheduled.
     for (const bool installed_first : {true, false}) {
         SCOPED_TRACE(installed_first ? "after install" : "nothing installed");

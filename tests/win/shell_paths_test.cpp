@@ -67,19 +67,25 @@ TEST(ShellPaths, ShortcutPathsFollowTheDesktop) {
 
 TEST(ShellPaths, LibraryBesideTheExecutable) {
     const std::string deep = "C:\\" + std::string(245, 'f') + "\\k.exe";  // no room for kvnmenu.dll
+    // Room for kvnmenu.dll (259 bytes) but not for kvnmenu64.dll, two longer.
+    const std::string tight = "C:\\" + std::string(244, 'f') + "\\";
     struct Case {
         std::string executable;
-        const char* library;
+        std::string library;
+        const char* library64;
     } cases[] = {
-        {"C:\\Program Files\\Korvane\\korvane.exe", "C:\\Program Files\\Korvane\\kvnmenu.dll"},
-        {"E:\\korvane.exe", "E:\\kvnmenu.dll"},
-        {"", ""},
-        {deep, ""},
+        {"C:\\Program Files\\Korvane\\korvane.exe", "C:\\Program Files\\Korvane\\kvnmenu.dll",
+         "C:\\Program Files\\Korvane\\kvnmenu64.dll"},
+        {"E:\\korvane.exe", "E:\\kvnmenu.dll", "E:\\kvnmenu64.dll"},
+        {"", "", ""},
+        {deep, "", ""},
+        {tight + "k.exe", tight + "kvnmenu.dll", ""},
     };
     for (const Case& c : cases) {
         ShellPaths p;
         form_library_path(c.executable.c_str(), p);
-        EXPECT_STREQ(p.menu_library_path, c.library) << c.executable;
+        EXPECT_EQ(p.menu_library_path, c.library) << c.executable;
+        EXPECT_STREQ(p.menu_library64_path, c.library64) << c.executable;
         EXPECT_EQ(std::string(p.executable_path), c.executable);
     }
 }
@@ -108,9 +114,11 @@ TEST(ShellPaths, UninstallSchedulesInOrder) {
     } cases[] = {
         {"C:\\Tools\\Korvane\\korvane.exe",
          {"C:\\Tools\\Korvane\\korvane.exe", "C:\\Tools\\Korvane\\AesEnc.dll",
-          "C:\\Tools\\Korvane\\kvnmenu.dll", "C:\\Tools\\Korvane"}},
+          "C:\\Tools\\Korvane\\kvnmenu.dll", "C:\\Tools\\Korvane\\kvnmenu64.dll",
+          "C:\\Tools\\Korvane"}},
         // A drive root is never removed: "C:" would be the current folder.
-        {"C:\\korvane.exe", {"C:\\korvane.exe", "C:\\AesEnc.dll", "C:\\kvnmenu.dll"}},
+        {"C:\\korvane.exe",
+         {"C:\\korvane.exe", "C:\\AesEnc.dll", "C:\\kvnmenu.dll", "C:\\kvnmenu64.dll"}},
         {"", {}},
     };
     for (const Case& c : cases) {

@@ -89,8 +89,10 @@ inline std::ostream& operator<<(std::ostream& out, const RegValue& v) {
 
 class Key {
   public:
-    Key(HKEY root, const std::string& name) {
-        if (RegOpenKeyExA(root, name.c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS) key_ = nullptr;
+    // view: 0 (the process's own), KEY_WOW64_32KEY or KEY_WOW64_64KEY.
+    Key(HKEY root, const std::string& name, REGSAM view = 0) {
+        if (RegOpenKeyExA(root, name.c_str(), 0, KEY_READ | view, &key_) != ERROR_SUCCESS)
+            key_ = nullptr;
     }
     ~Key() {
         if (key_) RegCloseKey(key_);
@@ -104,14 +106,14 @@ class Key {
     HKEY key_ = nullptr;
 };
 
-inline bool key_exists(const std::string& name, HKEY root = HKEY_CLASSES_ROOT) {
-    return static_cast<bool>(Key(root, name));
+inline bool key_exists(const std::string& name, HKEY root = HKEY_CLASSES_ROOT, REGSAM view = 0) {
+    return static_cast<bool>(Key(root, name, view));
 }
 
 // nullopt when the key or the value is missing. name nullptr: the default value.
 inline std::optional<RegValue> read_value(const std::string& key_name, const char* name,
-                                          HKEY root = HKEY_CLASSES_ROOT) {
-    const Key key(root, key_name);
+                                          HKEY root = HKEY_CLASSES_ROOT, REGSAM view = 0) {
+    const Key key(root, key_name, view);
     if (!key) return std::nullopt;
     DWORD type = 0, size = 0;
     if (RegQueryValueExA(key.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)

@@ -148,11 +148,17 @@ TEST_F(MenuHandler, InvokeByOffsetOrVerbLaunchesWithEveryPathQuoted) {
         {"verb", "encrypt", nullptr, false, S_OK},
         {"verb, capitals", "ENCRYPT", nullptr, false, S_OK},
         {"unicode verb", "ignored", L"encrypt", true, S_OK},
-        {"unicode offset 0", "ignored", MAKEINTRESOURCEW(0), true, S_OK},
+        // Offset 0 makes both verbs null, as Explorer sends them.
+        {"unicode offset 0", MAKEINTRESOURCEA(0), MAKEINTRESOURCEW(0), true, S_OK},
+        {"unicode offset 1", MAKEINTRESOURCEA(1), MAKEINTRESOURCEW(1), true, E_FAIL},
         {"offset 1", MAKEINTRESOURCEA(1), nullptr, false, E_FAIL},
         {"other verb", "decrypt", nullptr, false, E_FAIL},
         {"verb prefix", "encryp", nullptr, false, E_FAIL},
         {"other unicode verb", "encrypt", L"open", true, E_FAIL},
+        // The Unicode flag without a wide verb: the ANSI one decides.
+        {"unicode flag, ansi verb", "encrypt", nullptr, true, S_OK},
+        {"unicode flag, other ansi verb", "delete", nullptr, true, E_FAIL},
+        {"unicode flag, ansi offset 1", MAKEINTRESOURCEA(1), nullptr, true, E_FAIL},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

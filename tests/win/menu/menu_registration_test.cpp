@@ -17,31 +17,6 @@ using shell_test::sz;
 const char* const clsid_key = "CLSID\\{4B7D2A10-93E5-4c1f-A6B8-0F3C5E71D294}";
 const char* const handler_key = "AllFilesystemObjects\\shellex\\ContextMenuHandlers\\kvnmenu";
 
-std::string ansi(const std::wstring& s) {
-    const int n = WideCharToMultiByte(CP_ACP, 0, s.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n - 1 : 0, '\0');
-    if (n > 0) WideCharToMultiByte(CP_ACP, 0, s.c_str(), -1, out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-DWORD run_and_wait(const std::wstring& exe, const std::wstring& arguments) {
-    std::wstring line = L"\"" + exe + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info))
-        return 0xFFFFFFFF;
-    CloseHandle(info.hThread);
-    DWORD code = 0xFFFFFFFE;
-    if (WaitForSingleObject(info.hProcess, 60000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(info.hProcess, &code);
-    else
-        TerminateProcess(info.hProcess, 1);
-    CloseHandle(info.hProcess);
-    return code;
-}
-
 // The desktop shortcuts that install also writes; removed again unless they
 // were there before.
 class DesktopShortcuts {
@@ -75,8 +50,12 @@ TEST(MenuRegistration, InstalledHandlerIsReachedThroughCom) {
         ~Cleanup() { run(); }
     } cleanup{clean};
 
-    const std::wstring dll = built_dll_path();
-    const std::wstring exe = folder_of(dll) + L"korvane.exe";
+    // A copy, so that its korvane.exe can give way to the launch recorder.
+    shell_test::ScratchFolder scratch("menu-copy");
+    const ProductCopy product(scratch.path());
+    ASSERT_TRUE(product.copied());
+    const std::wstring dll = product.file(L"kvnmenu.dll");
+    const std::wstring exe = product.exe();
     ASSERT_EQ(run_and_wait(exe, L"-j"), 0u);
 
     const auto server = read_value(std::string(clsid_key) + "\\InprocServer32", nullptr);
@@ -87,20 +66,18 @@ TEST(MenuRegistration, InstalledHandlerIsReachedThroughCom) {
     EXPECT_EQ(read_value(std::string(clsid_key) + "\\InprocServer32", "ThreadingModel"),
               sz("Apartment"));
 
+    ASSERT_TRUE(product.record_launches());
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     {
         Com<IContextMenu> menu;
         ASSERT_EQ(CoCreateInstance(handler_clsid(), nullptr, CLSCTX_INPROC_SERVER,
                                    IID_IContextMenu, menu.out()),
                   S_OK);
-        // COM loaded the registered file: point its hooks at a recorder.
+        // COM loaded the registered file, which offers no way to redirect
+        // its launch to any code in the host's process.
         const HMODULE loaded = GetModuleHandleW(dll.c_str());
         ASSERT_NE(loaded, nullptr);
-        const auto set_hooks = export_of<KvnMenuSetHooksFn>(loaded, "KvnMenuSetHooks");
-        ASSERT_NE(set_hooks, nullptr);
-        Recorder recorder;
-        const KvnMenuHooks hooks = {Recorder::launch, Recorder::message, &recorder};
-        set_hooks(&hooks);
+        EXPECT_EQ(GetProcAddress(loaded, "KvnMenuSetHooks"), nullptr);
 
         Com<IShellExtInit> init;
         ASSERT_EQ(menu->QueryInterface(IID_IShellExtInit, init.out()), S_OK);
@@ -113,11 +90,12 @@ TEST(MenuRegistration, InstalledHandlerIsReachedThroughCom) {
         CMINVOKECOMMANDINFO info = invoke_info();
         info.lpVerb = "encrypt";
         EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
-        ASSERT_EQ(recorder.lines.size(), 1u);
-        EXPECT_EQ(recorder.lines[0], L"\"" + exe + L"\" -c \"C:\\one file.txt\"");
-        set_hooks(nullptr);
+        const std::vector<std::string> lines = product.launches();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0], utf8(L"\"" + exe + L"\" -c \"C:\\one file.txt\""));
     }
     CoUninitialize();
+    EXPECT_TRUE(product.restore_product());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Helpers for the kvnmenu.dll tests: the built DLL loaded by path, a data
-// object carrying a CF_HDROP selection, and hooks that record the launch and
-// the message box instead of starting a process or blocking on a window.
+// Helpers for the handler tests: the handler's objects, linked into the test
+// and placed as if loaded from the built kvnmenu.dll, a data object carrying
+// a CF_HDROP selection, and hooks that record the launch and the message box
+// instead of starting a process or blocking on a window.
 #pragma once
 
 #include <windows.h>
@@ -13,10 +14,15 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "menu/context_menu.h"
 #include "menu/menu_hooks.h"
+#include "win/menu/drop_data.h"
 
 namespace korvane::menu_test {
 
@@ -48,6 +54,93 @@ inline std::wstring built_dll_path() {
     return full_path(folder_of(self) + std::wstring(relative.begin(), relative.end()));
 }
 
+// A file in the test programs' folder (the probes, the launch recorder).
+inline std::wstring beside_tests(const std::wstring& name) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return folder_of(self) + name;
+}
+
+inline std::string encode(UINT code_page, const std::wstring& s) {
+    const int n = WideCharToMultiByte(code_page, 0, s.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? n - 1 : 0, '\0');
+    if (n > 0) WideCharToMultiByte(code_page, 0, s.c_str(), -1, out.data(), n, nullptr, nullptr);
+    return out;
+}
+inline std::string ansi(const std::wstring& s) {
+    return encode(CP_ACP, s);
+}
+inline std::string utf8(const std::wstring& s) {
+    return encode(CP_UTF8, s);
+}
+
+// Starts exe and waits up to a minute for its exit code; 0xFFFFFFFF when it
+// did not start, 0xFFFFFFFE when it did not end (it is then ended).
+inline DWORD run_and_wait(const std::wstring& exe, const std::wstring& arguments) {
+    std::wstring line = L"\"" + exe + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info))
+        return 0xFFFFFFFF;
+    CloseHandle(info.hThread);
+    DWORD code = 0xFFFFFFFE;
+    if (WaitForSingleObject(info.hProcess, 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(info.hProcess, &code);
+    else
+        TerminateProcess(info.hProcess, 1);
+    CloseHandle(info.hProcess);
+    return code;
+}
+
+// korvane.exe and both handler libraries copied from the build into a
+// folder, where install may register them and uninstall schedule them.
+// record_launches puts the launch recorder in korvane.exe's place, so a test
+// reads the exact command line a handler starts it with.
+class ProductCopy {
+  public:
+    explicit ProductCopy(const std::filesystem::path& folder) : folder_(folder.wstring() + L"\\") {
+        const std::wstring built = folder_of(built_dll_path());
+        for (const wchar_t* name : {L"korvane.exe", L"kvnmenu.dll", L"kvnmenu64.dll"})
+            copied_ = copied_ && CopyFileW((built + name).c_str(), file(name).c_str(), FALSE);
+    }
+    bool copied() const { return copied_; }
+    std::wstring file(const wchar_t* name) const { return folder_ + name; }
+    std::wstring exe() const { return file(L"korvane.exe"); }
+
+    bool record_launches() const {
+        return MoveFileExW(exe().c_str(), file(L"korvane.product").c_str(),
+                           MOVEFILE_REPLACE_EXISTING) &&
+               CopyFileW(beside_tests(L"record_launch.exe").c_str(), exe().c_str(), FALSE);
+    }
+    bool restore_product() const {
+        return MoveFileExW(file(L"korvane.product").c_str(), exe().c_str(),
+                           MOVEFILE_REPLACE_EXISTING);
+    }
+    void forget_launches() const { DeleteFileW(file(L"launch.txt").c_str()); }
+    // The recorded command lines (UTF-8), once one is complete; waits up to
+    // timeout_ms, as the handler does not wait for the process it starts.
+    std::vector<std::string> launches(DWORD timeout_ms = 30000) const {
+        std::string text;
+        for (DWORD waited = 0;; waited += 50) {
+            std::ifstream in(std::filesystem::path(file(L"launch.txt")), std::ios::binary);
+            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            if ((!text.empty() && text.back() == '\n') || waited >= timeout_ms) break;
+            Sleep(50);
+        }
+        std::vector<std::string> lines;
+        for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+             start = end + 1)
+            lines.push_back(text.substr(start, end - start));
+        return lines;
+    }
+
+  private:
+    std::wstring folder_;
+    bool copied_ = true;
+};
+
 struct Recorder {
     std::vector<std::wstring> applications, lines, messages;
     std::vector<HWND> owners;
@@ -68,34 +161,21 @@ struct Recorder {
     }
 };
 
-// GetProcAddress's FARPROC, through void* to the export's real type.
-template <typename Fn>
-Fn export_of(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 inline CMINVOKECOMMANDINFO invoke_info() {
     CMINVOKECOMMANDINFO info = {};
     info.cbSize = sizeof info;
     return info;
 }
 
-using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-using CanUnloadNowFn = HRESULT(WINAPI*)();
-
-// Loads the DLL and points its hooks at a recorder before anything can run.
+// The handler's objects as kvnmenu.dll would make them when loaded from
+// path: the DLL is loaded only to stand for that folder, where korvane.exe is
+// looked for, and every launch and message goes to the recorder.
 class MenuDll {
   public:
     explicit MenuDll(const std::wstring& path = built_dll_path())
         : path_(path), module_(LoadLibraryW(path.c_str())) {
-        if (!module_) return;
-        get_class_object_ = export_of<GetClassObjectFn>(module_, "DllGetClassObject");
-        can_unload_now_ = export_of<CanUnloadNowFn>(module_, "DllCanUnloadNow");
-        set_hooks_ = export_of<KvnMenuSetHooksFn>(module_, "KvnMenuSetHooks");
-        if (set_hooks_) {
-            const KvnMenuHooks hooks = {Recorder::launch, Recorder::message, &recorder};
-            set_hooks_(&hooks);
-        }
+        site_.module = module_;
+        site_.hooks = {Recorder::launch, Recorder::message, &recorder};
     }
     ~MenuDll() {
         if (module_) FreeLibrary(module_);
@@ -103,15 +183,15 @@ class MenuDll {
     MenuDll(const MenuDll&) = delete;
     MenuDll& operator=(const MenuDll&) = delete;
 
-    bool ready() const { return module_ && get_class_object_ && can_unload_now_ && set_hooks_; }
+    bool ready() const { return module_ != nullptr; }
     const std::wstring& path() const { return path_; }
-    HRESULT can_unload_now() const { return can_unload_now_(); }
+    HRESULT can_unload_now() const { return menu::can_unload() ? S_OK : S_FALSE; }
     HRESULT get_class_object(REFCLSID clsid, REFIID iid, void** out) const {
-        return get_class_object_(clsid, iid, out);
+        return menu::get_class_object(site_, clsid, iid, out);
     }
     IClassFactory* factory() const {
         void* out = nullptr;
-        EXPECT_EQ(get_class_object_(handler_clsid(), IID_IClassFactory, &out), S_OK);
+        EXPECT_EQ(get_class_object(handler_clsid(), IID_IClassFactory, &out), S_OK);
         return static_cast<IClassFactory*>(out);
     }
 
@@ -120,87 +200,7 @@ class MenuDll {
   private:
     std::wstring path_;
     HMODULE module_;
-    GetClassObjectFn get_class_object_ = nullptr;
-    CanUnloadNowFn can_unload_now_ = nullptr;
-    KvnMenuSetHooksFn set_hooks_ = nullptr;
-};
-
-// A DROPFILES block with wide names, as the shell builds it.
-inline std::vector<unsigned char> drop_block(const std::vector<std::wstring>& paths) {
-    std::vector<unsigned char> block(sizeof(DROPFILES));
-    DROPFILES header = {};
-    header.pFiles = sizeof(DROPFILES);
-    header.fWide = TRUE;
-    std::memcpy(block.data(), &header, sizeof header);
-    const auto put = [&](const std::wstring& s) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(s.c_str());
-        block.insert(block.end(), bytes, bytes + (s.size() + 1) * sizeof(wchar_t));
-    };
-    for (const std::wstring& path : paths) put(path);
-    put(L"");
-    return block;
-}
-
-// Hands out a fresh copy of its CF_HDROP block for every GetData, which the
-// receiver must release; offers nothing when built without one.
-class DropData final : public IDataObject {
-  public:
-    explicit DropData(std::vector<unsigned char> block, bool offer_hdrop = true)
-        : block_(std::move(block)), offer_hdrop_(offer_hdrop) {}
-    long references() const { return references_; }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDataObject)) {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        *out = static_cast<IDataObject*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-    // Owned by the test on its stack: never deleted here.
-    STDMETHODIMP_(ULONG) Release() override { return --references_; }
-
-    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
-        if (!format || !medium) return E_INVALIDARG;
-        if (QueryGetData(format) != S_OK) return DV_E_FORMATETC;
-        HGLOBAL memory = GlobalAlloc(GHND, block_.size());
-        if (!memory) return E_OUTOFMEMORY;
-        void* bytes = GlobalLock(memory);
-        std::memcpy(bytes, block_.data(), block_.size());
-        GlobalUnlock(memory);
-        medium->tymed = TYMED_HGLOBAL;
-        medium->hGlobal = memory;
-        medium->pUnkForRelease = nullptr;
-        ++handed_out;
-        return S_OK;
-    }
-    STDMETHODIMP QueryGetData(FORMATETC* format) override {
-        if (!offer_hdrop_ || format->cfFormat != CF_HDROP || !(format->tymed & TYMED_HGLOBAL))
-            return DV_E_FORMATETC;
-        return S_OK;
-    }
-    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
-        if (out) out->ptd = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override {
-        return OLE_E_ADVISENOTSUPPORTED;
-    }
-    STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
-    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
-
-    int handed_out = 0;
-
-  private:
-    std::vector<unsigned char> block_;
-    bool offer_hdrop_;
-    std::atomic<long> references_{1};
+    menu::HandlerSite site_;
 };
 
 template <typename T>

@@ -9,13 +9,6 @@
 namespace korvane::menu_test {
 namespace {
 
-std::string ansi(const std::wstring& s) {
-    const int n = WideCharToMultiByte(CP_ACP, 0, s.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n - 1 : 0, '\0');
-    if (n > 0) WideCharToMultiByte(CP_ACP, 0, s.c_str(), -1, out.data(), n, nullptr, nullptr);
-    return out;
-}
-
 TEST(MenuCp932, DoubleByteNamesSurviveQuoting) {
     ASSERT_EQ(GetACP(), 932u);
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
