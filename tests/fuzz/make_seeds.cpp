@@ -77,8 +77,7 @@ int main(int argc, char** argv) {
         }
     }
     write_bytes(corpus / "reader" / "not-an-archive", "plain text, not an archive");
-    write_bytes(corpus / "reader" / "single-level0-claiming-stored",
-                claiming_stored(level0));
+    write_bytes(corpus / "reader" / "single-level0-claiming-stored", claiming_stored(level0));
 
     const std::string text = read_bytes(work / "Tree" / "sub" / "b.txt") + "tail";
     for (const auto& [name, stream] : std::vector<std::pair<std::string, std::string>>{

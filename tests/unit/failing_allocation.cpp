@@ -11,8 +11,12 @@ std::atomic<std::size_t> failing_size{0};
 
 }  // namespace
 
-FailingAllocation::FailingAllocation(std::size_t size) { failing_size = size; }
-FailingAllocation::~FailingAllocation() { failing_size = 0; }
+FailingAllocation::FailingAllocation(std::size_t size) {
+    failing_size = size;
+}
+FailingAllocation::~FailingAllocation() {
+    failing_size = 0;
+}
 
 }  // namespace korvane::test
 
@@ -22,8 +26,18 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return ::operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t size) {
+    return ::operator new(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
