@@ -333,6 +333,10 @@ ResultCode ArchiveReader::extract_entry(const DirectoryEntry& entry, const char*
         coding.check_crc = entry.ae.version == 1;
         coding.crc = record.crc;
     }
+    // A descriptor leaves the local header's sizes 0; the directory has them.
+    coding.size = (local.flags & flag_data_descriptor) && local.uncompressed_size == 0
+                      ? record.uncompressed_size
+                      : local.uncompressed_size;
     const std::uint32_t compressed =
         layout.from_directory ? record.compressed_size : local.compressed_size;
     const ResultCode result = decode(destination ? output.c_str() : nullptr, compressed, coding);
@@ -359,6 +363,11 @@ ResultCode ArchiveReader::decode(const char* output_path, std::uint32_t compress
         return aes.ok() ? result_bad_password : result_expansion_error;
     if (coding.method != method_deflate && coding.method != method_stored)
         return result_expansion_error;
+    const std::uint32_t remaining =
+        compressed_size - salt_bytes - verifier_length - auth_code_length;
+    // Stored data is as long as the file it holds.
+    if (coding.method == method_stored && coding.size && remaining != *coding.size)
+        return result_expansion_error;
 
     std::string temp_path;
     FilePtr output;
@@ -375,23 +384,25 @@ ResultCode ArchiveReader::decode(const char* output_path, std::uint32_t compress
         output = create_temp_beside(output_path, temp_path);
         if (!output) return result_open_output_failed;
     }
+    // Closed before it is deleted on every way out (Windows cannot delete an
+    // open file), also when an exception unwinds.
     struct RemoveUnlessKept {
+        FilePtr& file;
         std::string& path;
         ~RemoveUnlessKept() {
+            file.reset();
             if (!path.empty()) platform::delete_file(path.c_str());
         }
-    } remove_temp{temp_path};
+    } remove_temp{output, temp_path};
 
     if (!state_.in) state_.in = std::make_unique_for_overwrite<unsigned char[]>(block_size);
     if (!state_.out) state_.out = std::make_unique_for_overwrite<unsigned char[]>(block_size);
 
-    const std::uint32_t remaining =
-        compressed_size - salt_bytes - verifier_length - auth_code_length;
     std::uint32_t crc = 0;
     std::uint32_t* const track = coding.check_crc ? &crc : nullptr;
     ResultCode result = coding.method == method_stored
                             ? copy_stored(output.get(), remaining, aes, track)
-                            : inflate_stream(output.get(), remaining, aes, track);
+                            : inflate_stream(output.get(), remaining, coding.size, aes, track);
     if (output_path && !close_file(output)) result = result_close_failed;
     if (result != result_ok) return result;
 
@@ -424,7 +435,8 @@ ResultCode ArchiveReader::copy_stored(std::FILE* output, std::uint32_t remaining
     return result_ok;
 }
 
-ResultCode ArchiveReader::inflate_stream(std::FILE* output, std::uint32_t remaining, CAesEnc& aes,
+ResultCode ArchiveReader::inflate_stream(std::FILE* output, std::uint32_t remaining,
+                                         std::optional<std::uint32_t> size, CAesEnc& aes,
                                          std::uint32_t* crc) {
     if (!state_.inflater.start()) return result_expansion_error;
     unsigned char* const in = state_.in.get();
@@ -433,10 +445,18 @@ ResultCode ArchiveReader::inflate_stream(std::FILE* output, std::uint32_t remain
         if (crc) *crc = static_cast<std::uint32_t>(::crc32(*crc, out, filled));
         return !output || write_exact(output, out, filled);
     };
+    // What the stream may still give; the window it inflates into holds at
+    // most one byte more, so a stream longer than its entry stops there.
+    std::uint64_t left = size ? *size : UINT64_MAX;
+    unsigned int window = 0;
     z_stream& z = state_.inflater.stream();
+    auto next_window = [&] {
+        window = left < block_size ? static_cast<unsigned int>(left + 1) : block_size;
+        z.next_out = out;
+        z.avail_out = window;
+    };
     z.avail_in = 0;
-    z.next_out = out;
-    z.avail_out = block_size;
+    next_window();
     // Every pass takes a block in or gives a block out, or ends the stream.
     while (true) {
         if (z.avail_in == 0 && remaining > 0) {
@@ -449,15 +469,19 @@ ResultCode ArchiveReader::inflate_stream(std::FILE* output, std::uint32_t remain
             state_.processed->fetch_add(piece, std::memory_order_relaxed);
         }
         const int status = inflate(&z, Z_NO_FLUSH);
-        if (status == Z_STREAM_END)
-            return emit(block_size - z.avail_out) ? result_ok : result_write_failed;
+        const unsigned int filled = window - z.avail_out;
+        if (filled > left) return result_expansion_error;
+        if (status == Z_STREAM_END) {
+            if (size && filled != left) return result_expansion_error;
+            return emit(filled) ? result_ok : result_write_failed;
+        }
         // Corrupt data, or a stream that wants more than the entry holds.
         const bool starved = z.avail_in == 0 && remaining == 0 && z.avail_out != 0;
         if ((status != Z_OK && status != Z_BUF_ERROR) || starved) return result_expansion_error;
         if (z.avail_out == 0) {
-            if (!emit(block_size)) return result_write_failed;
-            z.next_out = out;
-            z.avail_out = block_size;
+            if (!emit(window)) return result_write_failed;
+            left -= window;
+            next_window();
         }
         if (state_.cancel->load(std::memory_order_relaxed)) return result_cancelled;
     }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "archive/result_code.h"
@@ -40,6 +41,10 @@ struct EntryCoding {
     std::uint16_t method = 8;                 // 0 stored, 8 deflate, anything else fails with 5
     bool check_crc = false;                   // AE-1 also keeps the CRC-32 of the plain data
     std::uint32_t crc = 0;
+    // The uncompressed size the headers declare: the data must come to
+    // exactly this many bytes, or decoding fails with 5. Unset only where the
+    // caller has no headers.
+    std::optional<std::uint32_t> size;
 };
 
 // What decoding an archive's entries shares: the archive, the password and
@@ -109,8 +114,8 @@ private:
                       const EntryCoding& coding);
     ResultCode copy_stored(std::FILE* output, std::uint32_t remaining, CAesEnc& aes,
                            std::uint32_t* crc);
-    ResultCode inflate_stream(std::FILE* output, std::uint32_t remaining, CAesEnc& aes,
-                              std::uint32_t* crc);
+    ResultCode inflate_stream(std::FILE* output, std::uint32_t remaining,
+                              std::optional<std::uint32_t> size, CAesEnc& aes, std::uint32_t* crc);
 
     DecodeState state_;
 };

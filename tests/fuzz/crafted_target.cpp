@@ -7,11 +7,32 @@
 #include "archive/cipher/aes_enc.h"
 #include "archive/format.h"
 #include "archive/reader.h"
+#include "archive/zstreams.h"
 #include "fuzz_scratch.h"
 
 namespace korvane::fuzz {
 
 namespace {
+
+// What the stream inflates to as far as it is valid: the size a writer
+// would have recorded for it.
+std::uint32_t inflated_size(std::string& stream) {
+    Inflater inflater;
+    if (!inflater.start()) return 0;
+    z_stream& z = inflater.stream();
+    z.next_in = reinterpret_cast<Bytef*>(stream.data());
+    z.avail_in = static_cast<uInt>(stream.size());
+    unsigned char out[block_size];
+    std::uint32_t total = 0;
+    int status = Z_OK;
+    while (status == Z_OK && total < UINT32_MAX - block_size) {
+        z.next_out = out;
+        z.avail_out = block_size;
+        status = inflate(&z, Z_NO_FLUSH);
+        total += static_cast<std::uint32_t>(block_size - z.avail_out);
+    }
+    return total;
+}
 
 // First byte: the name's length; then the name; the rest is the raw deflate
 // stream. The archive around them is valid and encrypted with the password.
@@ -22,6 +43,7 @@ std::string archive_around(const std::uint8_t* data, std::size_t size) {
     std::string stream(reinterpret_cast<const char*>(data) + (size ? 1 : 0) + name_length,
                        size - (size ? 1 : 0) - name_length);
 
+    const std::uint32_t plain_size = inflated_size(stream);
     CAesEnc aes;
     unsigned char salt[16], verifier[verifier_length], code[auth_code_length];
     aes.encrypt_start(reinterpret_cast<const unsigned char*>(password), salt, verifier);
@@ -35,7 +57,7 @@ std::string archive_around(const std::uint8_t* data, std::size_t size) {
     const unsigned int salt_bytes = salt_length(entry.strength);
     entry.compressed_size =
         static_cast<std::uint32_t>(salt_bytes + verifier_length + stream.size() + auth_code_length);
-    entry.uncompressed_size = 0;
+    entry.uncompressed_size = plain_size;
     entry.time = {0x5A8F, 0x366F};
 
     std::string archive;

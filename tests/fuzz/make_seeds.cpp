@@ -29,6 +29,17 @@ std::string lock(const std::vector<fs::path>& inputs, const fs::path& out, const
     return read_bytes(out);
 }
 
+// The AE field's actual method set to stored in both headers: the deflate
+// blocks' own headers would pass for file content if the size went unchecked.
+std::string claiming_stored(std::string archive) {
+    auto* p = reinterpret_cast<unsigned char*>(archive.data());
+    const std::size_t central = archive.find(std::string("PK\x01\x02", 4));
+    for (const std::size_t field : {local_header_size + read_u16(p + 26),
+                                    central + central_record_size + read_u16(p + central + 28)})
+        put_u16(p + field + 9, method_stored);
+    return archive;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,7 +60,8 @@ int main(int argc, char** argv) {
     for (int strength = 0; strength < 3; ++strength)
         archives.emplace_back("tree-strength" + std::to_string(strength + 1),
                               lock({work / "Tree"}, work / "t.cry", fuzz::passwords[strength], 6));
-    archives.emplace_back("single-level0", lock({work / "single.txt"}, work / "s.cry", fuzz::password, 0));
+    const std::string level0 = lock({work / "single.txt"}, work / "s.cry", fuzz::password, 0);
+    archives.emplace_back("single-level0", level0);
     archives.emplace_back("two-tops", lock({work / "Tree" / "sub", work / "single.txt"}, work / "m.cry",
                                            fuzz::password, 9));
     archives.emplace_back("empty-folders", lock({work / "Hollow"}, work / "h.cry", fuzz::password, 6));
@@ -65,6 +77,7 @@ int main(int argc, char** argv) {
         }
     }
     write_bytes(corpus / "reader" / "not-an-archive", "plain text, not an archive");
+    write_bytes(corpus / "reader" / "single-level0-claiming-stored", claiming_stored(level0));
 
     const std::string text = read_bytes(work / "Tree" / "sub" / "b.txt") + "tail";
     for (const auto& [name, stream] : std::vector<std::pair<std::string, std::string>>{

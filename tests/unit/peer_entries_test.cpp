@@ -27,6 +27,8 @@ struct Entry {
     std::uint16_t method = 8;   // the actual method: 0 stored, 8 deflate
     bool descriptor = false;    // sizes and CRC after the data, zeros in the local header
     std::uint32_t crc_error = 0;  // added to the CRC in the headers
+    std::uint32_t size_error = 0;  // added to the uncompressed size in the headers
+    bool claims_stored = false;    // the AE field says stored whatever the data is
 };
 
 void u16(std::string& s, std::uint32_t v) {
@@ -67,10 +69,11 @@ std::string peer_archive(const std::vector<Entry>& entries, const std::string& p
             u16(extra, static_cast<std::uint32_t>(e.ae_version));
             extra += "AE";
             extra += static_cast<char>(e.strength);
-            u16(extra, e.method);
+            u16(extra, e.claims_stored ? 0 : e.method);
         }
         const std::uint16_t flags = (e.encrypted ? 1 : 0) | (e.descriptor ? 8 : 0);
         const std::uint16_t method = e.encrypted ? 99 : e.method;
+        const auto size = static_cast<std::uint32_t>(e.data.size()) + e.size_error;
         const auto offset = static_cast<std::uint32_t>(archive.size());
         auto common = [&](std::string& s, bool local) {
             u16(s, 51);
@@ -81,7 +84,7 @@ std::string peer_archive(const std::vector<Entry>& entries, const std::string& p
             const bool hidden = local && e.descriptor;
             u32(s, hidden ? 0 : crc);
             u32(s, hidden ? 0 : static_cast<std::uint32_t>(payload.size()));
-            u32(s, hidden ? 0 : static_cast<std::uint32_t>(e.data.size()));
+            u32(s, hidden ? 0 : size);
             u16(s, static_cast<std::uint32_t>(e.name.size()));
             u16(s, static_cast<std::uint32_t>(extra.size()));
         };
@@ -92,7 +95,7 @@ std::string peer_archive(const std::vector<Entry>& entries, const std::string& p
             u32(archive, 0x08074B50);
             u32(archive, crc);
             u32(archive, static_cast<std::uint32_t>(payload.size()));
-            u32(archive, static_cast<std::uint32_t>(e.data.size()));
+            u32(archive, size);
         }
         u32(directory, central_record_signature);
         u16(directory, 51);
@@ -166,6 +169,28 @@ TEST_F(PeerEntries, RefusalsKeepTheOlderFile) {
         {"AE-1 CRC mismatch", {"b.txt", text(5000), true, 1, 1, 8, false, 1}, result_bad_data},
         {"AE-1 stored CRC mismatch, descriptor", {"b.txt", "abc", true, 3, 1, 0, true, 0x100}, result_bad_data},
         {"unknown actual method", {"b.txt", "abc", true, 3, 2, 12}, result_expansion_error},
+        // The declared size is checked even where no CRC covers the data.
+        {"inflates past its size",
+         {"b.txt", text(40000), true, 3, 2, 8, false, 0, ~0u},
+         result_expansion_error},
+        {"inflates short of its size",
+         {"b.txt", text(40000), true, 3, 2, 8, false, 0, 1},
+         result_expansion_error},
+        {"empty entry that inflates to a byte",
+         {"b.txt", "x", true, 3, 2, 8, false, 0, ~0u},
+         result_expansion_error},
+        {"stored data past its size",
+         {"b.txt", "abc", true, 3, 2, 0, false, 0, ~0u},
+         result_expansion_error},
+        {"stored data short of its size",
+         {"b.txt", "abc", true, 3, 2, 0, false, 0, 1},
+         result_expansion_error},
+        {"directory's size behind a descriptor",
+         {"b.txt", text(3000), true, 3, 2, 8, true, 0, 5},
+         result_expansion_error},
+        {"deflate blocks claimed as stored data",
+         {"b.txt", noise(3000), true, 3, 2, 8, false, 0, 0, true},
+         result_expansion_error},
         {"folder entry leaving the destination", {"../up/", "", false, 0, 0, 0}, result_bad_path},
         {"encrypted entry named as a folder", {"b/", "", true, 1, 2, 8}, result_bad_path},
     };

@@ -7,6 +7,7 @@
 #include "archive/paths.h"
 #include "archive/writer.h"
 #include "archive_support.h"
+#include "failing_allocation.h"
 #include "platform/platform.h"
 #include "temp_folder.h"
 
@@ -216,6 +217,25 @@ TEST_F(Reader, CancelLeavesNoPartialFileAndKeepsTheEarlierOne) {
               result_cancelled);
     EXPECT_EQ(c.processed.load(), block_size);
     EXPECT_EQ(tree(out), (std::vector<std::pair<std::string, std::string>>{{"b.bin", "earlier"}}));
+}
+
+TEST_F(Reader, AllocationFailureAfterTheOutputExistsLeavesNoFile) {
+    // The decode buffers are allocated once the entry's file exists; an open
+    // file cannot be deleted on Windows.
+    using Files = std::vector<std::pair<std::string, std::string>>;
+    const fs::path archive = crafted({"a.txt"});
+    for (const bool earlier : {false, true}) {
+        const fs::path out = dir() / ("out" + std::to_string(earlier));
+        fs::create_directories(out);
+        if (earlier) write_bytes(out / "a.txt", "earlier");
+        ResultCode r;
+        {
+            FailingAllocation failing(block_size);
+            r = decrypt(archive, out, "pw");
+        }
+        EXPECT_EQ(r, result_out_of_memory) << earlier;
+        EXPECT_EQ(tree(out), (earlier ? Files{{"a.txt", "earlier"}} : Files{})) << earlier;
+    }
 }
 
 TEST_F(Reader, TwoArchivesGoIntoOneDestination) {
