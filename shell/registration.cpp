@@ -5,11 +5,13 @@
 #include <string>
 
 #include "platform/win32/scoped_win.h"
+#include "platform/win32/wide.h"
 
 namespace korvane {
 
 using win::ScopedKey;
 using win::ScopedLibrary;
+using win::widen;
 
 namespace {
 
@@ -32,31 +34,40 @@ namespace {
 
 ScopedKey create_key(const std::string& name) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, widen(name).c_str(), 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
         return {};
     return ScopedKey(key);
 }
 
 bool key_exists(const std::string& name) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, widen(name).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
     const ScopedKey opened(key);
     return true;
 }
 
-// The size counts the terminating NUL.
+// The default value for a null name.
+std::wstring value_name_of(const char* name) { return name ? widen(name) : std::wstring(); }
+
+// UTF-8 in, UTF-16 in the registry, so that a path in any script survives;
+// the size counts the terminating NUL.
 bool set_string(HKEY key, const char* value_name, const std::string& data) {
-    return RegSetValueExA(key, value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                          static_cast<DWORD>(data.size() + 1)) == ERROR_SUCCESS;
+    const std::wstring text = widen(data);
+    return RegSetValueExW(key, value_name_of(value_name).c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) ==
+           ERROR_SUCCESS;
 }
 
 // Four bytes, little-endian, whatever the host order.
 bool set_flags(HKEY key, const char* value_name, std::uint32_t flags) {
     const BYTE data[4] = {static_cast<BYTE>(flags), static_cast<BYTE>(flags >> 8),
                           static_cast<BYTE>(flags >> 16), static_cast<BYTE>(flags >> 24)};
-    return RegSetValueExA(key, value_name, 0, REG_BINARY, data, sizeof data) == ERROR_SUCCESS;
+    return RegSetValueExW(key, value_name_of(value_name).c_str(), 0, REG_BINARY, data,
+                          sizeof data) == ERROR_SUCCESS;
 }
 
 // Creates a key and gives it a default value.
@@ -67,7 +78,7 @@ bool write_default(const std::string& key_name, const std::string& data) {
 
 void delete_key(const std::string& name) {
     // Missing keys, and keys that still hold subkeys, are left as they are.
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, name.c_str());
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, widen(name).c_str());
 }
 
 }  // namespace

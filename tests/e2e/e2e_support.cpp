@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/win32/wide.h"
+
 namespace korvane::test {
 
 std::string beside_tests(const std::string& relative) {
@@ -16,12 +18,13 @@ std::string beside_tests(const std::string& relative) {
 std::string product_path() { return beside_tests(KORVANE_PRODUCT_RELATIVE); }
 
 ProductProcess::ProductProcess(const std::string& exe, const std::string& arguments) {
-    std::string command = "\"" + exe + "\" " + arguments;
-    STARTUPINFOA si{};
+    const std::wstring program = win::widen(exe);
+    std::wstring command = L"\"" + program + L"\" " + win::widen(arguments);
+    STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &si, &pi))
+    if (!CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &si, &pi))
         return;
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
@@ -99,6 +102,29 @@ void press_button(HWND dialog, int id) {
 }
 
 std::string message_box_text(HWND box) { return control_text(box, 0xFFFF); }
+
+bool write_named_file(const std::string& path, std::string_view content) {
+    const HANDLE file = CreateFileW(win::widen(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written,
+                              nullptr) &&
+                    written == content.size();
+    return CloseHandle(file) && ok;
+}
+
+std::string read_named_file(const std::string& path) {
+    const HANDLE file = CreateFileW(win::widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "(missing)";
+    std::string content;
+    char buffer[4096];
+    DWORD n = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) content.append(buffer, n);
+    CloseHandle(file);
+    return content;
+}
 
 bool wait_until_gone(HWND window, DWORD timeout_ms) {
     const DWORD start = GetTickCount();

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 namespace korvane::test {
 
@@ -17,7 +18,8 @@ std::string beside_tests(const std::string& relative);
 
 class ProductProcess {
 public:
-    // Starts exe with the arguments (the part after the program name).
+    // Starts exe with the arguments (the part after the program name), both
+    // UTF-8.
     ProductProcess(const std::string& exe, const std::string& arguments);
     ~ProductProcess();  // ends the process if it is still running
     ProductProcess(const ProductProcess&) = delete;
@@ -43,6 +45,10 @@ void set_control_text(HWND dialog, int id, const std::string& text);
 void press_button(HWND dialog, int id);
 // The text of a message box and its dismissal with one of its buttons.
 std::string message_box_text(HWND box);
+// Whole files by UTF-8 paths, whatever the code page; the content of a
+// missing file reads as "(missing)".
+bool write_named_file(const std::string& path, std::string_view content);
+std::string read_named_file(const std::string& path);
 // Waits until the window is gone; false after timeout_ms.
 bool wait_until_gone(HWND window, DWORD timeout_ms = 30000);
 

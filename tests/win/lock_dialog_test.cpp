@@ -41,13 +41,14 @@ protected:
     // Runs the dialog with the script; the script must end the dialog.
     INT_PTR run(LockMode start_mode, Script& script) {
         script.start();
-        const INT_PTR result = run_lock_dialog(start_mode);
+        const INT_PTR result = run_lock_dialog(start_mode, input_list(), settings);
         EXPECT_TRUE(script.finished()) << "the script did not run to its end";
         EXPECT_FALSE(script.timed_out());
         return result;
     }
     HWND dialog = nullptr;
     HWND box = nullptr;
+    const Settings settings;
 };
 
 Script::Step close_dialog(const HWND* dialog) {
