@@ -237,7 +237,7 @@ ResultCode ArchiveReader::decode_entry(const char* password, const char* output_
 
 ResultCode ArchiveReader::scan(const char* archive_path, const char* destination,
                                const Visit* visit) {
-    FilePtr file(std::fopen(archive_path, "rb"));
+    FilePtr file(platform::open_file(archive_path, "rb"));
     if (!file) return result_input_missing;
     state_.archive = std::move(file);
     state_.ready_folder.clear();

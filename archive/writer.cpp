@@ -34,7 +34,7 @@ ResultCode encode_entry(const CryptJob& job, const char* source_path, std::FILE*
     if (!aes.ok()) return result_compression_error;
     if (!scratch.deflater.start(job.level)) return result_compression_error;
 
-    FilePtr source(std::fopen(source_path, "rb"));
+    FilePtr source(platform::open_file(source_path, "rb"));
     if (!source) return result_read_failed;
 
     const unsigned int salt_bytes = salt_length(job.strength);

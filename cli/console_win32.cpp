@@ -1,11 +1,12 @@
 // The console seam on Windows: console modes for the password, a console
-// control handler for Ctrl-C, GetFullPathNameA for absolute paths.
+// control handler for Ctrl-C, GetFullPathNameW for absolute paths.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
 #include "cli/console.h"
+#include "platform/win32/wide.h"
 
 namespace korvane::cli {
 
@@ -110,13 +111,14 @@ void job_finished() {
 
 std::string full_path(const std::string& path) {
     if (path.empty()) return path;
-    const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    const std::wstring name = win::widen(path);
+    const DWORD needed = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
     if (needed == 0) return path;
-    std::string full(needed, '\0');
-    const DWORD n = GetFullPathNameA(path.c_str(), needed, full.data(), nullptr);
+    std::wstring full(needed, L'\0');
+    const DWORD n = GetFullPathNameW(name.c_str(), needed, full.data(), nullptr);
     if (n == 0 || n >= needed) return path;
     full.resize(n);
-    return full;
+    return win::narrow(full);
 }
 
 }  // namespace korvane::cli
