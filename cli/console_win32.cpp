@@ -2,6 +2,9 @@
 // control handler for Ctrl-C, GetFullPathNameW for absolute paths.
 #include <windows.h>
 
+#include <io.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -107,6 +110,25 @@ bool catch_interrupts(std::atomic<bool>& flag) {
 
 void job_finished() {
     job_over.store(true);
+}
+
+void write_text(std::FILE* stream, std::string_view text) {
+    const int fd = _fileno(stream);
+    const HANDLE handle = fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    DWORD mode = 0;
+    if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) {
+        std::fwrite(text.data(), 1, text.size(), stream);
+        return;
+    }
+    // What the stream holds so far comes first.
+    std::fflush(stream);
+    const std::wstring wide = win::widen(text);
+    DWORD written = 0;
+    for (std::size_t at = 0; at < wide.size(); at += written) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - at, 16384));
+        if (!WriteConsoleW(handle, wide.data() + at, chunk, &written, nullptr) || written == 0)
+            return;
+    }
 }
 
 std::string full_path(const std::string& path) {

@@ -18,7 +18,7 @@ inline constexpr char separator = '\\';
 inline constexpr char separator = '/';
 #endif
 
-// --- Characters ----------------------------------------------------------------
+// --- Characters -------------------------------------------------------------
 // Every path inside the program is UTF-8, in both builds: a continuation byte
 // is never taken for a separator, whatever the code page. The win32 seam
 // converts to UTF-16 at the system boundary.
@@ -43,22 +43,22 @@ struct ArchiveName {
     bool utf8 = false;
 };
 
-// The stored form of a name ('/'-separated UTF-8). win32: the ANSI code
-// page's bytes when it holds every character exactly (no best-fit
-// substitutes), so such archives stay what older versions wrote; UTF-8 with
-// the flag otherwise. posix: the bytes as they are, flagged when not ASCII.
-ArchiveName archive_name_from_path(std::string_view name);
-
-// The UTF-8 form of a stored name. Flagged names must be valid UTF-8 (false
-// otherwise); unflagged ones are the ANSI code page's on win32 and taken as
-// they are on posix.
-bool path_from_archive_name(std::string_view bytes, bool utf8, std::string& out);
-
 // True when every character of the UTF-8 name has an exact form in the ANSI
-// code page (posix: always). ansi receives those bytes.
+// code page (no best-fit substitutes); ansi receives those bytes. posix has no
+// such code page and holds ASCII only.
 bool to_ansi_name(std::string_view name, std::string& ansi);
 // The UTF-8 form of ANSI code-page bytes (posix: the bytes as they are).
 std::string from_ansi_name(std::string_view ansi);
+
+// The stored form of a name ('/'-separated UTF-8): the ANSI code page's bytes
+// when it holds the name, so such archives stay what older versions wrote
+// (natively: ASCII as it is); UTF-8 with the flag otherwise.
+ArchiveName archive_name_from_path(std::string_view name);
+
+// The UTF-8 form of a stored name. Flagged names must be valid UTF-8 (false
+// otherwise); unflagged ones are the ANSI code page's bytes on win32 and taken
+// as they are natively.
+bool path_from_archive_name(std::string_view bytes, bool utf8, std::string& out);
 
 // --- Files and folders ------------------------------------------------------
 

@@ -85,17 +85,9 @@ bool is_lead_byte(unsigned char c) {
     return detail::utf8_sequence_length(c) > 1;
 }
 
-ArchiveName archive_name_from_path(std::string_view name) {
-    return {std::string(name), !detail::is_ascii(name)};
-}
-
-bool path_from_archive_name(std::string_view bytes, bool utf8, std::string& out) {
-    if (utf8 && !detail::is_valid_utf8(bytes)) return false;
-    out.assign(bytes);
-    return true;
-}
-
+// No ANSI code page here: ASCII is what every code page holds.
 bool to_ansi_name(std::string_view name, std::string& ansi) {
+    if (!detail::is_ascii(name)) return false;
     ansi.assign(name);
     return true;
 }

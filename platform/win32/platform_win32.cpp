@@ -214,27 +214,6 @@ std::string from_ansi_name(std::string_view ansi) {
     return win::narrow(win::from_ansi(ansi));
 }
 
-ArchiveName archive_name_from_path(std::string_view name) {
-    ArchiveName stored;
-    if (!to_ansi_name(name, stored.bytes)) {
-        stored.bytes.assign(name);
-        stored.utf8 = true;
-    }
-    return stored;
-}
-
-bool path_from_archive_name(std::string_view bytes, bool utf8, std::string& out) {
-    if (utf8) {
-        if (!detail::is_valid_utf8(bytes)) return false;
-        out.assign(bytes);
-        return true;
-    }
-    out = from_ansi_name(bytes);
-    // Every byte sequence has a reading in the code page; nothing is lost
-    // but an empty result from a failed conversion.
-    return bytes.empty() || !out.empty();
-}
-
 bool find_path(const char* path, FindData& out) {
     // Wildcards would turn the look-up into a search.
     if (!path || !*path || std::strpbrk(path, "*?")) return false;

@@ -42,6 +42,27 @@ bool is_ascii(std::string_view s) {
 
 }  // namespace detail
 
+ArchiveName archive_name_from_path(std::string_view name) {
+    ArchiveName stored;
+    if (!to_ansi_name(name, stored.bytes)) {
+        stored.bytes.assign(name);
+        stored.utf8 = true;
+    }
+    return stored;
+}
+
+bool path_from_archive_name(std::string_view bytes, bool utf8, std::string& out) {
+    if (utf8) {
+        if (!detail::is_valid_utf8(bytes)) return false;
+        out.assign(bytes);
+        return true;
+    }
+    out = from_ansi_name(bytes);
+    // Any bytes have a reading in the code page: only a failed conversion
+    // gives nothing for something.
+    return bytes.empty() || !out.empty();
+}
+
 std::size_t char_length(const char* s) {
     if (!s || !*s) return 0;
     const std::size_t expected = detail::utf8_sequence_length(static_cast<unsigned char>(s[0]));
