@@ -36,8 +36,10 @@ INT_PTR dispatch(StartupMode mode, const ShellPaths& paths) {
     if (const char* elevated_switch = relaunch_switch_for(mode, elevation_required()))
         return relaunch_elevated(elevated_switch);
     switch (mode) {
-        case mode_decrypt: return run_lock_dialog(lock_decrypt, input_list(), current_settings);
-        case mode_encrypt: return run_lock_dialog(lock_encrypt, input_list(), current_settings);
+        case mode_decrypt:
+            return run_lock_dialog(lock_decrypt, input_list(), current_settings);
+        case mode_encrypt:
+            return run_lock_dialog(lock_encrypt, input_list(), current_settings);
         case mode_install:
         case mode_install_elevated: install_shell_integration(paths); return 0;
         case mode_uninstall:
@@ -48,7 +50,8 @@ INT_PTR dispatch(StartupMode mode, const ShellPaths& paths) {
         case mode_settings:
         case mode_settings_elevated:
             return run_settings_dialog(current_settings, paths, GetActiveWindow());
-        default: return run_lock_dialog(lock_undetermined, input_list(), current_settings);
+        default:
+            return run_lock_dialog(lock_undetermined, input_list(), current_settings);
     }
 }
 

@@ -15,7 +15,9 @@ DWORD attributes_of(const std::string& path) {
 
 }  // namespace
 
-std::string DialogQuestions::desktop_folder() { return korvane::desktop_folder(); }
+std::string DialogQuestions::desktop_folder() {
+    return korvane::desktop_folder();
+}
 
 std::string DialogQuestions::current_folder() {
     wchar_t folder[MAX_PATH];
@@ -44,8 +46,7 @@ std::optional<std::string> DialogQuestions::browse_folder(const char* title, boo
 }
 
 std::optional<std::string> DialogQuestions::save_file(const char* title, const std::string& folder) {
-    static constexpr wchar_t filter[] =
-        L"Encryption file (*.cry)\0*.cry\0All files (*.*)\0*.*\0";
+    static constexpr wchar_t filter[] = L"Encryption file (*.cry)\0*.cry\0All files (*.*)\0*.*\0";
     FileDialogHost dialog(false, L"cry", "",
                           OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY, filter,
                           owner_);

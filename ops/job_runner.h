@@ -11,9 +11,9 @@
 #include "app/input_list.h"
 #include "archive/crypt_job.h"
 #include "archive/result_code.h"
-#include "ui/dialog_base.h"
 #include "platform/win32/scoped_win.h"
 #include "resources/resource_ids.h"
+#include "ui/dialog_base.h"
 
 namespace korvane {
 

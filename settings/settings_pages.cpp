@@ -147,7 +147,9 @@ LRESULT EncryptionPage::on_browse(UINT, UINT, HWND, bool&) {
     return 0;
 }
 
-LRESULT EncryptionPage::on_refuses(WPARAM, LPARAM, bool&) { return folder_refused(window()); }
+LRESULT EncryptionPage::on_refuses(WPARAM, LPARAM, bool&) {
+    return folder_refused(window());
+}
 
 LRESULT EncryptionPage::on_apply(WPARAM, LPARAM, bool&) {
     Settings& s = settings_;
@@ -193,7 +195,9 @@ LRESULT DecryptionPage::on_browse(UINT, UINT, HWND, bool&) {
     return 0;
 }
 
-LRESULT DecryptionPage::on_refuses(WPARAM, LPARAM, bool&) { return folder_refused(window()); }
+LRESULT DecryptionPage::on_refuses(WPARAM, LPARAM, bool&) {
+    return folder_refused(window());
+}
 
 LRESULT DecryptionPage::on_apply(WPARAM, LPARAM, bool&) {
     apply_destination(window(), settings_.decrypt_path, settings_.user_defined_decrypt_path);

@@ -34,9 +34,8 @@ namespace {
 
 ScopedKey create_key(const std::string& name) {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, widen(name).c_str(), 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, widen(name).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return {};
     return ScopedKey(key);
 }
@@ -50,7 +49,9 @@ bool key_exists(const std::string& name) {
 }
 
 // The default value for a null name.
-std::wstring value_name_of(const char* name) { return name ? widen(name) : std::wstring(); }
+std::wstring value_name_of(const char* name) {
+    return name ? widen(name) : std::wstring();
+}
 
 // UTF-8 in, UTF-16 in the registry, so that a path in any script survives;
 // the size counts the terminating NUL.
@@ -58,8 +59,7 @@ bool set_string(HKEY key, const char* value_name, const std::string& data) {
     const std::wstring text = widen(data);
     return RegSetValueExW(key, value_name_of(value_name).c_str(), 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) ==
-           ERROR_SUCCESS;
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 // Four bytes, little-endian, whatever the host order.

@@ -17,9 +17,8 @@ UINT_PTR CALLBACK hook_procedure(HWND window, UINT message, WPARAM wparam, LPARA
 
 }  // namespace
 
-FileDialogHost::FileDialogHost(bool open, const wchar_t* default_extension,
-                               const char* file_name, DWORD flags, const wchar_t* filter,
-                               HWND owner)
+FileDialogHost::FileDialogHost(bool open, const wchar_t* default_extension, const char* file_name,
+                               DWORD flags, const wchar_t* filter, HWND owner)
     : open_(open) {
     if (file_name) {
         const std::wstring wide = win::widen(file_name);
@@ -51,6 +50,8 @@ BOOL FileDialogHost::run() {
     return chosen;
 }
 
-std::string FileDialogHost::file_name() const { return win::narrow(file_name_); }
+std::string FileDialogHost::file_name() const {
+    return win::narrow(file_name_);
+}
 
 }  // namespace korvane

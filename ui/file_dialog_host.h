@@ -17,8 +17,8 @@ class FileDialogHost : public DialogBase {
     // The strings are used while run() runs: default_extension and filter
     // (pairs of NUL-terminated strings, ended by an empty one) must outlive it.
     // file_name (UTF-8) is copied, cut to 259 characters.
-    FileDialogHost(bool open, const wchar_t* default_extension, const char* file_name,
-                   DWORD flags, const wchar_t* filter, HWND owner);
+    FileDialogHost(bool open, const wchar_t* default_extension, const char* file_name, DWORD flags,
+                   const wchar_t* filter, HWND owner);
 
     // The platform's result: non-zero when the user chose a file. Without an
     // owner, the active window at this moment becomes the owner.

@@ -108,9 +108,9 @@ bool write_named_file(const std::string& path, std::string_view content) {
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    const bool ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written,
-                              nullptr) &&
-                    written == content.size();
+    const bool ok =
+        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+        written == content.size();
     return CloseHandle(file) && ok;
 }
 

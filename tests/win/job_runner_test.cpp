@@ -332,8 +332,9 @@ TEST_F(RunJobArchive, EncryptsAndDecryptsByDirection) {
     inputs_.add(archive.c_str());
     EXPECT_EQ(run_job(nullptr, JobRequest{"pass", restored.c_str(), 2, inputs_, 6}), result_ok);
     EXPECT_TRUE(fs::exists(fs::path(restored) / "note.txt"));
-    EXPECT_EQ(run_job(nullptr, JobRequest{"wrong", (folder_ / "again").string().c_str(), 2, inputs_, 6}),
-              result_bad_password);
+    EXPECT_EQ(
+        run_job(nullptr, JobRequest{"wrong", (folder_ / "again").string().c_str(), 2, inputs_, 6}),
+        result_bad_password);
     EXPECT_FALSE(script.timed_out());
 }
 
@@ -357,7 +358,8 @@ TEST_F(RunJobArchive, CancelDuringEncryptionEndsWithThreeAndRemovesThePartialArc
             return true;
         });
     script.start();
-    EXPECT_EQ(run_job(nullptr, JobRequest{"pass", archive.c_str(), 1, inputs_, 6}), result_cancelled);
+    EXPECT_EQ(run_job(nullptr, JobRequest{"pass", archive.c_str(), 1, inputs_, 6}),
+              result_cancelled);
     EXPECT_TRUE(script.finished());
     EXPECT_TRUE(partial_seen);
     EXPECT_EQ(names_in(folder_), std::vector<std::string>{"big.bin"});

@@ -284,7 +284,8 @@ TEST_F(SettingsDialogTest, FolderOutsideTheCodePageIsRefused) {
     EXPECT_FALSE(saved_early);
     // What the code page holds is stored, as its own bytes.
     EXPECT_STREQ(current_settings.user_defined_encrypt_path, "C:\\caf\xc3\xa9");
-    EXPECT_NE(test::read_file(current_settings.ini_path).find("user_defined_encrypt_path=C:\\caf\xe9\r\n"),
+    EXPECT_NE(test::read_file(current_settings.ini_path)
+                  .find("user_defined_encrypt_path=C:\\caf\xe9\r\n"),
               std::string::npos);
     EXPECT_EQ(describe(stored()), describe(current_settings));
 }

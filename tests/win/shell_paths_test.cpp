@@ -91,10 +91,8 @@ TEST(ShellPaths, StartUpFormsEveryPath) {
     const ShellPaths shell_paths = form_shell_paths();
     const std::string desktop = desktop_folder();
     ASSERT_FALSE(desktop.empty());
-    EXPECT_EQ(std::string(shell_paths.lock_shortcut_path),
-              desktop + "\\Lock File.lnk");
-    EXPECT_EQ(std::string(shell_paths.unlock_shortcut_path),
-              desktop + "\\Unlock File.lnk");
+    EXPECT_EQ(std::string(shell_paths.lock_shortcut_path), desktop + "\\Lock File.lnk");
+    EXPECT_EQ(std::string(shell_paths.unlock_shortcut_path), desktop + "\\Unlock File.lnk");
 
     char exe[MAX_PATH];
     ASSERT_GT(GetModuleFileNameA(nullptr, exe, sizeof exe), 0u);
