@@ -94,8 +94,8 @@ TEST_F(Cli, DefaultArchiveAndFolderNames) {
         // arguments to the files.
         {"\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF/", "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF",
          "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.cry", "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF"},
-        {"r\xC3\xA9sum\xC3\xA9.v1.txt", "r\xC3\xA9sum\xC3\xA9.v1.txt", "r\xC3\xA9sum\xC3\xA9.v1.cry",
-         "r\xC3\xA9sum\xC3\xA9.v1"},
+        {"r\xC3\xA9sum\xC3\xA9.v1.txt", "r\xC3\xA9sum\xC3\xA9.v1.txt",
+         "r\xC3\xA9sum\xC3\xA9.v1.cry", "r\xC3\xA9sum\xC3\xA9.v1"},
     };
     for (const Case& c : cases) {
         TempFolder work;
@@ -105,8 +105,7 @@ TEST_F(Cli, DefaultArchiveAndFolderNames) {
         ScopedEnv env("KORVANE_PASSWORD", "pw");
         const CliResult locked = run_cli({"lock", c.operand}, work.path());
         ASSERT_EQ(locked.status, 0) << c.operand << ": " << locked.err;
-        EXPECT_TRUE(fs::is_regular_file(fs::path(work.path()) / from_utf8(c.archive)))
-            << c.operand;
+        EXPECT_TRUE(fs::is_regular_file(fs::path(work.path()) / from_utf8(c.archive))) << c.operand;
         // Out of the way of the destination, which may have the same name.
         fs::remove_all(made);
         const CliResult unlocked = run_cli({"unlock", c.archive}, work.path());

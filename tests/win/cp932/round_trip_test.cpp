@@ -58,8 +58,8 @@ TEST_F(Cp932RoundTrip, NamesSurviveEncryptionAndDecryption) {
     ASSERT_EQ(run(encrypt_worker, top, archive), result_ok);
     // Stored names use '/' between components only: the 0x5C trail bytes stay.
     const std::string bytes = test::read_file(archive);
-    EXPECT_NE(bytes.find(hyo_sjis + "data/" + so_sjis + "/" + hyo_sjis + "/" + hyo_sjis +
-                         so_sjis + ".bin"),
+    EXPECT_NE(bytes.find(hyo_sjis + "data/" + so_sjis + "/" + hyo_sjis + "/" + hyo_sjis + so_sjis +
+                         ".bin"),
               std::string::npos);
 
     const std::string out = tmp / "out";
