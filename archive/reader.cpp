@@ -18,7 +18,7 @@ namespace korvane {
 // One central record with its name and AE field, parsed once.
 struct DirectoryEntry {
     CentralRecord record;
-    std::string name;  // UTF-8, '/' separated, unchecked
+    std::string name;          // UTF-8, '/' separated, unchecked
     bool name_decoded = true;  // false: flagged UTF-8 but not, kept as stored
     AeField ae;
 };

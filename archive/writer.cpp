@@ -137,8 +137,8 @@ ResultCode ArchiveWriter::add_file(const char* path, const char* stored_name, co
     }
     // The name-length and entry-count fields are 16 bits wide.
     if (entry.name.size() > max_name_length || entries_ == max_entries) return result_too_large;
-    entry.flags = static_cast<std::uint16_t>(general_flags(job.level) |
-                                             (utf8_name ? flag_utf8_name : 0));
+    entry.flags =
+        static_cast<std::uint16_t>(general_flags(job.level) | (utf8_name ? flag_utf8_name : 0));
     entry.time = found.last_write;
     entry.attributes = found.attributes;
     entry.uncompressed_size = static_cast<std::uint32_t>(found.size);

@@ -114,7 +114,8 @@ void job_finished() {
 
 void write_text(std::FILE* stream, std::string_view text) {
     const int fd = _fileno(stream);
-    const HANDLE handle = fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    const HANDLE handle =
+        fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
     DWORD mode = 0;
     if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) {
         std::fwrite(text.data(), 1, text.size(), stream);

@@ -82,9 +82,10 @@ void fill_from_find(const WIN32_FIND_DATAW& fd, FindData& out) {
 // What the file or folder a path names says of itself, links followed. Any
 // sharing is allowed, so a file another handle is writing can be asked too.
 bool handle_information(const char* path, BY_HANDLE_FILE_INFORMATION& info) {
-    const Handle file = adopt<Handle>(CreateFileW(
-        wide(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const Handle file =
+        adopt<Handle>(CreateFileW(wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return file && GetFileInformationByHandle(file.get(), &info);
 }
 
@@ -177,8 +178,7 @@ bool find_named_folder(const char* path, FindData& out) {
     // A root has no entry of its own to find.
     const std::string with_separator = ends_with_separator(full) ? full : full + '\\';
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(wide(with_separator.c_str()).c_str(), GetFileExInfoStandard,
-                              &data) ||
+    if (!GetFileAttributesExW(wide(with_separator.c_str()).c_str(), GetFileExInfoStandard, &data) ||
         !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
     FindData found;
@@ -306,9 +306,10 @@ bool set_file_times(const char* path, const LocalTime& when) {
         !SystemTimeToFileTime(&utc, &stamp))
         return false;
     // Backup semantics lets the same call stamp a folder.
-    const Handle file = adopt<Handle>(CreateFileW(
-        wide(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const Handle file =
+        adopt<Handle>(CreateFileW(wide(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return file && SetFileTime(file.get(), nullptr, &stamp, &stamp) != 0;
 }
 

@@ -34,8 +34,9 @@ void make_tree(const fs::path& root) {
     write_bytes(root / "sub" / "deeper" / "empty2", "");
     write_bytes(root / "sub" / "deeper" / "text.txt", text(70000));
     // Stored as UTF-8 with bit 11, which both peers must honour.
-    write_bytes(root / "sub" / from_utf8("\xE6\x97\xA5\xE6\x9C\xAC caf\xC3\xA9\xF0\x9F\x98\x80.txt"),
-                text(300));
+    write_bytes(
+        root / "sub" / from_utf8("\xE6\x97\xA5\xE6\x9C\xAC caf\xC3\xA9\xF0\x9F\x98\x80.txt"),
+        text(300));
     fs::create_directories(root / "hollow");
 }
 
@@ -79,8 +80,8 @@ TEST_F(Peers, ExtractOurArchivesByteForByteWithTimes) {
         fs::remove_all(bytar);
         fs::create_directories(bytar);
         // bsdtar writes flagged names in the locale's character set.
-        ASSERT_EQ(run("LC_ALL=C.UTF-8 bsdtar -x --passphrase '" + password + "' -f " + quote(archive) + " -C " +
-                      quote(bytar)),
+        ASSERT_EQ(run("LC_ALL=C.UTF-8 bsdtar -x --passphrase '" + password + "' -f " +
+                      quote(archive) + " -C " + quote(bytar)),
                   0)
             << label;
         expect_same_files(source, bytar / "Tree", "bsdtar, " + label);

@@ -142,7 +142,8 @@ TEST_F(ArchiveLayout, NamesOutsideTheCodePageAreUtf8WithBit11) {
     } cases[] = {
         {"plain.txt", "plain.txt", false},
         {"caf\xC3\xA9.txt", native ? "caf\xC3\xA9.txt" : "caf\xE9.txt", native},
-        {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", true},
+        {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt",
+         true},
         {"emoji\xF0\x9F\x98\x80.txt", "emoji\xF0\x9F\x98\x80.txt", true},
     };
     for (const auto& c : cases) {
@@ -164,7 +165,8 @@ TEST_F(ArchiveLayout, NamesOutsideTheCodePageAreUtf8WithBit11) {
         const fs::path out = dir() / "out";
         fs::remove_all(out);
         ASSERT_EQ(decrypt(archive, out, "pw"), result_ok) << c.name;
-        EXPECT_EQ(tree(out), (std::vector<std::pair<std::string, std::string>>{{c.name, "content"}}))
+        EXPECT_EQ(tree(out),
+                  (std::vector<std::pair<std::string, std::string>>{{c.name, "content"}}))
             << c.name;
         fs::remove(source);
     }
