@@ -103,29 +103,6 @@ void press_button(HWND dialog, int id) {
 
 std::string message_box_text(HWND box) { return control_text(box, 0xFFFF); }
 
-bool write_named_file(const std::string& path, std::string_view content) {
-    const HANDLE file = CreateFileW(win::widen(path).c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok =
-        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-        written == content.size();
-    return CloseHandle(file) && ok;
-}
-
-std::string read_named_file(const std::string& path) {
-    const HANDLE file = CreateFileW(win::widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "(missing)";
-    std::string content;
-    char buffer[4096];
-    DWORD n = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) content.append(buffer, n);
-    CloseHandle(file);
-    return content;
-}
-
 bool wait_until_gone(HWND window, DWORD timeout_ms) {
     const DWORD start = GetTickCount();
     while (IsWindow(window) && IsWindowVisible(window)) {

@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <string>
-#include <string_view>
 
 namespace korvane::test {
 
@@ -45,10 +44,6 @@ void set_control_text(HWND dialog, int id, const std::string& text);
 void press_button(HWND dialog, int id);
 // The text of a message box and its dismissal with one of its buttons.
 std::string message_box_text(HWND box);
-// Whole files by UTF-8 paths, whatever the code page; the content of a
-// missing file reads as "(missing)".
-bool write_named_file(const std::string& path, std::string_view content);
-std::string read_named_file(const std::string& path);
 // Waits until the window is gone; false after timeout_ms.
 bool wait_until_gone(HWND window, DWORD timeout_ms = 30000);
 

@@ -104,7 +104,7 @@ TEST_F(LockDialogEndToEnd, NamesInAnyScriptRoundTrip) {
         const std::string source = temp_ / folder;
         ASSERT_TRUE(CreateDirectoryW(win::widen(source).c_str(), nullptr));
         for (const std::string name : names)
-            ASSERT_TRUE(test::write_named_file(source + "\\" + name, "content of " + name));
+            ASSERT_TRUE(test::write_file(source + "\\" + name, "content of " + name));
 
         EXPECT_EQ(run_job("-c \"" + source + "\"", true, password),
                   "Encryption has completed successfully.");
@@ -112,8 +112,7 @@ TEST_F(LockDialogEndToEnd, NamesInAnyScriptRoundTrip) {
         EXPECT_EQ(run_job("-d \"" + archive + "\"", false, password),
                   "Decryption has completed successfully.");
         for (const std::string name : names)
-            EXPECT_EQ(test::read_named_file(dec_ + "\\" + folder + "\\" + name),
-                      "content of " + name);
+            EXPECT_EQ(test::read_file(dec_ + "\\" + folder + "\\" + name), "content of " + name);
     }
 }
 
