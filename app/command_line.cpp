@@ -56,6 +56,17 @@ StartupMode parse_command_line(const char* args, InputList& inputs) {
     return mode;
 }
 
+const char* skip_program_name(const char* line) {
+    if (!line) return nullptr;
+    // Unsigned: the bytes of a UTF-8 character are above the blank, never below.
+    const auto at = [&line] { return static_cast<unsigned char>(*line); };
+    bool quoted = false;
+    for (; at() > ' ' || (at() && quoted); ++line)
+        if (at() == '"') quoted = !quoted;
+    while (at() && at() <= ' ') ++line;
+    return line;
+}
+
 const char* relaunch_switch_for(StartupMode mode, bool elevation_required) {
     if (!elevation_required) return nullptr;
     switch (mode) {

@@ -27,9 +27,11 @@ enum : StartupMode {
 // args is the command line without the program name. Only the space (32)
 // separates arguments; a tab is an ordinary character. The last switch wins.
 StartupMode parse_command_line(const char* args, InputList& inputs);
-inline StartupMode parse_command_line(const char* args) {
-    return parse_command_line(args, input_list());
-}
+
+// The arguments of a whole command line (as GetCommandLine gives it): the
+// program name is skipped, quoted or not, then the blanks after it, as the C
+// runtime does before WinMain. line may be null.
+const char* skip_program_name(const char* line);
 
 // The switch that makes an elevated instance do what mode asks ("-T", "-J",
 // "-V" for settings, install and uninstall), or nullptr when mode acts at

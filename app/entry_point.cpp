@@ -5,10 +5,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <string>
+
 #include "app/command_line.h"
 #include "app/input_list.h"
 #include "ops/lock_dialog.h"
 #include "platform/win32/scoped_win.h"
+#include "platform/win32/wide.h"
 #include "settings/settings.h"
 #include "settings/settings_dialog.h"
 #include "shell/install.h"
@@ -33,8 +36,10 @@ INT_PTR dispatch(StartupMode mode, const ShellPaths& paths) {
     if (const char* elevated_switch = relaunch_switch_for(mode, elevation_required()))
         return relaunch_elevated(elevated_switch);
     switch (mode) {
-        case mode_decrypt: return run_lock_dialog(lock_decrypt);
-        case mode_encrypt: return run_lock_dialog(lock_encrypt);
+        case mode_decrypt:
+            return run_lock_dialog(lock_decrypt, input_list(), current_settings);
+        case mode_encrypt:
+            return run_lock_dialog(lock_encrypt, input_list(), current_settings);
         case mode_install:
         case mode_install_elevated: install_shell_integration(paths); return 0;
         case mode_uninstall:
@@ -45,14 +50,15 @@ INT_PTR dispatch(StartupMode mode, const ShellPaths& paths) {
         case mode_settings:
         case mode_settings_elevated:
             return run_settings_dialog(current_settings, paths, GetActiveWindow());
-        default: return run_lock_dialog(lock_undetermined);
+        default:
+            return run_lock_dialog(lock_undetermined, input_list(), current_settings);
     }
 }
 
 }  // namespace
 }  // namespace korvane
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     using namespace korvane;
     const win::ComScope com;
     // Trackbar and rebar classes, and those of the settings dialog's tab
@@ -63,7 +69,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
     InitCommonControlsEx(&controls);
     if (module_init(instance)) module_attach_main_thread();
     const ShellPaths paths = form_shell_paths();
-    const StartupMode mode = parse_command_line(arguments);
+    // The wide line, not the ANSI argument string: paths in any script arrive
+    // whole, as UTF-8 like every path inside.
+    const std::string line = win::narrow(GetCommandLineW());
+    const StartupMode mode = parse_command_line(skip_program_name(line.c_str()), input_list());
     const INT_PTR result = dispatch(mode, paths);
     module_shutdown();
     return static_cast<int>(result);

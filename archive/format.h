@@ -26,6 +26,8 @@ inline constexpr std::uint16_t version_needed = 20;
 
 inline constexpr std::uint16_t flag_encrypted = 1;
 inline constexpr std::uint16_t flag_data_descriptor = 8;
+// The name is UTF-8; without it, bytes of the writer's code page.
+inline constexpr std::uint16_t flag_utf8_name = 0x800;
 inline constexpr std::uint16_t ae_extra_id = 0x9901;
 
 // Stream pieces: deflate output and cipher calls both use this block size.
@@ -45,7 +47,7 @@ void put_u32(unsigned char* p, std::uint32_t v);
 
 // What the writer knows about one entry when it writes its headers.
 struct EntryInfo {
-    std::string name;  // stored name, '/' separated
+    std::string name;  // stored name, '/' separated, in the bytes flags say
     std::uint16_t flags = 1;
     platform::DosTime time;
     std::uint32_t compressed_size = 0;

@@ -38,12 +38,9 @@ std::vector<std::string_view> components_of(const char* name) {
     return parts;
 }
 
-// Checked by looking backwards, as the folder may come from anywhere: a final
-// separator byte counts unless a lead byte before it claims it.
+// In UTF-8 a separator byte is always the separator itself.
 bool ends_with_separator(std::string_view folder) {
-    if (folder.empty() || folder.back() != platform::separator) return false;
-    return folder.size() <= 2 ||
-           !platform::is_lead_byte(static_cast<unsigned char>(folder[folder.size() - 2]));
+    return !folder.empty() && folder.back() == platform::separator;
 }
 
 void translate_separators(const char* src, char* dst, std::size_t n, char from, char to) {

@@ -1,6 +1,6 @@
-// Joining, splitting and checking paths held as bytes of the system's ANSI
-// code page. Every scan for a separator steps over double-byte characters, so
-// a 0x5C trail byte (the second byte of 表) is never taken for a backslash.
+// Joining, splitting and checking paths held as UTF-8. Every scan for a
+// separator steps by whole characters, so no byte inside a multi-byte
+// character is taken for a backslash.
 // Platform paths use platform::separator; archive names always use '/'.
 #pragma once
 

@@ -18,7 +18,8 @@ namespace korvane {
 // One central record with its name and AE field, parsed once.
 struct DirectoryEntry {
     CentralRecord record;
-    std::string name;  // as stored: '/' separated, unchecked
+    std::string name;          // UTF-8, '/' separated, unchecked
+    bool name_decoded = true;  // false: flagged UTF-8 but not, kept as stored
     AeField ae;
 };
 
@@ -64,6 +65,14 @@ bool same_ignoring_case(const char* a, const char* b) {
     return *a == *b;
 }
 
+// The UTF-8 form of a stored name; the stored bytes when they cannot be read
+// as the flags say (decoded is then false).
+std::string decoded_name(const std::string& stored, std::uint16_t flags, bool& decoded) {
+    std::string name;
+    decoded = platform::path_from_archive_name(stored, (flags & flag_utf8_name) != 0, name);
+    return decoded ? name : stored;
+}
+
 bool read_at(std::FILE* f, std::int64_t offset, unsigned char* buffer, std::size_t length,
              std::size_t& got) {
     if (!platform::seek_to(f, offset)) return false;
@@ -102,7 +111,9 @@ ResultCode walk_local_headers(std::FILE* f, DirectoryLayout& layout) {
             return result_not_encrypted;
         name.assign(header.name_length, '\0');
         if (!read_exact(f, name.data(), name.size())) return result_not_encrypted;
-        note_top_level(name, index, layout.single_top_level, first_top);
+        bool decoded = false;
+        note_top_level(decoded_name(name, header.flags, decoded), index, layout.single_top_level,
+                       first_top);
         offset += std::int64_t{local_header_size} + header.name_length + header.extra_length +
                   header.compressed_size;
     }
@@ -158,6 +169,7 @@ ResultCode read_directory(std::FILE* f, DirectoryLayout& layout,
         if (!read_exact(f, entry.name.data(), entry.name.size()) ||
             !read_exact(f, extra.data(), extra.size()))
             return result_not_encrypted;
+        entry.name = decoded_name(entry.name, r.flags, entry.name_decoded);
         entry.ae =
             find_ae_field(reinterpret_cast<const unsigned char*>(extra.data()), extra.size());
         if (layout.from_directory)
@@ -237,7 +249,7 @@ ResultCode ArchiveReader::decode_entry(const char* password, const char* output_
 
 ResultCode ArchiveReader::scan(const char* archive_path, const char* destination,
                                const Visit* visit) {
-    FilePtr file(std::fopen(archive_path, "rb"));
+    FilePtr file(platform::open_file(archive_path, "rb"));
     if (!file) return result_input_missing;
     state_.archive = std::move(file);
     state_.ready_folder.clear();
@@ -286,7 +298,8 @@ ResultCode ArchiveReader::extract_entry(const DirectoryEntry& entry, const char*
     // must stay below the destination, and must name a file (or, for a
     // folder entry, a folder; the dropped top level is the destination).
     const bool windows_rules = windows_name_rules();
-    if (name.find('\0') != std::string::npos || !is_safe_entry_name(name.c_str(), windows_rules))
+    if (!entry.name_decoded || name.find('\0') != std::string::npos ||
+        !is_safe_entry_name(name.c_str(), windows_rules))
         return result_bad_path;
     if (layout.single_top_level) {
         if (!strip_first_component(name.data())) return result_bad_path;

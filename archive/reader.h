@@ -23,7 +23,7 @@ class CAesEnc;
 
 // One entry as its central record describes it.
 struct EntrySummary {
-    std::string name;  // as stored: '/' separated, unchecked
+    std::string name;  // UTF-8 (decoded as the flags say), '/' separated, unchecked
     std::uint32_t size = 0;
     std::uint32_t compressed_size = 0;  // salt, verifier and code included
     platform::DosTime time;

@@ -34,7 +34,7 @@ ResultCode encode_entry(const CryptJob& job, const char* source_path, std::FILE*
     if (!aes.ok()) return result_compression_error;
     if (!scratch.deflater.start(job.level)) return result_compression_error;
 
-    FilePtr source(std::fopen(source_path, "rb"));
+    FilePtr source(platform::open_file(source_path, "rb"));
     if (!source) return result_read_failed;
 
     const unsigned int salt_bytes = salt_length(job.strength);
@@ -122,16 +122,23 @@ ResultCode ArchiveWriter::add_file(const char* path, const char* stored_name, co
 
     EntryInfo entry;
     std::string header;
+    bool utf8_name = false;
     try {
-        entry.name.assign(stored_name);
-        to_archive_separators(entry.name.data(), entry.name.data(), entry.name.size());
+        std::string name = stored_name;
+        // Separators are turned while the name is UTF-8: in the code page's
+        // form a trail byte can be 0x5C.
+        to_archive_separators(name.data(), name.data(), name.size());
+        platform::ArchiveName encoded = platform::archive_name_from_path(name);
+        entry.name = std::move(encoded.bytes);
+        utf8_name = encoded.utf8;
         header.reserve(local_header_size + entry.name.size() + ae_extra_size);
     } catch (const std::bad_alloc&) {
         return result_out_of_memory;
     }
     // The name-length and entry-count fields are 16 bits wide.
     if (entry.name.size() > max_name_length || entries_ == max_entries) return result_too_large;
-    entry.flags = general_flags(job.level);
+    entry.flags =
+        static_cast<std::uint16_t>(general_flags(job.level) | (utf8_name ? flag_utf8_name : 0));
     entry.time = found.last_write;
     entry.attributes = found.attributes;
     entry.uncompressed_size = static_cast<std::uint32_t>(found.size);

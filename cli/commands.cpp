@@ -38,9 +38,12 @@ struct Counters {
 };
 
 void say(const char* format, const std::string& path) {
-    std::fprintf(stderr, "korvane-cli: ");
-    std::fprintf(stderr, format, path.c_str());
-    std::fputc('\n', stderr);
+    const int n = std::snprintf(nullptr, 0, format, path.c_str());
+    if (n < 0) return;
+    std::string line(static_cast<std::size_t>(n) + 1, '\0');
+    std::snprintf(line.data(), line.size(), format, path.c_str());
+    line.pop_back();
+    write_text(stderr, "korvane-cli: " + line + "\n");
 }
 
 // Runs work on one worker thread while this thread draws the counters.
@@ -247,9 +250,11 @@ int list(const Options& options) {
         std::string name = entry.name;
         for (char& c : name)
             if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-        std::printf("%10u  %10u  %04d-%02d-%02d %02d:%02d:%02d  %3s  %s  %s\n", entry.size,
-                    entry.compressed_size, t.year, t.month, t.day, t.hour, t.minute, t.second,
-                    strength_bits(entry.strength), coding_of(entry).c_str(), name.c_str());
+        char fields[128];
+        std::snprintf(fields, sizeof fields, "%10u  %10u  %04d-%02d-%02d %02d:%02d:%02d  %3s  %s  ",
+                      entry.size, entry.compressed_size, t.year, t.month, t.day, t.hour, t.minute,
+                      t.second, strength_bits(entry.strength), coding_of(entry).c_str());
+        write_text(stdout, fields + name + "\n");
         size += entry.size;
         compressed += entry.compressed_size;
         ++entries;

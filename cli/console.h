@@ -4,7 +4,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace korvane::cli {
 
@@ -27,6 +29,11 @@ bool catch_interrupts(std::atomic<bool>& flag);
 // Tells the control handler that the job has ended and cleaned up, so a
 // console being closed may now end the process.
 void job_finished();
+
+// Writes UTF-8 text (names) to stream: to a Windows console as UTF-16, so
+// every script shows; anywhere else (a file, a pipe, a POSIX terminal) as the
+// UTF-8 bytes.
+void write_text(std::FILE* stream, std::string_view text);
 
 // path made absolute from the current folder, with its parent folder in the
 // system's canonical spelling (the last component is kept, so a link keeps

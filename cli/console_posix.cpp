@@ -101,6 +101,10 @@ bool catch_interrupts(std::atomic<bool>& flag) {
 
 void job_finished() {}
 
+void write_text(std::FILE* stream, std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
 std::string full_path(const std::string& path) {
     if (path.empty()) return path;
     const std::size_t slash = path.rfind('/');

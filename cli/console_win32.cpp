@@ -1,11 +1,15 @@
 // The console seam on Windows: console modes for the password, a console
-// control handler for Ctrl-C, GetFullPathNameA for absolute paths.
+// control handler for Ctrl-C, GetFullPathNameW for absolute paths.
 #include <windows.h>
 
+#include <io.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "cli/console.h"
+#include "platform/win32/wide.h"
 
 namespace korvane::cli {
 
@@ -108,15 +112,36 @@ void job_finished() {
     job_over.store(true);
 }
 
+void write_text(std::FILE* stream, std::string_view text) {
+    const int fd = _fileno(stream);
+    const HANDLE handle =
+        fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    DWORD mode = 0;
+    if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) {
+        std::fwrite(text.data(), 1, text.size(), stream);
+        return;
+    }
+    // What the stream holds so far comes first.
+    std::fflush(stream);
+    const std::wstring wide = win::widen(text);
+    DWORD written = 0;
+    for (std::size_t at = 0; at < wide.size(); at += written) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - at, 16384));
+        if (!WriteConsoleW(handle, wide.data() + at, chunk, &written, nullptr) || written == 0)
+            return;
+    }
+}
+
 std::string full_path(const std::string& path) {
     if (path.empty()) return path;
-    const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    const std::wstring name = win::widen(path);
+    const DWORD needed = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
     if (needed == 0) return path;
-    std::string full(needed, '\0');
-    const DWORD n = GetFullPathNameA(path.c_str(), needed, full.data(), nullptr);
+    std::wstring full(needed, L'\0');
+    const DWORD n = GetFullPathNameW(name.c_str(), needed, full.data(), nullptr);
     if (n == 0 || n >= needed) return path;
     full.resize(n);
-    return full;
+    return win::narrow(full);
 }
 
 }  // namespace korvane::cli

@@ -2,15 +2,24 @@
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "archive/result_code.h"
 #include "cli/commands.h"
 
-int main(int argc, char** argv) {
-    // Nothing may leave main as an exception: it would end the process
-    // without a status a script can read.
+#ifdef _WIN32
+#include "platform/win32/wide.h"
+#endif
+
+namespace {
+
+// Nothing may leave main as an exception: it would end the process without a
+// status a script can read.
+template <typename Run>
+int guarded(Run run) {
     try {
-        return korvane::cli::run(argc - 1, argv + 1);
+        return run();
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "%s\n", korvane::result_message(korvane::result_out_of_memory));
         return korvane::result_out_of_memory;
@@ -19,3 +28,23 @@ int main(int argc, char** argv) {
         return 70;  // EX_SOFTWARE
     }
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The wide arguments, so paths in any script arrive; inside they are UTF-8.
+int wmain(int argc, wchar_t** argv) {
+    return guarded([&] {
+        std::vector<std::string> args;
+        for (int i = 1; i < argc; ++i) args.push_back(korvane::win::narrow(argv[i]));
+        std::vector<const char*> pointers;
+        for (const std::string& arg : args) pointers.push_back(arg.c_str());
+        pointers.push_back(nullptr);
+        return korvane::cli::run(static_cast<int>(args.size()), pointers.data());
+    });
+}
+#else
+int main(int argc, char** argv) {
+    return guarded([&] { return korvane::cli::run(argc - 1, argv + 1); });
+}
+#endif

@@ -7,6 +7,7 @@
 #include "archive/result_code.h"
 #include "archive/stdio_file.h"
 #include "cli/console.h"
+#include "platform/platform.h"
 
 namespace korvane::cli {
 
@@ -23,7 +24,7 @@ int refuse(const char* reason) {
 // The first line of the file, without its LF or CRLF.
 int read_first_line(const std::string& path, std::string& line) {
     line.clear();
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    FilePtr file(platform::open_file(path.c_str(), "rb"));
     if (!file) {
         std::fprintf(stderr, "korvane-cli: cannot open the password file '%s'\n", path.c_str());
         return exit_no_input;

@@ -1,20 +1,28 @@
 #include "ops/dialog_questions.h"
 
+#include "platform/win32/wide.h"
 #include "shell/shell_paths.h"
 #include "ui/file_dialog_host.h"
 #include "ui/folder_browser.h"
 
 namespace korvane {
 
+namespace {
+
+DWORD attributes_of(const std::string& path) {
+    return GetFileAttributesW(win::widen(path).c_str());
+}
+
+}  // namespace
+
 std::string DialogQuestions::desktop_folder() {
-    char folder[MAX_PATH];
-    return korvane::desktop_folder(folder) ? folder : "";
+    return korvane::desktop_folder();
 }
 
 std::string DialogQuestions::current_folder() {
-    char folder[MAX_PATH];
-    const DWORD n = GetCurrentDirectoryA(sizeof folder, folder);
-    return n > 0 && n < sizeof folder ? folder : ".";
+    wchar_t folder[MAX_PATH];
+    const DWORD n = GetCurrentDirectoryW(MAX_PATH, folder);
+    return n > 0 && n < MAX_PATH ? win::narrow(folder) : ".";
 }
 
 platform::LocalTime DialogQuestions::now() {
@@ -24,12 +32,12 @@ platform::LocalTime DialogQuestions::now() {
 }
 
 bool DialogQuestions::exists_as_folder(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = attributes_of(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool DialogQuestions::exists_as_file(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = attributes_of(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -38,14 +46,16 @@ std::optional<std::string> DialogQuestions::browse_folder(const char* title, boo
 }
 
 std::optional<std::string> DialogQuestions::save_file(const char* title, const std::string& folder) {
-    static constexpr char filter[] = "Encryption file (*.cry)\0*.cry\0All files (*.*)\0*.*\0";
-    FileDialogHost dialog(false, "cry", "",
+    static constexpr wchar_t filter[] = L"Encryption file (*.cry)\0*.cry\0All files (*.*)\0*.*\0";
+    FileDialogHost dialog(false, L"cry", "",
                           OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY, filter,
                           owner_);
-    dialog.descriptor().lpstrTitle = title;
-    dialog.descriptor().lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    const std::wstring wide_title = win::widen(title);
+    const std::wstring wide_folder = win::widen(folder);
+    dialog.descriptor().lpstrTitle = wide_title.c_str();
+    dialog.descriptor().lpstrInitialDir = folder.empty() ? nullptr : wide_folder.c_str();
     if (!dialog.run()) return std::nullopt;
-    return std::string(dialog.file_name());
+    return dialog.file_name();
 }
 
 bool DialogQuestions::confirm_overwrite(const char* question) {

@@ -7,9 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/input_list.h"
 #include "resources/resource_ids.h"
-#include "settings/settings.h"
 #include "ui/message_map.h"
 
 namespace korvane {
@@ -134,11 +132,11 @@ LRESULT ProgressDialog::on_cancel(UINT, UINT, HWND, bool&) {
 
 bool ProgressDialog::make_job(const JobRequest& request) {
     try {
-        const InputList& list = input_list();
+        const InputList& list = request.inputs;
         std::vector<std::string> inputs;
         for (std::int32_t i = 0; i < list.count(); ++i) inputs.emplace_back(list.at(i));
         job_.emplace(std::move(inputs), request.output_path, request.password,
-                     current_settings.compression_level, processed_, total_, cancel_);
+                     request.compression_level, processed_, total_, cancel_);
         return true;
     } catch (const std::bad_alloc&) {
         return false;

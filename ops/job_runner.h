@@ -8,11 +8,12 @@
 #include <cstdint>
 #include <optional>
 
+#include "app/input_list.h"
 #include "archive/crypt_job.h"
 #include "archive/result_code.h"
-#include "ui/dialog_base.h"
 #include "platform/win32/scoped_win.h"
 #include "resources/resource_ids.h"
+#include "ui/dialog_base.h"
 
 namespace korvane {
 
@@ -22,6 +23,8 @@ struct JobRequest {
     const char* password;     // 1 to 63 bytes
     const char* output_path;  // the archive to create, or the folder to extract into
     std::int32_t direction;   // 1 encryption, any other value decryption
+    const InputList& inputs;  // what to encrypt, or the one archive to decrypt
+    std::int32_t compression_level;
 };
 
 using WorkerEntry = ResultCode (*)(CryptJob& job);
@@ -37,7 +40,7 @@ HANDLE start_worker_thread(ThreadBody body, void* argument);
 inline constexpr ResultCode job_start_failed = result_out_of_memory;
 
 // Runs the request with the encryption worker for direction 1, else the
-// decryption worker, over the process's input list and compression level.
+// decryption worker.
 // The owner is disabled while the dialog runs.
 ResultCode run_job(HWND owner, const JobRequest& request);
 // The same with a given worker and thread starter.

@@ -5,7 +5,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
-#include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -18,6 +18,7 @@
 #include "ops/output_naming.h"
 #include "platform/platform.h"
 #include "platform/win32/scoped_win.h"
+#include "platform/win32/wide.h"
 #include "resources/resource_ids.h"
 #include "settings/settings.h"
 #include "ui/about_box.h"
@@ -33,7 +34,7 @@ namespace {
 constexpr std::size_t password_read_size = max_password_length + 2;
 
 // A multi-file selection lists the folder and every name: far more than one
-// path's 260 bytes.
+// path's 260 characters.
 constexpr std::size_t selection_buffer_size = 32 * 1024;
 
 constexpr int all_password_controls[] = {IDC_START,          IDC_PASSWORD,
@@ -84,7 +85,7 @@ LRESULT LockDialog::on_init_dialog(WPARAM, LPARAM lparam, bool&) {
     ImmAssociateContext(GetDlgItem(window(), IDC_CONFIRM_PASSWORD), nullptr);
     center_window(window());
     mode_ = static_cast<LockMode>(lparam);
-    if (input_list().count() > 0 && mode_ != lock_undetermined)
+    if (inputs_.count() > 0 && mode_ != lock_undetermined)
         show_password_entry();
     else
         show_drop_prompt(mode_);
@@ -115,7 +116,7 @@ void LockDialog::enable_menu_items(bool enabled) {
 
 void LockDialog::show_drop_prompt(LockMode mode) {
     mode_ = mode;
-    input_list().clear();
+    inputs_.clear();
     DragAcceptFiles(window(), TRUE);
     show_controls(all_password_controls, std::size(all_password_controls), false);
     int icon = IDI_NEUTRAL;
@@ -140,7 +141,7 @@ void LockDialog::show_password_entry() {
         show_controls(encryption_controls, std::size(encryption_controls), true);
         icon = IDI_LOCK;
     } else {
-        if (input_list().count() > 1) {
+        if (inputs_.count() > 1) {
             MessageBoxA(window(),
                         "Multiple files cannot be decrypted at the same time.\n Drag and drop "
                         "files one at a time.",
@@ -163,14 +164,16 @@ void LockDialog::show_password_entry() {
 LRESULT LockDialog::on_drop_files(WPARAM wparam, LPARAM, bool&) {
     const win::ScopedDrop owned(reinterpret_cast<HDROP>(wparam));
     const HDROP drop = owned.get();
-    const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     bool all_encrypted = count > 0;
     for (UINT i = 0; i < count; ++i) {
-        const UINT length = DragQueryFileA(drop, i, nullptr, 0);
-        std::vector<char> path(length + 1);
-        if (DragQueryFileA(drop, i, path.data(), length + 1) != length) continue;
-        input_list().add(path.data());
-        all_encrypted = all_encrypted && is_encrypted_name(path.data());
+        const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+        std::wstring path(length + 1, L'\0');
+        if (DragQueryFileW(drop, i, path.data(), length + 1) != length) continue;
+        path.resize(length);
+        const std::string utf8 = win::narrow(path);
+        inputs_.add(utf8.c_str());
+        all_encrypted = all_encrypted && is_encrypted_name(utf8.c_str());
     }
     DragAcceptFiles(window(), FALSE);
     if (mode_ == lock_undetermined) mode_ = all_encrypted ? lock_decrypt : lock_encrypt;
@@ -202,10 +205,11 @@ LRESULT LockDialog::on_start(UINT, UINT, HWND, bool&) {
     }
     DialogQuestions questions(window());
     const std::optional<std::string> output =
-        resolve_output_path(mode_, input_list(), current_settings, questions);
+        resolve_output_path(mode_, inputs_, settings_, questions);
     if (!output) return 0;  // the user stopped at a question
 
-    const JobRequest request{password.c_str(), output->c_str(), mode_};
+    const JobRequest request{password.c_str(), output->c_str(), mode_, inputs_,
+                             settings_.compression_level};
     const ResultCode result = run_job(window(), request);
 
     const char* direction = mode_ == lock_encrypt ? "Encryption" : "Decryption";
@@ -223,30 +227,27 @@ LRESULT LockDialog::on_start(UINT, UINT, HWND, bool&) {
 }
 
 LRESULT LockDialog::on_open_files(UINT, UINT, HWND, bool&) {
-    static constexpr char filter[] = "All files (*.*)\0*.*\0";
+    static constexpr wchar_t filter[] = L"All files (*.*)\0*.*\0";
     FileDialogHost dialog(true, nullptr, "",
                           OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, filter,
                           GetActiveWindow());
-    std::vector<char> selection(selection_buffer_size, '\0');
-    OPENFILENAMEA& d = dialog.descriptor();
-    d.lpstrTitle = "Select the file to be encrypted.";
+    std::vector<wchar_t> selection(selection_buffer_size, L'\0');
+    OPENFILENAMEW& d = dialog.descriptor();
+    d.lpstrTitle = L"Select the file to be encrypted.";
     d.lpstrFile = selection.data();
     d.nMaxFile = static_cast<DWORD>(selection.size());
     if (!dialog.run()) return 0;
 
     // One file: its full path. Several: the folder, then each name, each
-    // terminated, the list ended by an empty name.
-    const char* folder = selection.data();
-    const char* name = folder + std::strlen(folder) + 1;
-    if (!*name) {
-        if (std::strlen(folder) < MAX_PATH) input_list().add(folder);
-    } else {
-        for (; *name; name += std::strlen(name) + 1) {
-            const std::string path = std::string(folder) + "\\" + name;
-            // Each path still has to fit the platform's path limit.
-            if (path.size() < MAX_PATH) input_list().add(path.c_str());
-        }
-    }
+    // terminated, the list ended by an empty name. Each path still has to
+    // fit the platform's path limit.
+    const auto add = [this](const std::wstring& path) {
+        if (path.size() < MAX_PATH) inputs_.add(win::narrow(path).c_str());
+    };
+    const std::wstring folder = selection.data();
+    const wchar_t* name = selection.data() + folder.size() + 1;
+    if (!*name) add(folder);
+    for (; *name; name += std::wcslen(name) + 1) add(folder + L"\\" + name);
     mode_ = lock_encrypt;
     show_password_entry();
     return 0;
@@ -256,8 +257,8 @@ LRESULT LockDialog::on_system_command(WPARAM wparam, LPARAM, bool& handled) {
     return korvane::on_system_command(window(), wparam, handled);
 }
 
-INT_PTR run_lock_dialog(LockMode start_mode) {
-    LockDialog dialog;
+INT_PTR run_lock_dialog(LockMode start_mode, InputList& inputs, const Settings& settings) {
+    LockDialog dialog(inputs, settings);
     return run_modal(dialog, nullptr, start_mode);
 }
 

@@ -7,7 +7,9 @@
 
 #include <cstdint>
 
+#include "app/input_list.h"
 #include "resources/resource_ids.h"
+#include "settings/settings.h"
 #include "ui/dialog_base.h"
 
 namespace korvane {
@@ -22,6 +24,11 @@ inline constexpr LockMode lock_decrypt = 2;
 class LockDialog : public DialogBase {
 public:
     static constexpr int idd = IDD_LOCK;
+
+    // The dialog fills and empties inputs and reads settings; both must
+    // outlive it.
+    LockDialog(InputList& inputs, const Settings& settings)
+        : inputs_(inputs), settings_(settings) {}
 
     bool handle_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
                         LRESULT& result) override;
@@ -41,11 +48,14 @@ private:
     void set_icon(int icon_id);
     void enable_menu_items(bool enabled);
 
+    InputList& inputs_;
+    const Settings& settings_;
     LockMode mode_ = lock_undetermined;
     HICON icon_ = nullptr;  // shared icon from the module: never destroyed
 };
 
-// Runs the lock dialog modally with no owner; its result is always 0.
-INT_PTR run_lock_dialog(LockMode start_mode);
+// Runs the lock dialog modally with no owner over inputs (the paths given on
+// the command line, if any); its result is always 0.
+INT_PTR run_lock_dialog(LockMode start_mode, InputList& inputs, const Settings& settings);
 
 }  // namespace korvane

@@ -6,8 +6,18 @@ namespace korvane {
 
 namespace {
 
-// Paths live in 260-byte buffers: a path must leave room for its terminator.
+// The platform's limit of 260 characters with the terminator, counted in
+// UTF-16 units as the wide functions count them.
 constexpr std::size_t path_limit = settings_path_size - 1;
+
+// UTF-16 units of a UTF-8 path: one for each character, two above U+FFFF;
+// a stray byte counts as the one replacement character it becomes.
+std::size_t path_units(const std::string& path) {
+    std::size_t units = 0;
+    for (const unsigned char c : path)
+        if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
+    return units;
+}
 
 // A hand-edited value outside the table counts as the default.
 std::int32_t known_destination(std::int32_t value) {
@@ -48,7 +58,7 @@ std::optional<std::string> encryption_path(const SourceParts& source, const std:
     const std::string path = output_path_in(
         folder, encrypted_file_name(source.base_name, naming == name_source_with_date, ask.now()));
     // A path that does not fit, or a folder of that name, needs another name.
-    if (path.size() > path_limit || ask.exists_as_folder(path))
+    if (path_units(path) > path_limit || ask.exists_as_folder(path))
         return ask.save_file(rename_title, folder);
     if (ask.exists_as_file(path) && !ask.confirm_overwrite(file_exists_question))
         return ask.save_file(rename_title, folder);
@@ -64,7 +74,7 @@ std::optional<std::string> decryption_path(const SourceParts& source, const std:
     const std::string& folder = *chosen;
     const std::string path = output_path_in(folder, decrypted_folder_name(source.base_name));
     // The browser's choice is the destination itself, without the name.
-    if (path.size() > path_limit || ask.exists_as_file(path))
+    if (path_units(path) > path_limit || ask.exists_as_file(path))
         return ask.browse_folder(folder_taken_title, true);
     if (ask.exists_as_folder(path) && !ask.confirm_overwrite(folder_exists_question))
         return ask.browse_folder(folder_taken_title, true);
@@ -78,7 +88,7 @@ std::optional<std::string> resolve_output_path(std::int32_t direction, const Inp
     const char* first = inputs.at(0);
     if (!first) return std::nullopt;
     // Cutting the input would name the output after some other file.
-    if (std::string(first).size() > path_limit) {
+    if (path_units(first) > path_limit) {
         ask.show_error(path_too_long_message);
         return std::nullopt;
     }

@@ -1,7 +1,7 @@
 #include "ops/output_naming.h"
 
 #include <cstdio>
-#include <cstring>
+#include <string_view>
 
 namespace korvane {
 
@@ -11,30 +11,55 @@ bool is_separator(char c) {
     return c == platform::separator || c == '/';
 }
 
+// Where a cut to at most limit bytes ends: after the last character that
+// starts at or below the limit, as long as that is inside the name.
+template <typename Step>
+std::size_t cut_point(std::string_view name, std::size_t limit, Step step) {
+    if (name.size() <= limit) return name.size();
+    std::size_t keep = 0;
+    for (std::size_t at = 0; at < name.size() && at <= limit; at += step(name, at)) keep = at;
+    return keep;
+}
+
+// A character of the ANSI code page: two bytes after a lead byte, unless the
+// name ends there.
+std::size_t ansi_step(std::string_view s, std::size_t at) {
+    return platform::is_lead_byte(static_cast<unsigned char>(s[at])) && at + 1 < s.size() ? 2 : 1;
+}
+
+std::size_t utf8_step(std::string_view s, std::size_t at) {
+    return platform::char_length(s.data() + at);
+}
+
+// How many bytes of the UTF-8 name the cut keeps. A name the ANSI code page
+// holds is measured in its bytes there, so the cut is where older versions
+// made it; any other name is cut in its UTF-8 form, at a character start.
+std::size_t kept_length(std::string_view name, std::size_t limit) {
+    std::string ansi;
+    if (!platform::to_ansi_name(name, ansi)) return cut_point(name, limit, utf8_step);
+    const std::size_t keep = cut_point(ansi, limit, ansi_step);
+    if (keep == ansi.size()) return name.size();
+    // A prefix of the ANSI form reads back as a prefix of the name.
+    return platform::from_ansi_name(std::string_view(ansi).substr(0, keep)).size();
+}
+
 }  // namespace
 
 void truncate_name(char* name, std::size_t limit) {
-    if (std::strlen(name) <= limit) return;
-    std::size_t keep = 0;
-    for (std::size_t at = 0; name[at] && at <= limit;) {
-        keep = at;
-        at += platform::char_length(name + at);
-    }
-    // The loop stops on the last character start at or below the limit.
-    name[keep] = '\0';
+    name[kept_length(name, limit)] = '\0';
 }
 
 void truncate_name(std::string& name, std::size_t limit) {
-    truncate_name(name.data(), limit);
-    name.resize(std::strlen(name.c_str()));
+    name.resize(kept_length(name, limit));
 }
 
 SourceParts split_source(const std::string& input) {
     std::string path = input;
     while (path.size() > 1 && is_separator(path.back())) path.pop_back();
 
-    // Last separator (or drive colon) and last dot after it, stepping over
-    // double-byte characters whose second byte may look like a separator.
+    // Last separator (or drive colon) and last dot after it. In UTF-8 no byte
+    // of a multi-byte character looks like either, so the components are
+    // those of the ANSI form too.
     std::size_t name_start = 0, dot = std::string::npos, last_separator = std::string::npos;
     for (std::size_t at = 0; at < path.size(); at += platform::char_length(path.c_str() + at)) {
         const char c = path[at];

@@ -13,8 +13,9 @@ namespace korvane {
 // Output names are cut to this many bytes before ".cry" or a date stamp.
 inline constexpr std::size_t output_name_limit = 8;
 
-// Cuts name in place to at most limit bytes, never inside a double-byte
-// character.
+// Cuts the UTF-8 name in place to at most limit bytes, never inside a
+// character. A name the ANSI code page holds is measured in that code page's
+// bytes (its double-byte characters whole); any other name in UTF-8 bytes.
 void truncate_name(char* name, std::size_t limit);
 void truncate_name(std::string& name, std::size_t limit);
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace korvane::platform {
 
@@ -17,16 +18,47 @@ inline constexpr char separator = '\\';
 inline constexpr char separator = '/';
 #endif
 
-// --- Characters of ANSI multi-byte strings ---------------------------------
+// --- Characters -------------------------------------------------------------
+// Every path inside the program is UTF-8, in both builds: a continuation byte
+// is never taken for a separator, whatever the code page. The win32 seam
+// converts to UTF-16 at the system boundary.
 
-// True when c starts a two-byte character in the current code page (win32:
-// IsDBCSLeadByte, so code page 932 works; posix: a UTF-8 lead byte of a
-// multi-byte sequence).
+// Bytes of the UTF-8 character that starts at s: 1 for ASCII and for a byte
+// that starts no valid sequence, more for a multi-byte character (only
+// continuation bytes are taken, never a terminator or a separator). 0 at the
+// terminator.
+std::size_t char_length(const char* s);
+
+// True when c starts a two-byte character of the code page passwords are
+// typed in: win32 the ANSI code page (IsDBCSLeadByte, as passwords stay ANSI
+// bytes), posix a UTF-8 lead byte of a multi-byte sequence.
 bool is_lead_byte(unsigned char c);
 
-// Bytes of the character that starts at s: 1, or more for a multi-byte
-// character, never past the terminator. 0 at the terminator.
-std::size_t char_length(const char* s);
+// --- Names inside archives -------------------------------------------------
+
+// An entry name as an archive stores it: the bytes, and whether they are
+// UTF-8 (general-purpose flag bit 11) rather than the ANSI code page's.
+struct ArchiveName {
+    std::string bytes;
+    bool utf8 = false;
+};
+
+// True when every character of the UTF-8 name has an exact form in the ANSI
+// code page (no best-fit substitutes); ansi receives those bytes. posix has no
+// such code page and holds ASCII only.
+bool to_ansi_name(std::string_view name, std::string& ansi);
+// The UTF-8 form of ANSI code-page bytes (posix: the bytes as they are).
+std::string from_ansi_name(std::string_view ansi);
+
+// The stored form of a name ('/'-separated UTF-8): the ANSI code page's bytes
+// when it holds the name, so such archives stay what older versions wrote
+// (natively: ASCII as it is); UTF-8 with the flag otherwise.
+ArchiveName archive_name_from_path(std::string_view name);
+
+// The UTF-8 form of a stored name. Flagged names must be valid UTF-8 (false
+// otherwise); unflagged ones are the ANSI code page's bytes on win32 and taken
+// as they are natively.
+bool path_from_archive_name(std::string_view bytes, bool utf8, std::string& out);
 
 // --- Files and folders ------------------------------------------------------
 
@@ -115,6 +147,9 @@ LocalTime to_local_time(DosTime dos);
 
 // Creates a new file for binary writing; fails (nullptr) when it exists.
 std::FILE* create_new_file(const char* path);
+// Opens a file as std::fopen does with the same mode ("rb", "wb"), with the
+// path in the program's UTF-8 form.
+std::FILE* open_file(const char* path, const char* mode);
 bool seek_to(std::FILE* stream, std::int64_t offset);
 std::int64_t position_of(std::FILE* stream);  // -1 on failure
 

@@ -7,9 +7,11 @@
 
 namespace korvane {
 
-// Path fields keep the platform's 260-byte limit: values are cut to 259
-// characters on load, as the INI functions hand them over.
+// Path fields keep the platform's limit of 260 characters (UTF-16 units, the
+// terminator included): values are cut to 259 on load, as the INI functions
+// hand them over. Inside they are UTF-8, at most three bytes a unit.
 inline constexpr std::size_t settings_path_size = 260;
+inline constexpr std::size_t settings_path_bytes = 3 * (settings_path_size - 1) + 1;
 
 // Destinations (encrypt_path, decrypt_path).
 enum : std::int32_t {
@@ -27,12 +29,12 @@ enum : std::int32_t {
 
 struct Settings {
     std::int32_t encrypt_path = destination_desktop;
-    char user_defined_encrypt_path[settings_path_size] = {};
+    char user_defined_encrypt_path[settings_path_bytes] = {};
     std::int32_t encrypt_file = name_source;
     std::int32_t decrypt_path = destination_desktop;
-    char user_defined_decrypt_path[settings_path_size] = {};
+    char user_defined_decrypt_path[settings_path_bytes] = {};
     std::int32_t compression_level = 6;
-    char ini_path[settings_path_size] = {};  // where load and save go; not stored
+    char ini_path[settings_path_bytes] = {};  // where load and save go; not stored
 };
 
 // Read by every module; written by the settings dialog and the CLI options.
@@ -47,9 +49,14 @@ void ini_path_for(const char* executable, char* out, std::size_t capacity);
 void load(Settings& settings);
 // Reads every key from settings.ini_path.
 void load_from_ini(Settings& settings);
-// Writes every key to settings.ini_path. Write failures are not reported
-// (the record keeps its values); always returns true.
+// Writes every key to settings.ini_path. The file stays in the ANSI code
+// page that older versions read: a folder the code page cannot hold is not
+// written at all, never mangled (the settings dialog refuses such folders).
+// Write failures are not reported (the record keeps its values); always
+// returns true.
 bool save(const Settings& settings);
+// Whether a UTF-8 folder can be written to the INI file as it is.
+bool storable_in_ini(const char* folder);
 #endif
 
 }  // namespace korvane

@@ -98,6 +98,16 @@ LRESULT SettingsDialog::on_tab_changed(const NMHDR&, bool&) {
 }
 
 LRESULT SettingsDialog::on_ok(UINT, UINT, HWND, bool&) {
+    // A page that cannot store a value has said why; its tab comes to the
+    // front and nothing is applied until it is corrected.
+    for (std::size_t i = 0; i < tabs_.size(); ++i) {
+        const HWND w = tabs_[i].page.window();
+        if (w && SendMessageA(w, wm_page_refuses, 0, 0)) {
+            SendDlgItemMessageA(window(), IDC_SETTINGS_TABS, TCM_SETCURSEL, i, 0);
+            show_page(static_cast<int>(i));
+            return 0;
+        }
+    }
     // Every page applies, shown or not, so each keeps what it opened with.
     for (const Tab& tab : tabs_) {
         if (const HWND w = tab.page.window()) SendMessageA(w, wm_page_apply, 0, 0);

@@ -3,8 +3,11 @@
 #include <commctrl.h>
 
 #include <cstdint>
+#include <cstring>
 #include <iterator>
+#include <string>
 
+#include "platform/win32/wide.h"
 #include "shell/registration.h"
 #include "shell/shortcut.h"
 #include "ui/folder_browser.h"
@@ -30,30 +33,63 @@ void enable_folder_controls(HWND page, bool enabled) {
     EnableWindow(GetDlgItem(page, IDC_BROWSE), enabled);
 }
 
+void set_folder_text(HWND page, const char* folder) {
+    SetDlgItemTextW(page, IDC_FOLDER_EDIT, win::widen(folder).c_str());
+}
+
+// At most 259 characters, as UTF-8.
+std::string folder_text(HWND page) {
+    wchar_t text[settings_path_size] = {};
+    GetDlgItemTextW(page, IDC_FOLDER_EDIT, text, static_cast<int>(settings_path_size));
+    return win::narrow(text);
+}
+
 // Both destination groups open the same way.
 void show_destination(HWND page, std::int32_t destination, const char* folder) {
     for (int value = 0; value < static_cast<int>(std::size(destination_buttons)); ++value)
         set_checked(page, destination_buttons[value], value == destination);
     const bool user_folder = destination == destination_user_folder;
     enable_folder_controls(page, user_folder);
-    if (user_folder) SetDlgItemTextA(page, IDC_FOLDER_EDIT, folder);
+    if (user_folder) set_folder_text(page, folder);
 }
 
-// The first checked destination wins; the folder text counts only under
-// "Specify a folder". Nothing checked keeps both fields.
+// The value of the first checked destination, or -1 with none checked.
+int checked_destination(HWND page) {
+    for (int value = 0; value < static_cast<int>(std::size(destination_buttons)); ++value)
+        if (is_checked(page, destination_buttons[value])) return value;
+    return -1;
+}
+
+// The folder text counts only under "Specify a folder". Nothing checked
+// keeps both fields.
 void apply_destination(HWND page, std::int32_t& destination, char* folder) {
-    for (int value = 0; value < static_cast<int>(std::size(destination_buttons)); ++value) {
-        if (!is_checked(page, destination_buttons[value])) continue;
-        destination = value;
-        if (value == destination_user_folder)
-            GetDlgItemTextA(page, IDC_FOLDER_EDIT, folder, static_cast<int>(settings_path_size));
-        return;
+    const int value = checked_destination(page);
+    if (value < 0) return;
+    destination = value;
+    if (value == destination_user_folder) {
+        const std::string text = folder_text(page);
+        std::memcpy(folder, text.c_str(), text.size() + 1);
     }
 }
 
+// True, after telling the user, for a folder the INI file cannot hold.
+bool refuse_unstorable(HWND page, const std::string& folder) {
+    if (storable_in_ini(folder.c_str())) return false;
+    MessageBoxA(GetAncestor(page, GA_ROOT), unstorable_folder_message, "Error",
+                MB_OK | MB_ICONWARNING);
+    return true;
+}
+
+LRESULT folder_refused(HWND page) {
+    return checked_destination(page) == destination_user_folder &&
+                   refuse_unstorable(page, folder_text(page))
+               ? 1
+               : 0;
+}
+
 void browse_into_folder_edit(HWND page) {
-    if (const auto folder = browse_for_folder(page, nullptr, false))
-        SetDlgItemTextA(page, IDC_FOLDER_EDIT, folder->c_str());
+    const auto folder = browse_for_folder(page, nullptr, false);
+    if (folder && !refuse_unstorable(page, *folder)) set_folder_text(page, folder->c_str());
 }
 
 }  // namespace
@@ -73,6 +109,7 @@ bool EncryptionPage::handle_message(HWND, UINT message, WPARAM wparam, LPARAM lp
         on_command(IDC_NAME_SAME, &EncryptionPage::on_name),
         on_command(IDC_NAME_SELECT, &EncryptionPage::on_name),
         on_command(IDC_BROWSE, &EncryptionPage::on_browse),
+        on_message(wm_page_refuses, &EncryptionPage::on_refuses),
         on_message(wm_page_apply, &EncryptionPage::on_apply),
     };
     return dispatch_message_map(*this, map, message, wparam, lparam, result);
@@ -110,6 +147,10 @@ LRESULT EncryptionPage::on_browse(UINT, UINT, HWND, bool&) {
     return 0;
 }
 
+LRESULT EncryptionPage::on_refuses(WPARAM, LPARAM, bool&) {
+    return folder_refused(window());
+}
+
 LRESULT EncryptionPage::on_apply(WPARAM, LPARAM, bool&) {
     Settings& s = settings_;
     apply_destination(window(), s.encrypt_path, s.user_defined_encrypt_path);
@@ -132,6 +173,7 @@ bool DecryptionPage::handle_message(HWND, UINT message, WPARAM wparam, LPARAM lp
         on_command(IDC_DEST_SELECT, &DecryptionPage::on_destination),
         on_command(IDC_DEST_FOLDER, &DecryptionPage::on_destination),
         on_command(IDC_BROWSE, &DecryptionPage::on_browse),
+        on_message(wm_page_refuses, &DecryptionPage::on_refuses),
         on_message(wm_page_apply, &DecryptionPage::on_apply),
     };
     return dispatch_message_map(*this, map, message, wparam, lparam, result);
@@ -151,6 +193,10 @@ LRESULT DecryptionPage::on_browse(UINT, UINT, HWND, bool&) {
     for (int id : destination_buttons) set_checked(window(), id, id == IDC_DEST_FOLDER);
     browse_into_folder_edit(window());
     return 0;
+}
+
+LRESULT DecryptionPage::on_refuses(WPARAM, LPARAM, bool&) {
+    return folder_refused(window());
 }
 
 LRESULT DecryptionPage::on_apply(WPARAM, LPARAM, bool&) {
@@ -205,7 +251,7 @@ StartUpActions default_start_up_actions() {
 namespace {
 
 bool file_exists(const char* path) {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(win::widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // Acts only when the box and the state at opening differ; true when it acted.
@@ -216,7 +262,7 @@ bool apply_shortcut(bool wanted, bool present, const char* link, const char* arg
     if (wanted)
         create_shortcut(link, arguments, nullptr, icon_index);
     else
-        DeleteFileA(link);
+        DeleteFileW(win::widen(link).c_str());
     return true;
 }
 

@@ -14,6 +14,12 @@
 
 namespace korvane {
 
+// The INI file keeps the ANSI code page, so a folder it cannot hold is
+// refused, when browsed to and at OK.
+inline constexpr const char* unstorable_folder_message =
+    "This folder name has characters that cannot be saved in the settings.\n"
+    "Please choose another folder.";
+
 class SettingsPage : public DialogBase {
   public:
     explicit SettingsPage(Settings& settings) : settings_(settings) {}
@@ -35,6 +41,7 @@ class EncryptionPage : public SettingsPage {
     LRESULT on_destination(UINT code, UINT id, HWND control, bool& handled);
     LRESULT on_name(UINT code, UINT id, HWND control, bool& handled);
     LRESULT on_browse(UINT code, UINT id, HWND control, bool& handled);
+    LRESULT on_refuses(WPARAM wparam, LPARAM lparam, bool& handled);
     LRESULT on_apply(WPARAM wparam, LPARAM lparam, bool& handled);
 };
 
@@ -50,6 +57,7 @@ class DecryptionPage : public SettingsPage {
     LRESULT on_init_dialog(WPARAM wparam, LPARAM lparam, bool& handled);
     LRESULT on_destination(UINT code, UINT id, HWND control, bool& handled);
     LRESULT on_browse(UINT code, UINT id, HWND control, bool& handled);
+    LRESULT on_refuses(WPARAM wparam, LPARAM lparam, bool& handled);
     LRESULT on_apply(WPARAM wparam, LPARAM lparam, bool& handled);
 };
 

@@ -2,8 +2,10 @@
 
 #include <cstring>
 
-#include "shell/registration.h"
+#include "platform/platform.h"
 #include "platform/win32/scoped_win.h"
+#include "platform/win32/wide.h"
+#include "shell/registration.h"
 #include "shell/shortcut.h"
 
 namespace korvane {
@@ -12,36 +14,32 @@ using win::ScopedHandle;
 
 namespace {
 
+// The executable and the switch each keep within 260 characters.
 constexpr std::size_t launch_buffer_size = 261;
 
 }  // namespace
 
 int relaunch_elevated(const char* switch_text) {
-    char executable[launch_buffer_size] = {};
-    const DWORD n = GetModuleFileNameA(nullptr, executable, sizeof executable);
-    if (n == 0 || n >= sizeof executable) return relaunch_not_started;
-    return relaunch_elevated(switch_text, executable);
+    return relaunch_elevated(switch_text, platform::executable_path().c_str());
 }
 
 int relaunch_elevated(const char* switch_text, const char* executable) {
-    char file[launch_buffer_size] = {};
-    char parameters[launch_buffer_size] = {};
-    if (!executable || !switch_text || std::strlen(executable) >= launch_buffer_size ||
-        std::strlen(switch_text) >= launch_buffer_size)
+    if (!executable || !executable[0] || !switch_text) return relaunch_not_started;
+    const std::wstring file = win::widen(executable);
+    const std::wstring parameters = win::widen(switch_text);
+    if (file.size() >= launch_buffer_size || parameters.size() >= launch_buffer_size)
         return relaunch_not_started;
-    std::memcpy(file, executable, std::strlen(executable));
-    std::memcpy(parameters, switch_text, std::strlen(switch_text));
 
-    SHELLEXECUTEINFOA info = {};
+    SHELLEXECUTEINFOW info = {};
     static_assert(sizeof info == 60, "the 32-bit layout");
     static_assert((SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT) == 0x140);
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT;
-    info.lpVerb = "runas";
-    info.lpFile = file;
-    info.lpParameters = parameters;  // only the switch: the new instance starts afresh
+    info.lpVerb = L"runas";
+    info.lpFile = file.c_str();
+    info.lpParameters = parameters.c_str();  // only the switch: the new instance starts afresh
     info.nShow = SW_SHOWDEFAULT;
-    const BOOL launched = ShellExecuteExA(&info);
+    const BOOL launched = ShellExecuteExW(&info);
     const ScopedHandle process(info.hProcess);
     // Declined or failed: there is no process to wait for, and the action
     // must not happen here instead.
@@ -84,12 +82,12 @@ std::vector<std::string> scheduled_deletions(const ShellPaths& paths) {
     if (!paths.executable_path[0]) return files;
     files.emplace_back(paths.executable_path);
 
-    char folder[shell_path_size];
+    char folder[shell_path_bytes];
     drive_and_folder(paths.executable_path, folder, sizeof folder);
     const std::size_t length = std::strlen(folder);
     if (length > 0) {
         std::string cipher = std::string(folder) + "AesEnc.dll";
-        if (cipher.size() < shell_path_size) files.push_back(std::move(cipher));
+        if (fits_path_limit(cipher)) files.push_back(std::move(cipher));
     }
     for (const char* library : {paths.menu_library_path, paths.menu_library64_path})
         if (library[0]) files.emplace_back(library);
@@ -108,9 +106,9 @@ int uninstall_shell_integration(const ShellPaths& paths, const char* ini_path) {
     notify_association_changed();
     // Empty paths (no desktop folder) name nothing to delete.
     for (const char* path : {paths.lock_shortcut_path, paths.unlock_shortcut_path, ini_path})
-        if (path && path[0]) DeleteFileA(path);
+        if (path && path[0]) DeleteFileW(win::widen(path).c_str());
     for (const std::string& path : later)
-        MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        MoveFileExW(win::widen(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     return 0;
 }
 

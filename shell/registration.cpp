@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "platform/win32/scoped_win.h"
+#include "platform/win32/wide.h"
 
 namespace korvane {
 
 using win::ScopedKey;
 using win::ScopedLibrary;
+using win::widen;
 
 namespace {
 
@@ -34,7 +36,7 @@ namespace {
 // view is 0 (the process's own), KEY_WOW64_32KEY or KEY_WOW64_64KEY.
 ScopedKey create_key(const std::string& name, REGSAM view = 0) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, widen(name).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_ALL_ACCESS | view, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return {};
     return ScopedKey(key);
@@ -42,23 +44,33 @@ ScopedKey create_key(const std::string& name, REGSAM view = 0) {
 
 bool key_exists(const std::string& name, REGSAM view) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, widen(name).c_str(), 0, KEY_READ | view, &key) !=
+        ERROR_SUCCESS)
         return false;
     const ScopedKey opened(key);
     return true;
 }
 
-// The size counts the terminating NUL.
+// The default value for a null name.
+std::wstring value_name_of(const char* name) {
+    return name ? widen(name) : std::wstring();
+}
+
+// UTF-8 in, UTF-16 in the registry, so that a path in any script survives;
+// the size counts the terminating NUL.
 bool set_string(HKEY key, const char* value_name, const std::string& data) {
-    return RegSetValueExA(key, value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                          static_cast<DWORD>(data.size() + 1)) == ERROR_SUCCESS;
+    const std::wstring text = widen(data);
+    return RegSetValueExW(key, value_name_of(value_name).c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 // Four bytes, little-endian, whatever the host order.
 bool set_flags(HKEY key, const char* value_name, std::uint32_t flags) {
     const BYTE data[4] = {static_cast<BYTE>(flags), static_cast<BYTE>(flags >> 8),
                           static_cast<BYTE>(flags >> 16), static_cast<BYTE>(flags >> 24)};
-    return RegSetValueExA(key, value_name, 0, REG_BINARY, data, sizeof data) == ERROR_SUCCESS;
+    return RegSetValueExW(key, value_name_of(value_name).c_str(), 0, REG_BINARY, data,
+                          sizeof data) == ERROR_SUCCESS;
 }
 
 // Creates a key and gives it a default value.
@@ -82,14 +94,15 @@ Fn system_function(const char* module, const char* name) {
 
 void delete_key(const std::string& name, REGSAM view = 0) {
     // Missing keys, and keys that still hold subkeys, are left as they are.
-    using DeleteKeyEx = LONG(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD);
+    using DeleteKeyEx = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
     static const auto delete_key_ex =
-        system_function<DeleteKeyEx>("advapi32.dll", "RegDeleteKeyExA");
+        system_function<DeleteKeyEx>("advapi32.dll", "RegDeleteKeyExW");
     // Systems without it (32-bit ones before Vista) have only one view.
+    const std::wstring wide = widen(name);
     if (view != 0 && delete_key_ex)
-        delete_key_ex(HKEY_CLASSES_ROOT, name.c_str(), view, 0);
+        delete_key_ex(HKEY_CLASSES_ROOT, wide.c_str(), view, 0);
     else
-        RegDeleteKeyA(HKEY_CLASSES_ROOT, name.c_str());
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, wide.c_str());
 }
 
 // On a 64-bit Windows this 32-bit program runs under WOW64, and the class

@@ -1,7 +1,8 @@
 // The ".cry" file type and the context-menu handler under HKEY_CLASSES_ROOT.
 // Register operations return 1 when every entry was written and 0 at the
 // first failure, leaving what was written before; the matching unregister
-// removes such a partial registration. Nothing here shows a message.
+// removes such a partial registration. Nothing here shows a message. Strings
+// are UTF-8; the registry gets them as UTF-16.
 #pragma once
 
 #include <cstdint>

@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32/scoped_win.h"
+#include "platform/win32/wide.h"
 
 namespace korvane {
 
@@ -13,21 +14,24 @@ namespace {
 // Writes a + b into out, or leaves out empty when the result would be cut:
 // a shortened path names some other file.
 void form_or_clear(char* out, const char* format, const char* a, const char* b) {
-    const int n = std::snprintf(out, shell_path_size, format, a, b);
-    if (n < 0 || static_cast<std::size_t>(n) >= shell_path_size) out[0] = '\0';
+    const int n = std::snprintf(out, shell_path_bytes, format, a, b);
+    if (n < 0 || static_cast<std::size_t>(n) >= shell_path_bytes || !fits_path_limit(out))
+        out[0] = '\0';
 }
 
 }  // namespace
 
-bool desktop_folder(char* out) {
-    out[0] = '\0';
+bool fits_path_limit(std::string_view path) {
+    return win::widen(path).size() < shell_path_size;
+}
+
+std::string desktop_folder() {
     LPITEMIDLIST raw = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &raw)) || !raw) return false;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &raw)) || !raw) return {};
     const win::ScopedPidl pidl(raw);
-    char path[MAX_PATH] = {};
-    if (!SHGetPathFromIDListA(pidl.get(), path) || !path[0]) return false;
-    std::memcpy(out, path, sizeof path);
-    return true;
+    wchar_t path[MAX_PATH] = {};
+    if (!SHGetPathFromIDListW(pidl.get(), path)) return {};
+    return win::narrow(path);
 }
 
 void form_shortcut_paths(const char* desktop, ShellPaths& paths) {
@@ -63,9 +67,9 @@ void form_library_path(const char* executable, ShellPaths& paths) {
     paths.executable_path[0] = '\0';
     paths.menu_library_path[0] = '\0';
     paths.menu_library64_path[0] = '\0';
-    if (!executable || !executable[0] || std::strlen(executable) >= shell_path_size) return;
+    if (!executable || !executable[0] || !fits_path_limit(executable)) return;
     std::memcpy(paths.executable_path, executable, std::strlen(executable) + 1);
-    char folder[shell_path_size];
+    char folder[shell_path_bytes];
     if (!drive_and_folder(executable, folder, sizeof folder)) return;
     form_or_clear(paths.menu_library_path, "%s%s", folder, "kvnmenu.dll");
     form_or_clear(paths.menu_library64_path, "%s%s", folder, "kvnmenu64.dll");
@@ -73,16 +77,9 @@ void form_library_path(const char* executable, ShellPaths& paths) {
 
 ShellPaths form_shell_paths() {
     ShellPaths paths;
-    char desktop[shell_path_size];
-    desktop_folder(desktop);
-    form_shortcut_paths(desktop, paths);
-
-    char executable[shell_path_size] = {};
-    const DWORD n = GetModuleFileNameA(nullptr, executable, sizeof executable);
-    // A full buffer means the name was cut (and, on older systems, left
-    // unterminated).
-    if (n == 0 || n >= sizeof executable) executable[0] = '\0';
-    form_library_path(executable, paths);
+    form_shortcut_paths(desktop_folder().c_str(), paths);
+    // A path past the limit is refused here, not cut.
+    form_library_path(platform::executable_path().c_str(), paths);
     return paths;
 }
 

@@ -1,4 +1,5 @@
-// Desktop shortcuts: shell link files that start the executable.
+// Desktop shortcuts: shell link files that start the executable. Paths and
+// arguments are UTF-8.
 #pragma once
 
 namespace korvane {

@@ -92,7 +92,7 @@ void lock_dialog(Shots& shots) {
         });
         close_window(script, &window);
         script.start();
-        run_lock_dialog(lock_undetermined);
+        run_lock_dialog(lock_undetermined, input_list(), Settings{});
         check_finished(script, "lock dialog");
     }
     {
@@ -104,7 +104,7 @@ void lock_dialog(Shots& shots) {
                     [&] { SetDlgItemTextA(window, IDC_DECRYPT_PASSWORD, "open sesame"); });
         close_window(script, &window);
         script.start();
-        run_lock_dialog(lock_decrypt);
+        run_lock_dialog(lock_decrypt, input_list(), Settings{});
         check_finished(script, "lock dialog");
     }
     input_list().clear();
@@ -134,7 +134,7 @@ void progress_dialog(Shots& shots) {
         return true;
     });
     script.start();
-    run_job(nullptr, JobRequest{"pass", "unused", 1}, quarter_done);
+    run_job(nullptr, JobRequest{"pass", "unused", 1, InputList{}, 6}, quarter_done);
     check_finished(script, "progress dialog");
 }
 

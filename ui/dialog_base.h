@@ -17,9 +17,11 @@ namespace korvane {
 
 class DialogBase;
 
-// The one private message: the settings dialog asks each page to store its
-// controls' values.
+// The private messages: the settings dialog asks each page to store its
+// controls' values, and before that whether a value cannot be stored (a page
+// that answers 1 has told the user why).
 inline constexpr UINT wm_page_apply = WM_USER + 1;
+inline constexpr UINT wm_page_refuses = WM_USER + 2;
 
 struct CreationRecord {
     DialogBase* object;

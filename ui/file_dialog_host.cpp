@@ -1,7 +1,10 @@
 #include "ui/file_dialog_host.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cwchar>
+#include <iterator>
+
+#include "platform/win32/wide.h"
 
 namespace korvane {
 namespace {
@@ -14,24 +17,25 @@ UINT_PTR CALLBACK hook_procedure(HWND window, UINT message, WPARAM wparam, LPARA
 
 }  // namespace
 
-FileDialogHost::FileDialogHost(bool open, const char* default_extension, const char* file_name,
-                               DWORD flags, const char* filter, HWND owner)
+FileDialogHost::FileDialogHost(bool open, const wchar_t* default_extension, const char* file_name,
+                               DWORD flags, const wchar_t* filter, HWND owner)
     : open_(open) {
     if (file_name) {
-        const std::size_t length = std::min(std::strlen(file_name), sizeof file_name_ - 1);
-        std::memcpy(file_name_, file_name, length);
-        file_name_[length] = '\0';
+        const std::wstring wide = win::widen(file_name);
+        const std::size_t length = std::min(wide.size(), std::size(file_name_) - 1);
+        std::wmemcpy(file_name_, wide.data(), length);
+        file_name_[length] = L'\0';
     }
     // The size of the descriptor before the places bar fields: the dialog
     // keeps the classic explorer layout that the hook is written for.
-    descriptor_.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    descriptor_.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
     descriptor_.hwndOwner = owner;
     descriptor_.hInstance = module_instance();
     descriptor_.lpstrFilter = filter;
     descriptor_.lpstrFile = file_name_;
-    descriptor_.nMaxFile = sizeof file_name_;
+    descriptor_.nMaxFile = static_cast<DWORD>(std::size(file_name_));
     descriptor_.lpstrFileTitle = file_title_;
-    descriptor_.nMaxFileTitle = sizeof file_title_;
+    descriptor_.nMaxFileTitle = static_cast<DWORD>(std::size(file_title_));
     descriptor_.Flags = flags | OFN_EXPLORER | OFN_ENABLESIZING | OFN_ENABLEHOOK;
     descriptor_.lpstrDefExt = default_extension;
     descriptor_.lpfnHook = hook_procedure;
@@ -40,10 +44,14 @@ FileDialogHost::FileDialogHost(bool open, const char* default_extension, const c
 BOOL FileDialogHost::run() {
     if (!descriptor_.hwndOwner) descriptor_.hwndOwner = GetActiveWindow();
     if (!register_creation(creation_record(), *this)) return FALSE;
-    const BOOL chosen = open_ ? GetOpenFileNameA(&descriptor_) : GetSaveFileNameA(&descriptor_);
+    const BOOL chosen = open_ ? GetOpenFileNameW(&descriptor_) : GetSaveFileNameW(&descriptor_);
     clear_window();
     withdraw_creation(creation_record());
     return chosen;
+}
+
+std::string FileDialogHost::file_name() const {
+    return win::narrow(file_name_);
 }
 
 }  // namespace korvane

@@ -12,6 +12,7 @@
 
 #include "platform/dos_time.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 namespace korvane::platform {
 
@@ -30,15 +31,6 @@ using DirPtr = std::unique_ptr<DIR, DirCloser>;
 struct FreeDeleter {
     void operator()(char* p) const { std::free(p); }
 };
-
-// Expected length of the sequence a byte starts; 1 for ASCII and for bytes
-// that cannot start one.
-std::size_t utf8_sequence_length(unsigned char c) {
-    if (c >= 0xC2 && c <= 0xDF) return 2;
-    if (c >= 0xE0 && c <= 0xEF) return 3;
-    if (c >= 0xF0 && c <= 0xF4) return 4;
-    return 1;
-}
 
 DosTime dos_time_of(std::time_t when) {
     std::tm local{};
@@ -90,17 +82,18 @@ std::string join(const std::string& folder, const char* name) {
 }  // namespace
 
 bool is_lead_byte(unsigned char c) {
-    return utf8_sequence_length(c) > 1;
+    return detail::utf8_sequence_length(c) > 1;
 }
 
-std::size_t char_length(const char* s) {
-    if (!s || !*s) return 0;
-    const std::size_t expected = utf8_sequence_length(static_cast<unsigned char>(s[0]));
-    std::size_t length = 1;
-    // Only continuation bytes are taken, so neither a terminator nor an ASCII
-    // separator is ever swallowed by a broken sequence.
-    while (length < expected && (static_cast<unsigned char>(s[length]) & 0xC0) == 0x80) ++length;
-    return length;
+// No ANSI code page here: ASCII is what every code page holds.
+bool to_ansi_name(std::string_view name, std::string& ansi) {
+    if (!detail::is_ascii(name)) return false;
+    ansi.assign(name);
+    return true;
+}
+
+std::string from_ansi_name(std::string_view ansi) {
+    return std::string(ansi);
 }
 
 bool find_path(const char* path, FindData& out) {
@@ -218,6 +211,10 @@ std::FILE* create_new_file(const char* path) {
         unlink(path);  // we made it, so it is ours to take back
     }
     return stream;
+}
+
+std::FILE* open_file(const char* path, const char* mode) {
+    return path && mode ? std::fopen(path, mode) : nullptr;
 }
 
 bool seek_to(std::FILE* stream, std::int64_t offset) {

@@ -1,5 +1,6 @@
-// The seam on Windows: the ANSI API, so names are bytes of the system code
-// page and double-byte code pages (932) step through IsDBCSLeadByte.
+// The seam on Windows: paths arrive as UTF-8 and meet the wide API, so a name
+// in any script works whatever the ANSI code page. Only archive names the code
+// page holds, and passwords, stay its bytes.
 #include <windows.h>
 // after windows.h, which it needs
 #include <bcrypt.h>
@@ -12,6 +13,8 @@
 #include "platform/dos_time.h"
 #include "platform/platform.h"
 #include "platform/reparse.h"
+#include "platform/utf8.h"
+#include "platform/win32/wide.h"
 
 namespace korvane::platform {
 
@@ -26,11 +29,16 @@ Owner adopt(HANDLE h) {
     return Owner(h == INVALID_HANDLE_VALUE ? nullptr : h);
 }
 
+// The wide form of a UTF-8 path; empty stays empty, so the call fails.
+std::wstring wide(const char* path) {
+    return win::widen(path);
+}
+
 bool is_separator(char c) {
     return c == '\\' || c == '/';
 }
 
-// The last single-byte separator, stepping over double-byte characters.
+// The last separator; a UTF-8 continuation byte never is one.
 std::size_t last_separator(const char* s) {
     std::size_t last = std::string::npos;
     for (std::size_t i = 0; s[i];) {
@@ -62,8 +70,8 @@ DosTime dos_time_of(const FILETIME& when) {
                                  local.wSecond);
 }
 
-void fill_from_find(const WIN32_FIND_DATAA& fd, FindData& out) {
-    out.name = fd.cFileName;
+void fill_from_find(const WIN32_FIND_DATAW& fd, FindData& out) {
+    out.name = win::narrow(fd.cFileName);
     out.attributes = fd.dwFileAttributes;
     out.is_folder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     out.is_link = detail::is_link_reparse_point(fd.dwFileAttributes, fd.dwReserved0);
@@ -74,9 +82,10 @@ void fill_from_find(const WIN32_FIND_DATAA& fd, FindData& out) {
 // What the file or folder a path names says of itself, links followed. Any
 // sharing is allowed, so a file another handle is writing can be asked too.
 bool handle_information(const char* path, BY_HANDLE_FILE_INFORMATION& info) {
-    const Handle file = adopt<Handle>(CreateFileA(
-        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const Handle file =
+        adopt<Handle>(CreateFileW(wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return file && GetFileInformationByHandle(file.get(), &info);
 }
 
@@ -111,9 +120,10 @@ void settle_link(const std::string& path, const WIN32_FIND_DATAA& fd, FindData& 
 }
 
 bool find_one(const std::string& path, FindData& out) {
-    // Zeroed: Wine's ANSI find functions leave the reparse tag unwritten.
-    WIN32_FIND_DATAA fd{};
-    const FindHandle find = adopt<FindHandle>(FindFirstFileA(path.c_str(), &fd));
+    // Zeroed, so a find function that leaves the reparse tag unwritten
+    // reports no link.
+    WIN32_FIND_DATAW fd{};
+    const FindHandle find = adopt<FindHandle>(FindFirstFileW(wide(path.c_str()).c_str(), &fd));
     if (!find) return false;
     FindData found;
     fill_from_find(fd, found);
@@ -134,21 +144,22 @@ bool names_no_entry(const char* path) {
 }
 
 std::string full_path_of(const char* path) {
-    std::string buffer(MAX_PATH, '\0');
+    const std::wstring name = wide(path);
+    std::wstring buffer(MAX_PATH, L'\0');
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const DWORD n =
-            GetFullPathNameA(path, static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+        const DWORD n = GetFullPathNameW(name.c_str(), static_cast<DWORD>(buffer.size()),
+                                         buffer.data(), nullptr);
         if (n == 0) return {};
         if (n < buffer.size()) {
             buffer.resize(n);
-            return buffer;
+            return win::narrow(buffer);
         }
         buffer.resize(n);  // n is the size needed, terminator included
     }
     return {};
 }
 
-// Position of the first single-byte separator at or after from, or npos.
+// Position of the first separator at or after from, or npos.
 std::size_t next_separator(const std::string& s, std::size_t from) {
     for (std::size_t i = from; i < s.size();) {
         const std::size_t n = char_length(s.c_str() + i);
@@ -186,7 +197,7 @@ bool find_named_folder(const char* path, FindData& out) {
     // A root has no entry of its own to find.
     const std::string with_separator = ends_with_separator(full) ? full : full + '\\';
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(with_separator.c_str(), GetFileExInfoStandard, &data) ||
+    if (!GetFileAttributesExW(wide(with_separator.c_str()).c_str(), GetFileExInfoStandard, &data) ||
         !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
     FindData found;
@@ -209,9 +220,17 @@ bool is_lead_byte(unsigned char c) {
     return IsDBCSLeadByte(c) != 0;
 }
 
-std::size_t char_length(const char* s) {
-    if (!s || !*s) return 0;
-    return IsDBCSLeadByte(static_cast<unsigned char>(s[0])) && s[1] ? 2 : 1;
+bool to_ansi_name(std::string_view name, std::string& ansi) {
+    if (name.empty()) {
+        ansi.clear();
+        return true;
+    }
+    // Only well-formed names: a replacement character would not round-trip.
+    return detail::is_valid_utf8(name) && win::to_ansi(win::widen(name), ansi);
+}
+
+std::string from_ansi_name(std::string_view ansi) {
+    return win::narrow(win::from_ansi(ansi));
 }
 
 bool find_path(const char* path, FindData& out) {
@@ -223,7 +242,7 @@ bool find_path(const char* path, FindData& out) {
 
 struct FolderEnum::State {
     FindHandle find;
-    WIN32_FIND_DATAA pending{};  // zeroed, as find_one's
+    WIN32_FIND_DATAW pending{};  // zeroed, as find_one's
     bool has_pending = false;
     std::string folder;
 };
@@ -232,7 +251,8 @@ FolderEnum::FolderEnum(const char* folder) : state_(std::make_unique<State>()) {
     if (!folder || !*folder) return;
     state_->folder = folder;
     const std::string pattern = join(state_->folder, "*.*");
-    state_->find = adopt<FindHandle>(FindFirstFileA(pattern.c_str(), &state_->pending));
+    state_->find =
+        adopt<FindHandle>(FindFirstFileW(wide(pattern.c_str()).c_str(), &state_->pending));
     state_->has_pending = static_cast<bool>(state_->find);
 }
 
@@ -241,13 +261,13 @@ FolderEnum::~FolderEnum() = default;
 bool FolderEnum::next(FindData& out) {
     State& s = *state_;
     while (s.find) {
-        if (!s.has_pending && !FindNextFileA(s.find.get(), &s.pending)) {
+        if (!s.has_pending && !FindNextFileW(s.find.get(), &s.pending)) {
             s.find.reset();
             return false;
         }
         s.has_pending = false;
-        if (std::strcmp(s.pending.cFileName, ".") == 0 ||
-            std::strcmp(s.pending.cFileName, "..") == 0)
+        if (std::wcscmp(s.pending.cFileName, L".") == 0 ||
+            std::wcscmp(s.pending.cFileName, L"..") == 0)
             continue;
         FindData found;
         fill_from_find(s.pending, found);
@@ -268,21 +288,22 @@ bool file_identity(const char* path, FileIdentity& out) {
 
 bool folder_exists(const char* path) {
     if (!path) return false;
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = GetFileAttributesW(wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool create_folder(const char* path) {
-    return path && CreateDirectoryA(path, nullptr) != 0;
+    return path && CreateDirectoryW(wide(path).c_str(), nullptr) != 0;
 }
 
 bool delete_file(const char* path) {
-    return path && DeleteFileA(path) != 0;
+    return path && DeleteFileW(wide(path).c_str()) != 0;
 }
 
 bool replace_file(const char* from, const char* to) {
     if (from && to && std::strcmp(from, to) == 0) return true;  // a file written in place
-    return from && to && MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+    return from && to &&
+           MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 bool set_file_times(const char* path, const LocalTime& when) {
@@ -303,9 +324,10 @@ bool set_file_times(const char* path, const LocalTime& when) {
         !SystemTimeToFileTime(&utc, &stamp))
         return false;
     // Backup semantics lets the same call stamp a folder.
-    const Handle file = adopt<Handle>(CreateFileA(
-        path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const Handle file =
+        adopt<Handle>(CreateFileW(wide(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return file && SetFileTime(file.get(), nullptr, &stamp, &stamp) != 0;
 }
 
@@ -315,22 +337,29 @@ LocalTime to_local_time(DosTime dos) {
 
 std::FILE* create_new_file(const char* path) {
     if (!path) return nullptr;
-    Handle file = adopt<Handle>(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    const std::wstring name = wide(path);
+    Handle file = adopt<Handle>(CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_BINARY | _O_WRONLY);
     if (fd == -1) {
         file.reset();
-        DeleteFileA(path);  // we made it, so it is ours to take back
+        DeleteFileW(name.c_str());  // we made it, so it is ours to take back
         return nullptr;
     }
     file.release();  // the descriptor owns the handle now
     std::FILE* stream = _fdopen(fd, "wb");
     if (!stream) {
         _close(fd);
-        DeleteFileA(path);
+        DeleteFileW(name.c_str());
     }
     return stream;
+}
+
+std::FILE* open_file(const char* path, const char* mode) {
+    if (!path || !mode) return nullptr;
+    const std::wstring name = wide(path);
+    return name.empty() ? nullptr : _wfopen(name.c_str(), win::widen(mode).c_str());
 }
 
 bool seek_to(std::FILE* stream, std::int64_t offset) {
@@ -357,14 +386,14 @@ bool secure_random(void* buffer, std::size_t length) {
 }
 
 std::string executable_path() {
-    std::string buffer(MAX_PATH, '\0');
+    std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
         const DWORD n =
-            GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) return {};
         if (n < buffer.size()) {
             buffer.resize(n);
-            return buffer;
+            return win::narrow(buffer);
         }
         // A full buffer means the name was cut.
         if (buffer.size() >= 32768) return {};

@@ -8,6 +8,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/win32/wide.h"
 #else
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -43,7 +45,7 @@ struct Handle {
 Handle inheritable(const std::string& path, bool write) {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     Handle handle;
-    handle.h = CreateFileA(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+    handle.h = CreateFileW(win::widen(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
                            write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle.h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + path);
@@ -73,15 +75,17 @@ int start_and_wait(const std::vector<std::string>& args, const std::string& cwd,
     std::string command = quoted(cli_path());
     for (const std::string& a : args) command += " " + quoted(a);
     Handle in = inheritable("NUL", false), o = inheritable(out, true), e = inheritable(err, true);
-    STARTUPINFOA si{};
+    // Arguments and folder are UTF-8, as the program's own paths.
+    std::wstring wide_command = win::widen(command);
+    STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = in.h;
     si.hStdOutput = o.h;
     si.hStdError = e.h;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                        cwd.c_str(), &si, &pi))
+    if (!CreateProcessW(nullptr, wide_command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                        nullptr, win::widen(cwd).c_str(), &si, &pi))
         throw std::runtime_error("cannot start " + command);
     Handle process{pi.hProcess}, thread{pi.hThread};
     if (WaitForSingleObject(pi.hProcess, 90000) != WAIT_OBJECT_0) {

@@ -3,6 +3,10 @@
 // password sources.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <map>
 
 #include "archive/writer.h"
@@ -86,23 +90,27 @@ TEST_F(Cli, DefaultArchiveAndFolderNames) {
         {"photos.2020/", "photos.2020/", "photos.cry", "photos"},
         {"a long name with spaces.txt", "a long name with spaces.txt",
          "a long name with spaces.cry", "a long name with spaces"},
+        // Outside ASCII (and データ outside code page 1252): from the wide
+        // arguments to the files.
+        {"\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF/", "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF",
+         "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.cry", "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF"},
+        {"r\xC3\xA9sum\xC3\xA9.v1.txt", "r\xC3\xA9sum\xC3\xA9.v1.txt",
+         "r\xC3\xA9sum\xC3\xA9.v1.cry", "r\xC3\xA9sum\xC3\xA9.v1"},
     };
     for (const Case& c : cases) {
         TempFolder work;
         const std::string create = c.create;
-        if (create.back() == '/')
-            write_bytes(fs::path(work.path()) / create / "inside.txt", "x");
-        else
-            write_bytes(fs::path(work.path()) / create, "x");
+        const fs::path made = fs::path(work.path()) / from_utf8(create);
+        write_bytes(create.back() == '/' ? made / "inside.txt" : made, "x");
         ScopedEnv env("KORVANE_PASSWORD", "pw");
         const CliResult locked = run_cli({"lock", c.operand}, work.path());
         ASSERT_EQ(locked.status, 0) << c.operand << ": " << locked.err;
-        EXPECT_TRUE(fs::is_regular_file(fs::path(work.path()) / c.archive)) << c.operand;
+        EXPECT_TRUE(fs::is_regular_file(fs::path(work.path()) / from_utf8(c.archive))) << c.operand;
         // Out of the way of the destination, which may have the same name.
-        fs::remove_all(fs::path(work.path()) / create);
+        fs::remove_all(made);
         const CliResult unlocked = run_cli({"unlock", c.archive}, work.path());
         ASSERT_EQ(unlocked.status, 0) << c.archive << ": " << unlocked.err;
-        EXPECT_TRUE(fs::is_directory(fs::path(work.path()) / c.folder)) << c.archive;
+        EXPECT_TRUE(fs::is_directory(fs::path(work.path()) / from_utf8(c.folder))) << c.archive;
     }
 }
 
@@ -127,6 +135,31 @@ TEST_F(Cli, OutputsAtThePlatformLimit) {
     std::vector<std::string> left;
     for (const auto& [name, content] : snapshot(dir())) left.push_back(name);
     EXPECT_EQ(left, (std::vector<std::string>{base, archive, "out", "out/" + base}));
+}
+
+// Names in any script come back exactly, and list shows them (as UTF-8 when
+// the output is not a console).
+TEST_F(Cli, NamesInAnyScriptRoundTrip) {
+#ifdef _WIN32
+    ASSERT_EQ(GetACP(), 1252u);  // so café is held by the code page and the rest is not
+#endif
+    const std::vector<std::string> names = {
+        "caf\xC3\xA9.txt", "emoji\xF0\x9F\x98\x80.txt", "plain.txt",
+        "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt"};  // 日本語.txt
+    for (const std::string& name : names) write_bytes(dir() / "Data" / from_utf8(name), name);
+    ScopedEnv env("KORVANE_PASSWORD", "pw");
+    const CliResult locked = cli({"lock", "Data"});
+    ASSERT_EQ(locked.status, 0) << locked.err;
+    const CliResult listed = cli({"list", "Data.cry"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    for (const std::string& name : names)
+        EXPECT_NE(listed.out.find("  Data/" + name + "\n"), std::string::npos) << listed.out;
+    const CliResult unlocked = cli({"unlock", "-o", "out", "Data.cry"});
+    ASSERT_EQ(unlocked.status, 0) << unlocked.err;
+    std::vector<std::pair<std::string, std::string>> expected;
+    for (const std::string& name : names) expected.emplace_back(name, name);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(tree(dir() / "out"), expected);
 }
 
 TEST_F(Cli, DotIsNamedAfterTheFolderAndARootIsArchive) {

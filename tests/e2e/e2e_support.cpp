@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/win32/wide.h"
+
 namespace korvane::test {
 
 std::string beside_tests(const std::string& relative) {
@@ -16,12 +18,13 @@ std::string beside_tests(const std::string& relative) {
 std::string product_path() { return beside_tests(KORVANE_PRODUCT_RELATIVE); }
 
 ProductProcess::ProductProcess(const std::string& exe, const std::string& arguments) {
-    std::string command = "\"" + exe + "\" " + arguments;
-    STARTUPINFOA si{};
+    const std::wstring program = win::widen(exe);
+    std::wstring command = L"\"" + program + L"\" " + win::widen(arguments);
+    STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &si, &pi))
+    if (!CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &si, &pi))
         return;
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;

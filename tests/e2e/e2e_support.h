@@ -17,18 +17,19 @@ std::string beside_tests(const std::string& relative);
 
 class ProductProcess {
 public:
-    // Starts exe with the arguments (the part after the program name).
-    ProductProcess(const std::string& exe, const std::string& arguments);
-    ~ProductProcess();  // ends the process if it is still running
-    ProductProcess(const ProductProcess&) = delete;
-    ProductProcess& operator=(const ProductProcess&) = delete;
+  // Starts exe with the arguments (the part after the program name), both
+  // UTF-8.
+  ProductProcess(const std::string& exe, const std::string& arguments);
+  ~ProductProcess();  // ends the process if it is still running
+  ProductProcess(const ProductProcess&) = delete;
+  ProductProcess& operator=(const ProductProcess&) = delete;
 
-    bool started() const { return process_ != nullptr; }
-    // A visible top-level window of the process with that caption, waiting
-    // up to timeout_ms; null when none appeared.
-    HWND wait_for_window(const char* caption, DWORD timeout_ms = 30000) const;
-    // The exit code, waiting up to timeout_ms; -1 when it did not end.
-    int wait_for_exit(DWORD timeout_ms = 60000);
+  bool started() const { return process_ != nullptr; }
+  // A visible top-level window of the process with that caption, waiting
+  // up to timeout_ms; null when none appeared.
+  HWND wait_for_window(const char* caption, DWORD timeout_ms = 30000) const;
+  // The exit code, waiting up to timeout_ms; -1 when it did not end.
+  int wait_for_exit(DWORD timeout_ms = 60000);
 
 private:
     HANDLE process_ = nullptr;

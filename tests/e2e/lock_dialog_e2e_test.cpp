@@ -10,6 +10,7 @@
 #include "cli/cli_runner.h"
 #include "e2e_support.h"
 #include "platform/platform.h"
+#include "platform/win32/wide.h"
 #include "resources/resource_ids.h"
 #include "unit/temp_folder.h"
 
@@ -90,6 +91,29 @@ TEST_F(LockDialogEndToEnd, EncryptsAFolderAndRestoresItWithTimes) {
                   " " + std::to_string(t.hour) + ":" + std::to_string(t.minute) + ":" +
                   std::to_string(t.second),
               "2007-3-15 10:20:30");
+}
+
+// Under code page 1252, names it cannot hold reach the dialog whole: in the
+// folder, and as the folder's own name on the command line.
+TEST_F(LockDialogEndToEnd, NamesInAnyScriptRoundTrip) {
+    ASSERT_EQ(GetACP(), 1252u);
+    const char* names[] = {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt",  // 日本語
+                           "emoji\xf0\x9f\x98\x80.txt", "caf\xc3\xa9.txt", "plain.txt"};
+    for (const std::string folder : {"Mixed", "\xe8\xb3\x87\xe6\x96\x99"}) {  // 資料
+        SCOPED_TRACE(folder);
+        const std::string source = temp_ / folder;
+        ASSERT_TRUE(CreateDirectoryW(win::widen(source).c_str(), nullptr));
+        for (const std::string name : names)
+            ASSERT_TRUE(test::write_file(source + "\\" + name, "content of " + name));
+
+        EXPECT_EQ(run_job("-c \"" + source + "\"", true, password),
+                  "Encryption has completed successfully.");
+        const std::string archive = enc_ + "\\" + folder + ".cry";
+        EXPECT_EQ(run_job("-d \"" + archive + "\"", false, password),
+                  "Decryption has completed successfully.");
+        for (const std::string name : names)
+            EXPECT_EQ(test::read_file(dec_ + "\\" + folder + "\\" + name), "content of " + name);
+    }
 }
 
 TEST_F(LockDialogEndToEnd, WrongPasswordIsReportedAndWritesNothing) {

@@ -9,6 +9,9 @@
 #include <string>
 
 #include "e2e_support.h"
+#include "platform/platform.h"
+#include "platform/win32/scoped_win.h"
+#include "platform/win32/wide.h"
 #include "resources/resource_ids.h"
 #include "shell/registration.h"
 #include "unit/temp_folder.h"
@@ -26,6 +29,36 @@ std::string desktop_file(const char* name) {
 }
 
 bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// A string value under HKEY_CLASSES_ROOT as UTF-8, read wide.
+std::string wide_value(const std::string& key, const wchar_t* name) {
+    wchar_t data[1024] = {};
+    DWORD size = sizeof data;
+    if (RegGetValueW(HKEY_CLASSES_ROOT, win::widen(key).c_str(), name, RRF_RT_REG_SZ, nullptr, data,
+                     &size) != ERROR_SUCCESS)
+        return "(none)";
+    return win::narrow(data);
+}
+
+// A shell link's target as UTF-8, from its item list, which the shell
+// follows when the link is opened. (Wine keeps the link's other copy of the
+// path in the ANSI code page only.)
+std::string link_target(const std::string& link) {
+    const win::ComScope com;
+    win::ComPtr<IShellLinkW> shell_link;
+    win::ComPtr<IPersistFile> file;
+    LPITEMIDLIST raw = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                shell_link.put_void())) ||
+        FAILED(shell_link->QueryInterface(IID_IPersistFile, file.put_void())) ||
+        FAILED(file->Load(win::widen(link).c_str(), STGM_READ)) ||
+        FAILED(shell_link->GetIDList(&raw)) || !raw)
+        return "(unreadable)";
+    const win::ScopedPidl pidl(raw);
+    wchar_t target[MAX_PATH] = {};
+    if (!SHGetPathFromIDListW(pidl.get(), target)) return "(no path)";
+    return win::narrow(target);
+}
 
 class ShellEndToEnd : public testing::Test {
 protected:
@@ -85,6 +118,39 @@ TEST_F(ShellEndToEnd, InstallThroughTheElevatedInstanceThenUninstall) {
     EXPECT_NE(pending[first + 2].first.find("kvnmenu.dll"), std::string::npos);
     EXPECT_NE(pending[first + 3].first.find("kvnmenu64.dll"), std::string::npos);
     for (std::size_t i = first; i < pending.size(); ++i) EXPECT_EQ(pending[i].second, "");
+}
+
+// Installed in a folder whose name code page 1252 cannot hold, the program
+// still registers paths that lead back to it, runs from there, and goes.
+TEST_F(ShellEndToEnd, InstalledUnderAFolderOutsideTheCodePage) {
+    ASSERT_EQ(GetACP(), 1252u);
+    const std::string folder = temp_ / "\xe6\x97\xa5\xe6\x9c\xac";  // 日本
+    ASSERT_TRUE(CreateDirectoryW(win::widen(folder).c_str(), nullptr));
+    exe_ = folder + "\\korvane.exe";
+    ASSERT_TRUE(
+        CopyFileW(win::widen(test::product_path()).c_str(), win::widen(exe_).c_str(), FALSE));
+
+    EXPECT_EQ(run("-i"), 0);
+    EXPECT_TRUE(installed());
+    EXPECT_EQ(wide_value("cryfile\\shell\\open\\Command", nullptr), "\"" + exe_ + "\" -d \"%1\"");
+    EXPECT_EQ(wide_value("cryfile\\DefaultIcon", nullptr), exe_ + ",1");
+    EXPECT_EQ(wide_value(std::string("CLSID\\{") + handler_class_id + "}\\InprocServer32", nullptr),
+              folder + "\\kvnmenu.dll");
+    EXPECT_EQ(link_target(desktop_file("Lock File.lnk")), exe_);
+
+    // It runs from there; uninstall finds the INI file beside it and deletes it.
+    ASSERT_TRUE(test::write_file(folder + "\\korvane.ini", "[default]\r\ndecrypt_path=1\r\n"));
+    test::ProductProcess product(exe_, "-d \"" + folder + "\\a.cry\"");
+    const HWND dialog = product.wait_for_window("Korvane File");
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(test::control_text(dialog, IDC_HEADING), "Decryption");
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(product.wait_for_exit(), 0);
+
+    EXPECT_EQ(run("-u"), 0);
+    EXPECT_TRUE(nothing_installed());
+    platform::FindData ini;
+    EXPECT_FALSE(platform::find_path((folder + "\\korvane.ini").c_str(), ini));
 }
 
 TEST_F(ShellEndToEnd, ElevatedSwitchActsAtOnce) {

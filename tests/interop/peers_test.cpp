@@ -24,7 +24,8 @@ std::string quote(const fs::path& p) {
 int run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
 
 // The source tree: nesting, empty files, a block-sized file, incompressible
-// data, and a folder with nothing in it (which leaves no trace).
+// data, a name outside ASCII, and a folder with nothing in it (which leaves no
+// trace).
 void make_tree(const fs::path& root) {
     write_bytes(root / "readme.txt", text(5000));
     write_bytes(root / "empty.txt", "");
@@ -32,6 +33,10 @@ void make_tree(const fs::path& root) {
     write_bytes(root / "sub" / "noise.bin", noise(100000, 4));
     write_bytes(root / "sub" / "deeper" / "empty2", "");
     write_bytes(root / "sub" / "deeper" / "text.txt", text(70000));
+    // Stored as UTF-8 with bit 11, which both peers must honour.
+    write_bytes(
+        root / "sub" / from_utf8("\xE6\x97\xA5\xE6\x9C\xAC caf\xC3\xA9\xF0\x9F\x98\x80.txt"),
+        text(300));
     fs::create_directories(root / "hollow");
 }
 
@@ -74,8 +79,9 @@ TEST_F(Peers, ExtractOurArchivesByteForByteWithTimes) {
         const fs::path bytar = dir() / "bsdtar";
         fs::remove_all(bytar);
         fs::create_directories(bytar);
-        ASSERT_EQ(run("bsdtar -x --passphrase '" + password + "' -f " + quote(archive) + " -C " +
-                      quote(bytar)),
+        // bsdtar writes flagged names in the locale's character set.
+        ASSERT_EQ(run("LC_ALL=C.UTF-8 bsdtar -x --passphrase '" + password + "' -f " +
+                      quote(archive) + " -C " + quote(bytar)),
                   0)
             << label;
         expect_same_files(source, bytar / "Tree", "bsdtar, " + label);

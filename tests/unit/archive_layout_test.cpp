@@ -1,6 +1,10 @@
 // Byte layout of the archives the writer produces.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "archive/cipher/aes_enc.h"
 #include "archive_support.h"
 #include "temp_folder.h"
@@ -118,6 +122,53 @@ TEST_F(ArchiveLayout, FlagsFollowTheLevel) {
         const fs::path out = dir() / ("out" + std::to_string(c.level));
         EXPECT_EQ(decrypt(archive, out, "pw"), result_ok) << c.level;
         EXPECT_EQ(read_bytes(out / "f.txt"), text(5000)) << c.level;
+    }
+}
+
+// Names the code page holds keep its bytes and a clear bit 11, so older
+// readers see what they always saw; any other name is UTF-8 with bit 11, in
+// both headers. Natively only ASCII counts as held.
+TEST_F(ArchiveLayout, NamesOutsideTheCodePageAreUtf8WithBit11) {
+#ifdef _WIN32
+    ASSERT_EQ(GetACP(), 1252u);  // café is one byte per character only here
+    const bool native = false;
+#else
+    const bool native = true;
+#endif
+    const struct {
+        const char* name;
+        std::string stored;
+        bool utf8;
+    } cases[] = {
+        {"plain.txt", "plain.txt", false},
+        {"caf\xC3\xA9.txt", native ? "caf\xC3\xA9.txt" : "caf\xE9.txt", native},
+        {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt",
+         true},
+        {"emoji\xF0\x9F\x98\x80.txt", "emoji\xF0\x9F\x98\x80.txt", true},
+    };
+    for (const auto& c : cases) {
+        const fs::path source = dir() / "in" / from_utf8(c.name);
+        write_bytes(source, "content");
+        const fs::path archive = dir() / "names.cry";
+        fs::remove(archive);
+        ASSERT_EQ(encrypt({utf8(source)}, archive, "pw"), result_ok) << c.name;
+        const std::string a = read_bytes(archive);
+        const std::size_t n = c.stored.size();
+        ASSERT_EQ(read_u16(bytes(a, 26)), n) << c.name;
+        EXPECT_EQ(a.substr(30, n), c.stored) << c.name;
+        const std::uint16_t flags = c.utf8 ? 0x801 : 1;
+        EXPECT_EQ(read_u16(bytes(a, 6)), flags) << c.name;
+        const std::size_t central = a.size() - 22 - (46 + n + 11);
+        EXPECT_EQ(a.substr(central + 46, n), c.stored) << c.name;
+        EXPECT_EQ(read_u16(bytes(a, central + 8)), flags) << c.name;
+
+        const fs::path out = dir() / "out";
+        fs::remove_all(out);
+        ASSERT_EQ(decrypt(archive, out, "pw"), result_ok) << c.name;
+        EXPECT_EQ(tree(out),
+                  (std::vector<std::pair<std::string, std::string>>{{c.name, "content"}}))
+            << c.name;
+        fs::remove(source);
     }
 }
 

@@ -18,14 +18,28 @@ namespace korvane::test {
 
 namespace fs = std::filesystem;
 
+// The program's spelling of a path, UTF-8 in both builds (string() would
+// give the ANSI code page's bytes on Windows).
+inline std::string plain(const std::u8string& s) {
+    return std::string(s.begin(), s.end());
+}
+
+inline std::string utf8(const fs::path& p) {
+    return plain(p.u8string());
+}
+
+inline fs::path from_utf8(const std::string& s) {
+    return fs::path(std::u8string(s.begin(), s.end()));
+}
+
 inline std::string read_bytes(const fs::path& p) {
-    return read_file(p.string());
+    return read_file(utf8(p));
 }
 
 // Creates the missing folders above p first.
 inline void write_bytes(const fs::path& p, const std::string& bytes) {
     fs::create_directories(p.parent_path());
-    write_file(p.string(), bytes);
+    write_file(utf8(p), bytes);
 }
 
 // Pseudo-random bytes that deflate cannot shrink, reproducible by seed.
@@ -61,14 +75,14 @@ inline ResultCode encrypt(const std::vector<std::string>& inputs, const fs::path
                           const std::string& password, int level = 6, bool cancel = false) {
     JobCounters c;
     c.cancel = cancel;
-    CryptJob job = c.job(inputs, archive.string(), password, level);
+    CryptJob job = c.job(inputs, utf8(archive), password, level);
     return encrypt_worker(job);
 }
 
 inline ResultCode decrypt(const fs::path& archive, const fs::path& destination,
                           const std::string& password) {
     JobCounters c;
-    CryptJob job = c.job({archive.string()}, destination.string(), password);
+    CryptJob job = c.job({utf8(archive)}, utf8(destination), password);
     return decrypt_worker(job);
 }
 
@@ -78,7 +92,8 @@ inline std::vector<std::pair<std::string, std::string>> tree(const fs::path& roo
     if (!fs::exists(root)) return files;
     for (const auto& e : fs::recursive_directory_iterator(root))
         if (e.is_regular_file())
-            files.emplace_back(fs::relative(e.path(), root).generic_string(), read_bytes(e.path()));
+            files.emplace_back(plain(fs::relative(e.path(), root).generic_u8string()),
+                               read_bytes(e.path()));
     std::sort(files.begin(), files.end());
     return files;
 }

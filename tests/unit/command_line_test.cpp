@@ -58,9 +58,28 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"\"a\" ", mode_paths_only, {"a"}},
         Case{"\"a\"  \"b\"", mode_paths_only, {"a", "b"}}));
 
+// What WinMain's argument string was: the whole line without the program.
+TEST(CommandLine, ProgramNameIsSkipped) {
+    const struct {
+        const char* line;
+        const char* arguments;
+    } cases[] = {
+        {"korvane.exe -c x", "-c x"},
+        {"\"C:\\Program Files\\k.exe\" -d \"a b.cry\"", "-d \"a b.cry\""},
+        {"\"C:\\\xe6\x97\xa5 \xe6\x9c\xac\\k.exe\"\t  -c \xc3\xa9", "-c \xc3\xa9"},
+        {"C:\\a\"b c\"d.exe -s", "-s"},  // quotes inside the name keep its spaces
+        {"k.exe", ""},
+        {"k.exe   ", ""},
+        {"\"unclosed -c x", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_STREQ(skip_program_name(c.line), c.arguments) << c.line;
+    EXPECT_EQ(skip_program_name(nullptr), nullptr);
+}
+
 TEST(CommandLine, ProcessWideListReceivesPaths) {
     input_list().clear();
-    EXPECT_EQ(parse_command_line("-c p"), mode_encrypt);
+    EXPECT_EQ(parse_command_line("-c p", input_list()), mode_encrypt);
     ASSERT_EQ(input_list().count(), 1);
     EXPECT_STREQ(input_list().at(0), "p");
     input_list().clear();

@@ -156,6 +156,15 @@ TEST(OutputDestinationLimits, TooLongInputIsRefusedAndTooLongOutputAsksForAName)
     EXPECT_FALSE(resolve_output_path(1, inputs, settings, ask));
     EXPECT_EQ(ask.asked, std::vector<std::string>{std::string("error: ") + path_too_long_message});
 
+    // The limit counts characters: 600 bytes of UTF-8 are 203 of them.
+    std::string japanese = "E:\\";
+    for (int i = 0; i < 200; ++i) japanese += "\xe6\x97\xa5";
+    InputList wide_input;
+    wide_input.add(p(japanese).c_str());
+    ScriptedQuestions ask_wide;
+    EXPECT_TRUE(resolve_output_path(1, wide_input, settings, ask_wide));
+    EXPECT_TRUE(ask_wide.asked.empty());
+
     settings.encrypt_path = destination_user_folder;
     std::snprintf(settings.user_defined_encrypt_path, settings_path_size, "%s",
                   p("D:\\" + std::string(255, 'f')).c_str());

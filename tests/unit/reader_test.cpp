@@ -139,7 +139,9 @@ TEST_F(Reader, SingleTopLevelFolderIsDropped) {
 
 TEST_F(Reader, HostileNamesStopWithEarlierEntriesKept) {
     std::vector<std::string> hostile = {"../evil.txt", "/abs.txt", "\\abs.txt", "a/../../evil",
-                                        "a/./b", "..", "with\\..\\dots", "x/"};
+                                        "a/./b", "..", "with\\..\\dots", "x/",
+                                        // flagged UTF-8, but not
+                                        "bad\xC3(.txt"};
     if (windows_name_rules()) {
         for (const char* n : {"aux.c", "sub/CON", "c:evil", "a/...", "a/.. /b", "file.txt:stream"})
             hostile.push_back(n);

@@ -12,9 +12,9 @@
 
 namespace korvane::test {
 
-// Writes a whole file through the C runtime, so ANSI names stay bytes.
+// Writes a whole file; the path is UTF-8, as every path inside the program.
 inline bool write_file(const std::string& path, std::string_view content) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::FILE* f = platform::open_file(path.c_str(), "wb");
     if (!f) return false;
     const bool written = std::fwrite(content.data(), 1, content.size(), f) == content.size();
     return std::fclose(f) == 0 && written;
@@ -23,7 +23,7 @@ inline bool write_file(const std::string& path, std::string_view content) {
 // The whole file; empty when it cannot be read.
 inline std::string read_file(const std::string& path) {
     std::string content;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    if (std::FILE* f = platform::open_file(path.c_str(), "rb")) {
         char buffer[4096];
         for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
             content.append(buffer, n);

@@ -409,9 +409,9 @@ class RecordingFileDialog : public FileDialogHost {
 };
 
 TEST(FileDialogHostRun, HookBindsAndTheHandleIsClearedAfterwards) {
-    RecordingFileDialog host(true, "cry", "start.cry", OFN_FILEMUSTEXIST, "All files (*.*)\0*.*\0",
-                             nullptr);
-    host.descriptor().lpstrTitle = "Korvane test picker";
+    RecordingFileDialog host(true, L"cry", "start.cry", OFN_FILEMUSTEXIST,
+                             L"All files (*.*)\0*.*\0", nullptr);
+    host.descriptor().lpstrTitle = L"Korvane test picker";
     HWND picker = nullptr;
     test::Script script;
     script.wait_for_window("Korvane test picker", &picker).then([&] {
@@ -426,7 +426,7 @@ TEST(FileDialogHostRun, HookBindsAndTheHandleIsClearedAfterwards) {
     EXPECT_TRUE(host.bound_during_run);
     EXPECT_EQ(host.window(), nullptr);
     EXPECT_EQ(pending_creations(), 0u);
-    EXPECT_STREQ(host.file_name(), "start.cry");
+    EXPECT_EQ(host.file_name(), "start.cry");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/win32/scoped_win.h"
+#include "platform/win32/wide.h"
 
 namespace korvane::test {
 namespace {
@@ -166,17 +167,17 @@ bool Screenshot::done() const {
 }
 
 HDROP make_drop(const std::vector<std::string>& paths) {
-    std::size_t size = sizeof(DROPFILES) + 1;
-    for (const auto& p : paths) size += p.size() + 1;
+    std::wstring names;
+    for (const auto& p : paths) names += win::widen(p) + L'\0';
+    names += L'\0';
+    const std::size_t size = sizeof(DROPFILES) + names.size() * sizeof(wchar_t);
     const HGLOBAL memory = GlobalAlloc(GHND, size);
     if (!memory) return nullptr;
     auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
     header->pFiles = sizeof(DROPFILES);
-    char* at = reinterpret_cast<char*>(header) + sizeof(DROPFILES);
-    for (const auto& p : paths) {
-        std::memcpy(at, p.c_str(), p.size() + 1);
-        at += p.size() + 1;
-    }
+    header->fWide = TRUE;
+    std::memcpy(reinterpret_cast<char*>(header) + sizeof(DROPFILES), names.data(),
+                names.size() * sizeof(wchar_t));
     GlobalUnlock(memory);
     return static_cast<HDROP>(memory);
 }

@@ -22,8 +22,8 @@ void report_failure(const std::string& message);
 HWND find_thread_window(const char* caption);
 std::string window_text(HWND window);
 
-// A drop of these paths as the shell delivers it (a DROPFILES block); the
-// receiving window releases it with DragFinish.
+// A drop of these UTF-8 paths as the shell delivers it (a DROPFILES block of
+// UTF-16 names); the receiving window releases it with DragFinish.
 HDROP make_drop(const std::vector<std::string>& paths);
 
 // Destroys a modeless window when the test leaves its scope, whatever failed,

@@ -67,7 +67,8 @@ HANDLE cannot_start(ThreadBody, void*) {
     return nullptr;
 }
 
-const JobRequest some_request{"secret", "unused.cry", 1};
+const InputList no_inputs;
+const JobRequest some_request{"secret", "unused.cry", 1, no_inputs, 6};
 
 LRESULT bar(HWND dialog, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
     return SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, message, wparam, lparam);
@@ -282,10 +283,10 @@ class RunJobArchive : public testing::Test {
                    testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(folder_);
         fs::create_directories(folder_);
-        input_list().clear();
+        inputs_.clear();
     }
     void TearDown() override {
-        input_list().clear();
+        inputs_.clear();
         fs::remove_all(folder_);
     }
 
@@ -312,6 +313,7 @@ class RunJobArchive : public testing::Test {
     }
 
     fs::path folder_;
+    InputList inputs_;
 };
 
 TEST_F(RunJobArchive, EncryptsAndDecryptsByDirection) {
@@ -322,16 +324,17 @@ TEST_F(RunJobArchive, EncryptsAndDecryptsByDirection) {
     test::Script script;
     script.start();
 
-    input_list().add(source.string().c_str());
-    EXPECT_EQ(run_job(nullptr, JobRequest{"pass", archive.c_str(), 1}), result_ok);
+    inputs_.add(source.string().c_str());
+    EXPECT_EQ(run_job(nullptr, JobRequest{"pass", archive.c_str(), 1, inputs_, 6}), result_ok);
     ASSERT_TRUE(fs::exists(archive));
 
-    input_list().clear();
-    input_list().add(archive.c_str());
-    EXPECT_EQ(run_job(nullptr, JobRequest{"pass", restored.c_str(), 2}), result_ok);
+    inputs_.clear();
+    inputs_.add(archive.c_str());
+    EXPECT_EQ(run_job(nullptr, JobRequest{"pass", restored.c_str(), 2, inputs_, 6}), result_ok);
     EXPECT_TRUE(fs::exists(fs::path(restored) / "note.txt"));
-    EXPECT_EQ(run_job(nullptr, JobRequest{"wrong", (folder_ / "again").string().c_str(), 2}),
-              result_bad_password);
+    EXPECT_EQ(
+        run_job(nullptr, JobRequest{"wrong", (folder_ / "again").string().c_str(), 2, inputs_, 6}),
+        result_bad_password);
     EXPECT_FALSE(script.timed_out());
 }
 
@@ -339,7 +342,7 @@ TEST_F(RunJobArchive, CancelDuringEncryptionEndsWithThreeAndRemovesThePartialArc
     const fs::path source = folder_ / "big.bin";
     write_noise(source, 48u << 20);
     const std::string archive = (folder_ / "big.cry").string();
-    input_list().add(source.string().c_str());
+    inputs_.add(source.string().c_str());
 
     HWND dialog = nullptr;
     bool partial_seen = false;
@@ -355,7 +358,8 @@ TEST_F(RunJobArchive, CancelDuringEncryptionEndsWithThreeAndRemovesThePartialArc
             return true;
         });
     script.start();
-    EXPECT_EQ(run_job(nullptr, JobRequest{"pass", archive.c_str(), 1}), result_cancelled);
+    EXPECT_EQ(run_job(nullptr, JobRequest{"pass", archive.c_str(), 1, inputs_, 6}),
+              result_cancelled);
     EXPECT_TRUE(script.finished());
     EXPECT_TRUE(partial_seen);
     EXPECT_EQ(names_in(folder_), std::vector<std::string>{"big.bin"});

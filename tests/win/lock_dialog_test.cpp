@@ -41,13 +41,14 @@ protected:
     // Runs the dialog with the script; the script must end the dialog.
     INT_PTR run(LockMode start_mode, Script& script) {
         script.start();
-        const INT_PTR result = run_lock_dialog(start_mode);
+        const INT_PTR result = run_lock_dialog(start_mode, input_list(), settings);
         EXPECT_TRUE(script.finished()) << "the script did not run to its end";
         EXPECT_FALSE(script.timed_out());
         return result;
     }
     HWND dialog = nullptr;
     HWND box = nullptr;
+    const Settings settings;
 };
 
 Script::Step close_dialog(const HWND* dialog) {
@@ -103,6 +104,12 @@ TEST_F(LockDialogTest, DroppedNamesChooseTheDirection) {
         {{"C:\\dir.cry\\file"}, lock_undetermined, "Encryption", true},
         {{"C:\\one.cry"}, lock_undetermined, "Decryption", false},
         {{"C:\\one.cry"}, lock_encrypt, "Encryption", true},  // "-c" keeps encryption
+        // Names outside the code page arrive whole.
+        {{"C:\\\xe6\x97\xa5\xe6\x9c\xac.cry"}, lock_undetermined, "Decryption", false},
+        {{"C:\\caf\xc3\xa9", "C:\\emoji\xf0\x9f\x98\x80.txt"},
+         lock_undetermined,
+         "Encryption",
+         true},
     };
     for (const auto& c : cases) {
         Script script;
@@ -124,6 +131,9 @@ TEST_F(LockDialogTest, DroppedNamesChooseTheDirection) {
         EXPECT_EQ(confirmation, c.confirmation_shown) << c.paths[0];
         EXPECT_TRUE(start_disabled) << c.paths[0];
         EXPECT_EQ(input_list().count(), static_cast<int>(c.paths.size()));
+        std::vector<std::string> dropped;
+        for (int i = 0; i < input_list().count(); ++i) dropped.emplace_back(input_list().at(i));
+        EXPECT_EQ(dropped, c.paths);
         input_list().clear();
     }
 }

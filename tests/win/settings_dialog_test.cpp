@@ -249,6 +249,47 @@ TEST_F(SettingsDialogTest, FolderTextIsStoredOnlyUnderSpecifyAFolder) {
     }
 }
 
+// The INI file keeps the ANSI code page: a folder it cannot hold is refused
+// with a message, nothing is applied, and the dialog waits for another one.
+TEST_F(SettingsDialogTest, FolderOutsideTheCodePageIsRefused) {
+    ASSERT_EQ(GetACP(), 1252u);
+    HWND box = nullptr;
+    std::string message;
+    bool open_on_page = false, saved_early = true;
+    Script script;
+    script.wait_for_window("Korvane File", &window_)
+        .then(step([&] {
+            select_tab(encryption);
+            click(page(encryption), IDC_DEST_FOLDER);
+            SetDlgItemTextW(page(encryption), IDC_FOLDER_EDIT, L"C:\\\u65e5\u672c");
+        }))
+        .then(press_ok())
+        .wait_for_window("Error", &box)
+        .then(step([&] {
+            message = test::window_text(GetDlgItem(box, 0xFFFF));
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }))
+        .wait_until_gone(&box)
+        .then(step([&] {
+            open_on_page = IsWindowVisible(window_) && IsWindowVisible(page(encryption));
+            saved_early = GetFileAttributesA(current_settings.ini_path) != INVALID_FILE_ATTRIBUTES;
+            SetDlgItemTextW(page(encryption), IDC_FOLDER_EDIT, L"C:\\caf\u00e9");
+        }))
+        .then(press_ok());
+    EXPECT_EQ(run(script), 0);
+    EXPECT_EQ(message,
+              "This folder name has characters that cannot be saved in the settings.\n"
+              "Please choose another folder.");
+    EXPECT_TRUE(open_on_page);
+    EXPECT_FALSE(saved_early);
+    // What the code page holds is stored, as its own bytes.
+    EXPECT_STREQ(current_settings.user_defined_encrypt_path, "C:\\caf\xc3\xa9");
+    EXPECT_NE(test::read_file(current_settings.ini_path)
+                  .find("user_defined_encrypt_path=C:\\caf\xe9\r\n"),
+              std::string::npos);
+    EXPECT_EQ(describe(stored()), describe(current_settings));
+}
+
 TEST_F(SettingsDialogTest, PagesNeverShownApplyWhatTheyOpenedWith) {
     Settings& s = current_settings;
     s.encrypt_path = destination_user_folder;

@@ -44,6 +44,8 @@ TEST(ShellPaths, ShortcutPathsFollowTheDesktop) {
     // No desktop, or one so long that a name would be cut: nothing to write to.
     const std::string long_desktop = "C:\\" + std::string(243, 'd');  // 246 + 1 + 13 > 259
     const std::string fits = "C:\\" + std::string(241, 'd');          // lock fits, unlock not
+    std::string wide_script = "C:\\";  // 360 bytes of UTF-8, but 123 characters
+    for (int i = 0; i < 120; ++i) wide_script += "\xe6\x97\xa5";
     struct Case {
         const char* desktop;
         bool lock_empty;
@@ -53,6 +55,7 @@ TEST(ShellPaths, ShortcutPathsFollowTheDesktop) {
         {"", true, true},
         {long_desktop.c_str(), true, true},
         {fits.c_str(), false, true},
+        {wide_script.c_str(), false, false},
     };
     for (const Case& c : cases) {
         ShellPaths p;
@@ -92,12 +95,10 @@ TEST(ShellPaths, LibraryBesideTheExecutable) {
 
 TEST(ShellPaths, StartUpFormsEveryPath) {
     const ShellPaths shell_paths = form_shell_paths();
-    char desktop[shell_path_size];
-    ASSERT_TRUE(desktop_folder(desktop));
-    EXPECT_EQ(std::string(shell_paths.lock_shortcut_path),
-              std::string(desktop) + "\\Lock File.lnk");
-    EXPECT_EQ(std::string(shell_paths.unlock_shortcut_path),
-              std::string(desktop) + "\\Unlock File.lnk");
+    const std::string desktop = desktop_folder();
+    ASSERT_FALSE(desktop.empty());
+    EXPECT_EQ(std::string(shell_paths.lock_shortcut_path), desktop + "\\Lock File.lnk");
+    EXPECT_EQ(std::string(shell_paths.unlock_shortcut_path), desktop + "\\Unlock File.lnk");
 
     char exe[MAX_PATH];
     ASSERT_GT(GetModuleFileNameA(nullptr, exe, sizeof exe), 0u);

@@ -1,5 +1,6 @@
 // Paths in code page 932, where the second byte of 表 (0x95 0x5C) and ソ
-// (0x83 0x5C) is the backslash byte.
+// (0x83 0x5C) is the backslash byte. Inside, paths are UTF-8, where no byte of
+// either is; the code page's form appears only at the archive and the cut.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -16,8 +17,8 @@
 namespace korvane {
 namespace {
 
-const std::string hyo = "\x95\x5C";  // 表
-const std::string so = "\x83\x5C";   // ソ
+const std::string hyo = "\xE8\xA1\xA8";  // 表
+const std::string so = "\xE3\x82\xBD";   // ソ
 
 // Without code page 932 every case below would pass for the wrong reason.
 class Cp932Test : public ::testing::Test {
@@ -28,7 +29,11 @@ protected:
 TEST_F(Cp932Test, TrailByteIsNotASeparator) {
     EXPECT_TRUE(platform::is_lead_byte(0x95));
     EXPECT_FALSE(platform::is_lead_byte(0x5C));
-    EXPECT_EQ(platform::char_length(hyo.c_str()), 2u);
+    std::string ansi;
+    ASSERT_TRUE(platform::to_ansi_name(hyo + so, ansi));
+    EXPECT_EQ(ansi, "\x95\x5C\x83\x5C");
+    EXPECT_EQ(platform::from_ansi_name(ansi), hyo + so);
+    EXPECT_EQ(platform::char_length(hyo.c_str()), hyo.size());
     EXPECT_EQ(platform::char_length("\x95"), 1u);  // a lead byte at the end stays one byte
 
     std::string name = hyo + "dir\\" + so;

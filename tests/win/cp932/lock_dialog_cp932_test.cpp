@@ -37,7 +37,7 @@ TEST(LockDialogCp932, DoubleByteCharacterEmptiesThePasswordField) {
             return true;
         });
     script.start();
-    EXPECT_EQ(run_lock_dialog(lock_encrypt), 0);
+    EXPECT_EQ(run_lock_dialog(lock_encrypt, input_list(), Settings{}), 0);
     EXPECT_TRUE(script.finished());
     EXPECT_EQ(password_after, "");
     EXPECT_EQ(confirmation_after, "");

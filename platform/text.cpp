@@ -1,0 +1,76 @@
+#include "platform/utf8.h"
+
+#include "platform/platform.h"
+
+namespace korvane::platform {
+
+namespace detail {
+
+bool is_valid_utf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const std::size_t n = utf8_sequence_length(c);
+        if (n == 1) {
+            if (c >= 0x80) return false;
+            ++i;
+            continue;
+        }
+        if (s.size() - i < n) return false;
+        const auto second = static_cast<unsigned char>(s[i + 1]);
+        // The second byte's range rules out overlong forms, surrogates and
+        // code points past U+10FFFF.
+        unsigned char low = 0x80, high = 0xBF;
+        if (c == 0xE0) low = 0xA0;
+        if (c == 0xED) high = 0x9F;
+        if (c == 0xF0) low = 0x90;
+        if (c == 0xF4) high = 0x8F;
+        if (second < low || second > high) return false;
+        for (std::size_t k = 2; k < n; ++k) {
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += n;
+    }
+    return true;
+}
+
+bool is_ascii(std::string_view s) {
+    for (char c : s) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
+
+}  // namespace detail
+
+ArchiveName archive_name_from_path(std::string_view name) {
+    ArchiveName stored;
+    if (!to_ansi_name(name, stored.bytes)) {
+        stored.bytes.assign(name);
+        stored.utf8 = true;
+    }
+    return stored;
+}
+
+bool path_from_archive_name(std::string_view bytes, bool utf8, std::string& out) {
+    if (utf8) {
+        if (!detail::is_valid_utf8(bytes)) return false;
+        out.assign(bytes);
+        return true;
+    }
+    out = from_ansi_name(bytes);
+    // Any bytes have a reading in the code page: only a failed conversion
+    // gives nothing for something.
+    return bytes.empty() || !out.empty();
+}
+
+std::size_t char_length(const char* s) {
+    if (!s || !*s) return 0;
+    const std::size_t expected = detail::utf8_sequence_length(static_cast<unsigned char>(s[0]));
+    std::size_t length = 1;
+    // Only continuation bytes are taken, so neither a terminator nor an ASCII
+    // separator is ever swallowed by a broken sequence.
+    while (length < expected && (static_cast<unsigned char>(s[length]) & 0xC0) == 0x80) ++length;
+    return length;
+}
+
+}  // namespace korvane::platform
