@@ -103,13 +103,14 @@ void follow_file_link(const std::string& path, FindData& out) {
 // A volume mounted on a folder answers to its volume name; a junction does not.
 bool is_mounted_volume(const std::string& folder) {
     const std::string with_separator = ends_with_separator(folder) ? folder : folder + '\\';
-    char volume[64];  // "\\?\Volume{GUID}\" is 49 characters
-    return GetVolumeNameForVolumeMountPointA(with_separator.c_str(), volume, sizeof volume) != 0;
+    wchar_t volume[64];  // "\\?\Volume{GUID}\" is 49 characters
+    return GetVolumeNameForVolumeMountPointW(wide(with_separator.c_str()).c_str(), volume,
+                                             sizeof volume / sizeof volume[0]) != 0;
 }
 
 // What the find data alone cannot tell: a file link is described by its
 // target, and a mount point may be a mounted volume rather than a junction.
-void settle_link(const std::string& path, const WIN32_FIND_DATAA& fd, FindData& found) {
+void settle_link(const std::string& path, const WIN32_FIND_DATAW& fd, FindData& found) {
     if (!found.is_link) return;
     if (!found.is_folder) {
         follow_file_link(path, found);
