@@ -36,19 +36,6 @@ bool is_file(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// korvane.exe reads its command line in the ANSI code page: a name that has
-// no form there would arrive as question marks and name another file.
-const std::wstring* first_without_ansi_form(const std::vector<std::wstring>& paths) {
-    for (const std::wstring& path : paths) {
-        BOOL lossy = FALSE;
-        const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path.c_str(),
-                                          static_cast<int>(path.size()), nullptr, 0, nullptr,
-                                          &lossy);
-        if (n <= 0 || lossy) return &path;
-    }
-    return nullptr;
-}
-
 std::wstring system_message(DWORD error) {
     wchar_t* buffer = nullptr;
     const DWORD n = FormatMessageW(
@@ -110,11 +97,6 @@ HRESULT encrypt_selection(HMODULE module, HWND owner, bool show_ui,
     if (!is_file(executable)) {
         tell(L"Korvane File cannot be started: " + executable + L" was not found.");
         return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    }
-    if (const std::wstring* path = first_without_ansi_form(paths)) {
-        tell(L"Korvane File cannot encrypt " + *path +
-             L": its name cannot be written in this system's code page.");
-        return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
     }
     const std::optional<std::wstring> line = encrypt_command_line(executable, paths);
     if (!line) {
