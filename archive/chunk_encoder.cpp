@@ -85,7 +85,8 @@ void encode_chunk(const CryptJob& job, const ChunkWork& work, ChunkScratch& scra
                   const std::atomic<bool>& stop, ChunkResult& out) {
     out.deflated.clear();
     out.aes.reset();
-    if (job.cancel.load(std::memory_order_relaxed) || stop.load(std::memory_order_relaxed)) {
+    // Given up on by the job: a failure before it ends the archive.
+    if (stop.load(std::memory_order_relaxed)) {
         out.result = result_cancelled;
         return;
     }

@@ -50,7 +50,8 @@ struct ChunkScratch {
 
 // Deflates one chunk. A chunk before the last reads exactly its bytes; the
 // last reads to the end of the file, as one stream would. Counts the bytes
-// read into job.processed; tests job.cancel and stop after every block (3).
+// read into job.processed; tests job.cancel and stop after every block, the
+// last one too (3).
 // Allocation failure may throw std::bad_alloc.
 void encode_chunk(const CryptJob& job, const ChunkWork& work, ChunkScratch& scratch,
                   const std::atomic<bool>& stop, ChunkResult& out);

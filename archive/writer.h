@@ -20,7 +20,7 @@
 namespace korvane {
 
 class ArchiveWriter {
-  public:
+public:
     ArchiveWriter() = default;
     ~ArchiveWriter();  // discards an archive that was not committed
     ArchiveWriter(const ArchiveWriter&) = delete;
@@ -58,7 +58,7 @@ class ArchiveWriter {
     // must not take it, or the output, as an input.
     const std::string& temp_path() const { return temp_path_; }
 
-  private:
+private:
     bool write(const void* data, std::size_t length);
     // Encrypts the bytes in place and writes them.
     ResultCode write_encrypted(std::vector<unsigned char>& bytes);

@@ -179,6 +179,10 @@ bool create_folder(const char* path) {
     return path && mkdir(path, 0777) == 0;
 }
 
+bool remove_folder(const char* path) {
+    return path && rmdir(path) == 0;
+}
+
 bool delete_file(const char* path) {
     return path && unlink(path) == 0;
 }

@@ -258,6 +258,10 @@ bool create_folder(const char* path) {
     return path && CreateDirectoryA(path, nullptr) != 0;
 }
 
+bool remove_folder(const char* path) {
+    return path && RemoveDirectoryA(path) != 0;
+}
+
 bool delete_file(const char* path) {
     return path && DeleteFileA(path) != 0;
 }

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include "cli_runner.h"
@@ -185,6 +186,8 @@ int interrupt_when_started(const Args& args, const fs::path& cwd, const fs::path
                            std::string& err) {
     const std::string program = cli_path();
     std::vector<char*> argv = argv_of(program, args);
+    std::set<fs::path> before;
+    for (const auto& e : fs::recursive_directory_iterator(folder)) before.insert(e.path());
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) return -1;
     const pid_t pid = fork();
@@ -199,10 +202,12 @@ int interrupt_when_started(const Args& args, const fs::path& cwd, const fs::path
     close(pipe_fds[1]);
     const auto end = Clock::now() + std::chrono::seconds(60);
     bool seen = false;
+    // Started once a file is there that was not: the archive being written,
+    // or a file being extracted (a temporary name is not always ".tmp").
     while (!seen && Clock::now() < end && waitpid(pid, nullptr, WNOHANG) == 0) {
         std::error_code ec;
         for (const auto& e : fs::recursive_directory_iterator(folder, ec))
-            if (e.path().string().ends_with(".tmp")) seen = true;
+            if (e.is_regular_file() && !before.count(e.path())) seen = true;
         if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     if (seen) kill(pid, SIGINT);
