@@ -17,17 +17,6 @@ namespace {
 using namespace test;
 using Args = std::vector<std::string>;
 
-// Every file and folder below root with its content: what "nothing was
-// touched" compares.
-std::map<std::string, std::string> snapshot(const fs::path& root) {
-    std::map<std::string, std::string> all;
-    for (const auto& e : fs::recursive_directory_iterator(root)) {
-        const std::string name = fs::relative(e.path(), root).generic_string();
-        all[name] = e.is_directory() ? "<folder>" : read_bytes(e.path());
-    }
-    return all;
-}
-
 // The archive with every entry's data (salt, verifier, stream, code) zeroed:
 // what two runs must agree on byte for byte, as only the salts are random.
 std::string without_entry_data(const fs::path& archive) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <map>
 
 #include "archive/paths.h"
 #include "archive/writer.h"
@@ -216,6 +217,68 @@ TEST_F(Reader, CancelLeavesNoPartialFileAndKeepsTheEarlierOne) {
               result_cancelled);
     EXPECT_EQ(c.processed.load(), block_size);
     EXPECT_EQ(tree(out), (std::vector<std::pair<std::string, std::string>>{{"b.bin", "earlier"}}));
+}
+
+TEST_F(Reader, FailureOrCancelLeavesWhatOneThreadLeaves) {
+    // Entries in folders of their own below five top folders; the one at
+    // index 9 fails, or the job is cancelled.
+    std::vector<std::string> names;
+    for (int i = 0; i < 24; ++i)
+        names.push_back("d" + std::to_string(i % 5) + "/s" + std::to_string(i) + "/e" +
+                        std::to_string(i) + ".txt");
+    const struct {
+        const char* why;
+        std::string name9;     // entry 9's name
+        bool damage9 = false;  // a byte of entry 9's stream changed
+        bool block9 = false;   // a file where entry 9's folder goes
+        bool cancel = false;
+    } cases[] = {
+        {"damaged stream", names[9], true},
+        {"hostile name", "../e9.txt"},
+        {"file in the way of the folder", "blocked/e9.txt", false, true},
+        {"cancel", names[9], false, false, true},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> these = names;
+        these[9] = c.name9;
+        const fs::path archive = crafted(these);
+        if (c.damage9) {
+            std::string bytes = read_bytes(archive);
+            const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+            std::size_t at = 0;
+            for (int i = 0; i < 9; ++i)
+                at += 30 + read_u16(p + at + 26) + read_u16(p + at + 28) + read_u32(p + at + 18);
+            at += 30 + read_u16(p + at + 26) + read_u16(p + at + 28) + 8 + 2;
+            bytes[at] = static_cast<char>(bytes[at] ^ 0x40);
+            write_bytes(archive, bytes);
+        }
+        std::map<std::string, std::string> left[2];
+        ResultCode results[2];
+        for (int run = 0; run < 2; ++run) {
+            const fs::path out = dir() / ("out" + std::to_string(run));
+            fs::remove_all(out);
+            // One file of an earlier entry and one of a later entry are there already.
+            write_bytes(out / "d2" / "s2" / "e2.txt", "older two");
+            write_bytes(out / "d0" / "s15" / "e15.txt", "older fifteen");
+            if (c.block9) write_bytes(out / "blocked", "a file");
+            ArchiveReader reader;
+            reader.set_workers(run == 0 ? 1 : 4);
+            JobCounters counters;
+            counters.cancel = c.cancel;
+            results[run] = reader.extract_all(archive.string().c_str(), out.string().c_str(), "pw",
+                                              counters.processed, counters.cancel);
+            left[run] = snapshot(out);
+        }
+        EXPECT_NE(results[0], result_ok) << c.why;
+        EXPECT_EQ(results[1], results[0]) << c.why;
+        EXPECT_EQ(left[1], left[0]) << c.why;
+        EXPECT_EQ(left[0]["d0/s15/e15.txt"], "older fifteen") << c.why;
+        if (!c.cancel) {
+            EXPECT_EQ(left[0]["d2/s2/e2.txt"], content_of(names[2])) << c.why;
+            EXPECT_EQ(left[0]["d3/s8/e8.txt"], content_of(names[8])) << c.why;
+            EXPECT_EQ(left[0].count("d0/s10"), 0u) << c.why;
+        }
+    }
 }
 
 TEST_F(Reader, TwoArchivesGoIntoOneDestination) {
