@@ -74,17 +74,49 @@ bool same_ignoring_case(const char* a, const char* b) {
     return *a == *b;
 }
 
-// A seek drops the stream's buffer: none when the stream is there already,
-// as it is when records are read one after the other.
-bool go_to(std::FILE* f, std::int64_t offset) {
-    return platform::position_of(f) == offset || platform::seek_to(f, offset);
+// Small entries lie a few KiB apart: a larger buffer than the default reads
+// several at once.
+constexpr std::size_t archive_buffer_size = 65536;
+
+// A seek costs a call and drops the stream's buffer, and asking the stream
+// where it is costs a call too, so the readers below keep the position
+// themselves (-1 when unknown). No call when the stream is there already, as
+// it is when records are read one after the other; a short step forward
+// (over a small entry) reads through the buffer.
+constexpr std::int64_t read_through_limit = archive_buffer_size;
+
+bool go_to(std::FILE* f, std::int64_t& position, std::int64_t offset) {
+    if (position == offset) return true;
+    if (position < 0 || offset < position || offset - position > read_through_limit) {
+        position = platform::seek_to(f, offset) ? offset : -1;
+        return position >= 0;
+    }
+    unsigned char skipped[4096];
+    while (position < offset) {
+        const auto step =
+            static_cast<std::size_t>(std::min<std::int64_t>(offset - position, sizeof skipped));
+        const std::size_t got = std::fread(skipped, 1, step, f);
+        position += static_cast<std::int64_t>(got);
+        // Past the end, as a seek may go: the next read fails.
+        if (got < step) break;
+    }
+    return true;
 }
 
-bool read_at(std::FILE* f, std::int64_t offset, unsigned char* buffer, std::size_t length,
-             std::size_t& got) {
-    if (!go_to(f, offset)) return false;
+// Reads up to length bytes at offset; got tells how many.
+bool read_at(std::FILE* f, std::int64_t& position, std::int64_t offset, unsigned char* buffer,
+             std::size_t length, std::size_t& got) {
+    if (!go_to(f, position, offset)) return false;
     got = std::fread(buffer, 1, length, f);
+    position = got == length ? offset + static_cast<std::int64_t>(got) : -1;
     return true;
+}
+
+// read_exact, keeping the position.
+bool read_on(std::FILE* f, std::int64_t& position, void* buffer, std::size_t length) {
+    const bool whole = read_exact(f, buffer, length);
+    position = whole && position >= 0 ? position + static_cast<std::int64_t>(length) : -1;
+    return whole;
 }
 
 // Tracks whether every name seen so far shares one first component.
@@ -104,20 +136,21 @@ void note_top_level(std::string name, std::uint32_t index, bool& single, std::st
 // 11 also for a header announcing a data descriptor: its sizes are not in the
 // header, so only the central directory can tell where the entry ends.
 ResultCode walk_local_headers(std::FILE* f, DirectoryLayout& layout) {
-    std::int64_t offset = 0;
+    std::int64_t offset = 0, position = -1;
     std::string first_top, name;
     unsigned char bytes[local_header_size];
     layout.single_top_level = false;
     for (std::uint32_t index = 0;; ++index) {
         std::size_t got = 0;
-        if (!read_at(f, offset, bytes, local_header_size, got)) return result_not_encrypted;
+        if (!read_at(f, position, offset, bytes, local_header_size, got))
+            return result_not_encrypted;
         if (got >= 4 && read_u32(bytes) == central_record_signature) break;
         LocalHeader header;
         if (got < local_header_size || !read_local_header(bytes, header) ||
             (header.flags & flag_data_descriptor))
             return result_not_encrypted;
         name.assign(header.name_length, '\0');
-        if (!read_exact(f, name.data(), name.size())) return result_not_encrypted;
+        if (!read_on(f, position, name.data(), name.size())) return result_not_encrypted;
         note_top_level(name, index, layout.single_top_level, first_top);
         offset += std::int64_t{local_header_size} + header.name_length + header.extra_length +
                   header.compressed_size;
@@ -135,7 +168,9 @@ bool find_directory(std::FILE* f, std::int64_t file_size, DirectoryLayout& layou
     std::string tail(static_cast<std::size_t>(span), '\0');
     auto* t = reinterpret_cast<unsigned char*>(tail.data());
     std::size_t got = 0;
-    if (!read_at(f, file_size - span, t, tail.size(), got) || got != tail.size()) return false;
+    std::int64_t position = -1;
+    if (!read_at(f, position, file_size - span, t, tail.size(), got) || got != tail.size())
+        return false;
     for (std::int64_t i = span - std::int64_t{end_record_size}; i >= 0; --i) {
         EndRecord end;
         if (!read_end_record(t + i, end) ||
@@ -157,12 +192,13 @@ bool find_directory(std::FILE* f, std::int64_t file_size, DirectoryLayout& layou
 // the first entry is extracted, so a damaged directory extracts nothing.
 ResultCode read_directory(std::FILE* f, DirectoryLayout& layout,
                           std::vector<DirectoryEntry>& entries) {
-    std::int64_t offset = layout.offset;
+    std::int64_t offset = layout.offset, position = -1;
     std::string first_top, extra;
     unsigned char bytes[central_record_size];
     for (std::uint32_t index = 0;; ++index) {
         std::size_t got = 0;
-        if (!read_at(f, offset, bytes, central_record_size, got)) return result_not_encrypted;
+        if (!read_at(f, position, offset, bytes, central_record_size, got))
+            return result_not_encrypted;
         // The end record is shorter than a central record: test it first.
         if (got >= 4 && read_u32(bytes) == end_record_signature) break;
         DirectoryEntry entry;
@@ -171,8 +207,8 @@ ResultCode read_directory(std::FILE* f, DirectoryLayout& layout,
         const CentralRecord& r = entry.record;
         entry.name.assign(r.name_length, '\0');
         extra.assign(r.extra_length, '\0');
-        if (!read_exact(f, entry.name.data(), entry.name.size()) ||
-            !read_exact(f, extra.data(), extra.size()))
+        if (!read_on(f, position, entry.name.data(), entry.name.size()) ||
+            !read_on(f, position, extra.data(), extra.size()))
             return result_not_encrypted;
         entry.ae =
             find_ae_field(reinterpret_cast<const unsigned char*>(extra.data()), extra.size());
@@ -203,6 +239,14 @@ EntrySummary summary_of(const DirectoryEntry& e) {
 }  // namespace
 
 namespace {
+
+FilePtr open_archive(const char* path, DecodeState& s) {
+    FilePtr f(std::fopen(path, "rb"));
+    if (!f) return f;
+    if (!s.archive_buffer) s.archive_buffer = std::make_unique<char[]>(archive_buffer_size);
+    std::setvbuf(f.get(), s.archive_buffer.get(), _IOFBF, archive_buffer_size);
+    return f;
+}
 
 bool stopping(const DecodeState& s) {
     return s.cancel->load(std::memory_order_relaxed) ||
@@ -311,6 +355,8 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint32_t compres
         output.reset(platform::create_new_file(output_path));
         if (!output) output = create_temp_beside(output_path, written);
         if (!output) return result_open_output_failed;
+        // Whole blocks are written: a buffer would only copy and split them.
+        std::setvbuf(output.get(), nullptr, _IONBF, 0);
     }
     struct RemoveUnlessKept {
         std::string& path;
@@ -385,7 +431,7 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
     unsigned char bytes[local_header_size];
     std::size_t got = 0;
     LocalHeader local;
-    if (!read_at(f, record.local_header_offset, bytes, local_header_size, got) ||
+    if (!read_at(f, s.position, record.local_header_offset, bytes, local_header_size, got) ||
         got < local_header_size || !read_local_header(bytes, local))
         return result_not_encrypted;
     // Unwalked local headers must agree with the directory about where the
@@ -402,7 +448,7 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
     }
     // Read past the name and extra field rather than seek: the data follows.
     std::string skipped(std::size_t{local.name_length} + local.extra_length, '\0');
-    if (!read_exact(f, skipped.data(), skipped.size())) return result_not_encrypted;
+    if (!read_on(f, s.position, skipped.data(), skipped.size())) return result_not_encrypted;
 
     EntryCoding coding;
     if (entry.ae.valid) {
@@ -413,8 +459,11 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
     }
     const std::uint32_t compressed =
         layout.from_directory ? record.compressed_size : local.compressed_size;
+    const std::int64_t data_offset = s.position;
     const ResultCode result =
         decode(s, destination ? output.c_str() : nullptr, compressed, coding, &done);
+    // A decoded entry was read to its end, where the next one often starts.
+    s.position = result == result_ok && data_offset >= 0 ? data_offset + compressed : -1;
     if (result == result_ok && destination)
         platform::set_file_times(done.written.c_str(), platform::to_local_time(local.time));
     return result;
@@ -497,7 +546,7 @@ ResultCode ArchiveReader::decode_entry(const char* password, const char* output_
 
 ResultCode ArchiveReader::scan(const char* archive_path, const char* destination,
                                const Visit* visit) {
-    FilePtr file(std::fopen(archive_path, "rb"));
+    FilePtr file = open_archive(archive_path, state_);
     if (!file) return result_input_missing;
     state_.archive = std::move(file);
     struct CloseOnExit {
@@ -549,6 +598,7 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
         s.cancel = state_.cancel;
         s.stop = &stop;
         s.folders = &folders;
+        s.position = -1;
     }
     states[0].archive = std::move(state_.archive);
     struct GiveBack {
@@ -567,8 +617,11 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
         DecodeState& s = states[thread];
         Slot& slot = slots[i % unlock_window];
         slot.result = out_of_memory_as_code([&]() -> ResultCode {
-            if (!s.archive) s.archive.reset(std::fopen(archive_path, "rb"));
-            if (!s.archive) return result_input_missing;
+            if (!s.archive) {
+                s.archive = open_archive(archive_path, s);
+                if (!s.archive) return result_input_missing;
+                s.position = 0;
+            }
             s.entry = i;
             return extract_entry(s, entries[i], destination, layout, slot.done);
         });

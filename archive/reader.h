@@ -53,7 +53,9 @@ class FolderBook;
 // counters and cancel flag (set by each public entry point), the blocks and
 // inflater every entry reuses, and where the files' folders are made.
 struct DecodeState {
+    std::unique_ptr<char[]> archive_buffer;  // outlives the stream that uses it
     FilePtr archive;
+    std::int64_t position = -1;  // where the stream is, when known
     const char* password = "";
     int strength = 1;  // the password's; an entry's AE field may name another
     std::atomic<std::uint32_t>* processed = nullptr;
