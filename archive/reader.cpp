@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/cipher/aes_enc.h"
@@ -469,20 +469,26 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
     return result;
 }
 
-// Equal names once ASCII letters are folded and both separators are one: two
-// such entries are one file on some file system, and must be extracted in
-// their order.
-bool has_colliding_names(const std::vector<DirectoryEntry>& entries) {
-    std::unordered_set<std::string> seen;
-    for (const DirectoryEntry& e : entries) {
-        std::string key = e.name;
+// For each entry, the last entry before it with the same name once ASCII
+// letters are folded and both separators are one (none: -1). Such entries
+// may be one file on some file systems, so an entry starts only once that
+// one is finished, as it would going entry by entry.
+std::vector<std::size_t> earlier_namesakes(const std::vector<DirectoryEntry>& entries) {
+    std::vector<std::size_t> earlier(entries.size(), static_cast<std::size_t>(-1));
+    std::unordered_map<std::string, std::size_t> last;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        std::string key = entries[i].name;
         for (char& c : key) {
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
             if (c == '\\') c = '/';
         }
-        if (!seen.insert(std::move(key)).second) return true;
+        const auto [it, fresh] = last.try_emplace(std::move(key), i);
+        if (!fresh) {
+            earlier[i] = it->second;
+            it->second = i;
+        }
     }
-    return false;
+    return earlier;
 }
 
 // Entries decoded ahead of the one being finished: bounds what a failure
@@ -583,8 +589,8 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
                                           const DirectoryLayout& layout,
                                           const std::vector<DirectoryEntry>& entries) {
     const std::size_t count = entries.size();
-    unsigned threads = worker_count(workers_);
-    if (count < 2 || (destination && threads > 1 && has_colliding_names(entries))) threads = 1;
+    const unsigned threads = count < 2 ? 1 : worker_count(workers_);
+    const std::vector<std::size_t> namesake = earlier_namesakes(entries);
 
     FolderBook folders;
     std::atomic<bool> stop{false};
@@ -627,20 +633,25 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
         });
         slot.ran = true;
     });
+    // Entries below finished are done; an entry is handed out once its
+    // namesake is done.
     std::size_t published = 0;
-    auto publish_up_to = [&](std::size_t limit) {
-        for (limit = std::min(limit, count); published < limit; ++published)
+    auto publish_up_to = [&](std::size_t limit, std::size_t finished) {
+        for (limit = std::min(limit, count); published < limit; ++published) {
+            const std::size_t before = namesake[published];
+            if (before != static_cast<std::size_t>(-1) && before >= finished) break;
             slots[published % unlock_window] = Slot{};
+        }
         pool.publish(published);
     };
-    publish_up_to(unlock_window);
+    publish_up_to(unlock_window, 0);
     for (std::size_t i = 0; i < count; ++i) {
         pool.wait_for(i);
         Slot& slot = slots[i % unlock_window];
         ResultCode r = slot.result;
         if (r == result_ok && destination && !slot.done.written.empty()) r = commit(slot.done);
         if (r == result_ok) {
-            publish_up_to(i + 1 + unlock_window);
+            publish_up_to(i + 1 + unlock_window, i + 1);
             continue;
         }
         // Wind back what the threads did past the failed entry.

@@ -281,6 +281,30 @@ TEST_F(Reader, FailureOrCancelLeavesWhatOneThreadLeaves) {
     }
 }
 
+TEST_F(Reader, EntriesOfOneNameEndAsTheLastOfThem) {
+    // Two folders of one name give entries of the same names, the later
+    // ones with other contents; with any number of threads the later win.
+    for (const char* from : {"p1", "p2"}) {
+        for (int i = 0; i < 12; ++i)
+            write_bytes(dir() / from / "A" / ("f" + std::to_string(i) + ".txt"),
+                        std::string(from) + text(1000 + 3000 * i));
+    }
+    const fs::path archive = dir() / "twice.cry";
+    ASSERT_EQ(encrypt({(dir() / "p1" / "A").string(), (dir() / "p2" / "A").string()}, archive,
+                      "pw"),
+              result_ok);
+    for (int workers : {1, 4}) {
+        const fs::path out = dir() / ("out" + std::to_string(workers));
+        ArchiveReader reader;
+        reader.set_workers(workers);
+        JobCounters c;
+        ASSERT_EQ(reader.extract_all(archive.string().c_str(), out.string().c_str(), "pw",
+                                     c.processed, c.cancel),
+                  result_ok);
+        EXPECT_EQ(tree(out), tree(dir() / "p2" / "A")) << workers;
+    }
+}
+
 TEST_F(Reader, TwoArchivesGoIntoOneDestination) {
     const fs::path first = crafted({"one.txt"});
     fs::rename(first, dir() / "first.cry");
