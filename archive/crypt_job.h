@@ -25,6 +25,9 @@ struct CryptJob {
     std::atomic<std::uint32_t>& processed;
     std::atomic<std::uint32_t>& total;
     std::atomic<bool>& cancel;
+    // Threads the job may use: 0 one per processor. Any number leaves the
+    // same archive or the same files, and fails or cancels the same way.
+    int workers = 0;
 };
 
 // Worker bodies. Each sets processed and total to 0 first, sets total before

@@ -4,12 +4,15 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/cipher/aes_enc.h"
 #include "archive/crypt_job.h"
+#include "archive/folder_book.h"
 #include "archive/format.h"
 #include "archive/paths.h"
+#include "archive/task_pool.h"
 #include "archive/temp_file.h"
 #include "platform/platform.h"
 
@@ -32,6 +35,13 @@ struct DirectoryLayout {
     // must end exactly there and be this many.
     std::int64_t end = 0;
     std::uint32_t entries = 0;
+};
+
+// An extracted entry's file, authenticated and dated, under the name it was
+// written as; an existing file of the entry's name is replaced by it only
+// when the entry's turn comes.
+struct Extracted {
+    std::string written, output;
 };
 
 namespace {
@@ -73,11 +83,49 @@ std::string decoded_name(const std::string& stored, std::uint16_t flags, bool& d
     return decoded ? name : stored;
 }
 
-bool read_at(std::FILE* f, std::int64_t offset, unsigned char* buffer, std::size_t length,
-             std::size_t& got) {
-    if (!platform::seek_to(f, offset)) return false;
-    got = std::fread(buffer, 1, length, f);
+// Small entries lie a few KiB apart: a larger buffer than the default reads
+// several at once.
+constexpr std::size_t archive_buffer_size = 65536;
+
+// A seek costs a call and drops the stream's buffer, and asking the stream
+// where it is costs a call too, so the readers below keep the position
+// themselves (-1 when unknown). No call when the stream is there already, as
+// it is when records are read one after the other; a short step forward
+// (over a small entry) reads through the buffer.
+constexpr std::int64_t read_through_limit = archive_buffer_size;
+
+bool go_to(std::FILE* f, std::int64_t& position, std::int64_t offset) {
+    if (position == offset) return true;
+    if (position < 0 || offset < position || offset - position > read_through_limit) {
+        position = platform::seek_to(f, offset) ? offset : -1;
+        return position >= 0;
+    }
+    unsigned char skipped[4096];
+    while (position < offset) {
+        const auto step =
+            static_cast<std::size_t>(std::min<std::int64_t>(offset - position, sizeof skipped));
+        const std::size_t got = std::fread(skipped, 1, step, f);
+        position += static_cast<std::int64_t>(got);
+        // Past the end, as a seek may go: the next read fails.
+        if (got < step) break;
+    }
     return true;
+}
+
+// Reads up to length bytes at offset; got tells how many.
+bool read_at(std::FILE* f, std::int64_t& position, std::int64_t offset, unsigned char* buffer,
+             std::size_t length, std::size_t& got) {
+    if (!go_to(f, position, offset)) return false;
+    got = std::fread(buffer, 1, length, f);
+    position = got == length ? offset + static_cast<std::int64_t>(got) : -1;
+    return true;
+}
+
+// read_exact, keeping the position.
+bool read_on(std::FILE* f, std::int64_t& position, void* buffer, std::size_t length) {
+    const bool whole = read_exact(f, buffer, length);
+    position = whole && position >= 0 ? position + static_cast<std::int64_t>(length) : -1;
+    return whole;
 }
 
 // Tracks whether every name seen so far shares one first component.
@@ -97,20 +145,21 @@ void note_top_level(std::string name, std::uint32_t index, bool& single, std::st
 // 11 also for a header announcing a data descriptor: its sizes are not in the
 // header, so only the central directory can tell where the entry ends.
 ResultCode walk_local_headers(std::FILE* f, DirectoryLayout& layout) {
-    std::int64_t offset = 0;
+    std::int64_t offset = 0, position = -1;
     std::string first_top, name;
     unsigned char bytes[local_header_size];
     layout.single_top_level = false;
     for (std::uint32_t index = 0;; ++index) {
         std::size_t got = 0;
-        if (!read_at(f, offset, bytes, local_header_size, got)) return result_not_encrypted;
+        if (!read_at(f, position, offset, bytes, local_header_size, got))
+            return result_not_encrypted;
         if (got >= 4 && read_u32(bytes) == central_record_signature) break;
         LocalHeader header;
         if (got < local_header_size || !read_local_header(bytes, header) ||
             (header.flags & flag_data_descriptor))
             return result_not_encrypted;
         name.assign(header.name_length, '\0');
-        if (!read_exact(f, name.data(), name.size())) return result_not_encrypted;
+        if (!read_on(f, position, name.data(), name.size())) return result_not_encrypted;
         bool decoded = false;
         note_top_level(decoded_name(name, header.flags, decoded), index, layout.single_top_level,
                        first_top);
@@ -130,7 +179,9 @@ bool find_directory(std::FILE* f, std::int64_t file_size, DirectoryLayout& layou
     std::string tail(static_cast<std::size_t>(span), '\0');
     auto* t = reinterpret_cast<unsigned char*>(tail.data());
     std::size_t got = 0;
-    if (!read_at(f, file_size - span, t, tail.size(), got) || got != tail.size()) return false;
+    std::int64_t position = -1;
+    if (!read_at(f, position, file_size - span, t, tail.size(), got) || got != tail.size())
+        return false;
     for (std::int64_t i = span - std::int64_t{end_record_size}; i >= 0; --i) {
         EndRecord end;
         if (!read_end_record(t + i, end) ||
@@ -152,12 +203,13 @@ bool find_directory(std::FILE* f, std::int64_t file_size, DirectoryLayout& layou
 // the first entry is extracted, so a damaged directory extracts nothing.
 ResultCode read_directory(std::FILE* f, DirectoryLayout& layout,
                           std::vector<DirectoryEntry>& entries) {
-    std::int64_t offset = layout.offset;
+    std::int64_t offset = layout.offset, position = -1;
     std::string first_top, extra;
     unsigned char bytes[central_record_size];
     for (std::uint32_t index = 0;; ++index) {
         std::size_t got = 0;
-        if (!read_at(f, offset, bytes, central_record_size, got)) return result_not_encrypted;
+        if (!read_at(f, position, offset, bytes, central_record_size, got))
+            return result_not_encrypted;
         // The end record is shorter than a central record: test it first.
         if (got >= 4 && read_u32(bytes) == end_record_signature) break;
         DirectoryEntry entry;
@@ -166,8 +218,8 @@ ResultCode read_directory(std::FILE* f, DirectoryLayout& layout,
         const CentralRecord& r = entry.record;
         entry.name.assign(r.name_length, '\0');
         extra.assign(r.extra_length, '\0');
-        if (!read_exact(f, entry.name.data(), entry.name.size()) ||
-            !read_exact(f, extra.data(), extra.size()))
+        if (!read_on(f, position, entry.name.data(), entry.name.size()) ||
+            !read_on(f, position, extra.data(), extra.size()))
             return result_not_encrypted;
         entry.name = decoded_name(entry.name, r.flags, entry.name_decoded);
         entry.ae =
@@ -198,6 +250,288 @@ EntrySummary summary_of(const DirectoryEntry& e) {
 
 }  // namespace
 
+namespace {
+
+FilePtr open_archive(const char* path, DecodeState& s) {
+    FilePtr f(platform::open_file(path, "rb"));
+    if (!f) return f;
+    if (!s.archive_buffer) s.archive_buffer = std::make_unique<char[]>(archive_buffer_size);
+    std::setvbuf(f.get(), s.archive_buffer.get(), _IOFBF, archive_buffer_size);
+    return f;
+}
+
+bool stopping(const DecodeState& s) {
+    return s.cancel->load(std::memory_order_relaxed) ||
+           (s.stop && s.stop->load(std::memory_order_relaxed));
+}
+
+ResultCode copy_stored(DecodeState& s, std::FILE* output, std::uint32_t remaining, CAesEnc& aes,
+                       std::uint32_t* crc) {
+    unsigned char* const in = s.in.get();
+    while (remaining > 0) {
+        const std::uint32_t piece = std::min<std::uint32_t>(remaining, block_size);
+        if (!read_exact(s.archive.get(), in, piece)) return result_read_failed;
+        aes.decrypt(in, piece);
+        remaining -= piece;
+        s.processed->fetch_add(piece, std::memory_order_relaxed);
+        if (crc) *crc = static_cast<std::uint32_t>(::crc32(*crc, in, piece));
+        if (output && !write_exact(output, in, piece)) return result_write_failed;
+        if (stopping(s)) return result_cancelled;
+    }
+    return result_ok;
+}
+
+ResultCode inflate_stream(DecodeState& s, std::FILE* output, std::uint32_t remaining,
+                          std::optional<std::uint32_t> size, CAesEnc& aes, std::uint32_t* crc) {
+    if (!s.inflater.start()) return result_expansion_error;
+    unsigned char* const in = s.in.get();
+    unsigned char* const out = s.out.get();
+    auto emit = [&](unsigned int filled) {
+        if (crc) *crc = static_cast<std::uint32_t>(::crc32(*crc, out, filled));
+        return !output || write_exact(output, out, filled);
+    };
+    // What the stream may still give; the window it inflates into holds at
+    // most one byte more, so a stream longer than its entry stops there.
+    std::uint64_t left = size ? *size : UINT64_MAX;
+    unsigned int window = 0;
+    z_stream& z = s.inflater.stream();
+    auto next_window = [&] {
+        window = left < block_size ? static_cast<unsigned int>(left + 1) : block_size;
+        z.next_out = out;
+        z.avail_out = window;
+    };
+    z.avail_in = 0;
+    next_window();
+    // Every pass takes a block in or gives a block out, or ends the stream.
+    while (true) {
+        if (z.avail_in == 0 && remaining > 0) {
+            const std::uint32_t piece = std::min<std::uint32_t>(remaining, block_size);
+            if (!read_exact(s.archive.get(), in, piece)) return result_read_failed;
+            aes.decrypt(in, piece);
+            z.next_in = in;
+            z.avail_in = piece;
+            remaining -= piece;
+            s.processed->fetch_add(piece, std::memory_order_relaxed);
+        }
+        const int status = inflate(&z, Z_NO_FLUSH);
+        const unsigned int filled = window - z.avail_out;
+        if (filled > left) return result_expansion_error;
+        if (status == Z_STREAM_END) {
+            if (size && filled != left) return result_expansion_error;
+            if (!emit(filled)) return result_write_failed;
+            // The last block too: a file of one block is cancelled like any other.
+            return stopping(s) ? result_cancelled : result_ok;
+        }
+        // Corrupt data, or a stream that wants more than the entry holds.
+        const bool starved = z.avail_in == 0 && remaining == 0 && z.avail_out != 0;
+        if ((status != Z_OK && status != Z_BUF_ERROR) || starved) return result_expansion_error;
+        if (z.avail_out == 0) {
+            if (!emit(window)) return result_write_failed;
+            left -= window;
+            next_window();
+        }
+        if (stopping(s)) return result_cancelled;
+    }
+}
+
+// Moves an extracted file over an earlier one of its name; 9 when that fails,
+// and the new file is gone.
+ResultCode commit(const Extracted& done) {
+    if (done.written == done.output) return result_ok;
+    if (platform::replace_file(done.written.c_str(), done.output.c_str())) return result_ok;
+    platform::delete_file(done.written.c_str());
+    return result_open_output_failed;
+}
+
+// Decodes the entry data at the archive's position into output_path (nothing
+// when it is nullptr). The authenticated file stays under done->written for
+// the caller to commit. A new file is made under its own name at once, an
+// existing one gets a temporary file beside it.
+ResultCode decode(DecodeState& s, const char* output_path, std::uint32_t compressed_size,
+                  const EntryCoding& coding, Extracted* done) {
+    std::FILE* const archive = s.archive.get();
+    const int strength = coding.strength ? coding.strength : s.strength;
+    const unsigned int salt_bytes = salt_length(strength);
+    // Salt, verifier and code must fit, or the stream length is negative.
+    if (compressed_size < salt_bytes + verifier_length + auth_code_length)
+        return result_not_encrypted;
+
+    CAesEnc aes;
+    unsigned char salt[16], verifier[verifier_length];
+    if (!read_exact(archive, salt, salt_bytes) || !read_exact(archive, verifier, verifier_length))
+        return result_read_failed;
+    const auto* pw = reinterpret_cast<const unsigned char*>(s.password);
+    if (aes.decrypt_start(pw, salt, verifier, strength) != 0)
+        return aes.ok() ? result_bad_password : result_expansion_error;
+    if (coding.method != method_deflate && coding.method != method_stored)
+        return result_expansion_error;
+    const std::uint32_t remaining =
+        compressed_size - salt_bytes - verifier_length - auth_code_length;
+    // Stored data is as long as the file it holds.
+    if (coding.method == method_stored && coding.size && remaining != *coding.size)
+        return result_expansion_error;
+
+    std::string written;
+    FilePtr output;
+    if (output_path) {
+        std::string parent(std::strlen(output_path) + 1, '\0');
+        if (!parent_folder(output_path, parent.data(), parent.size())) return result_folder_failed;
+        parent.resize(std::strlen(parent.c_str()));
+        if (!(s.folders ? s.folders->ensure(parent, s.entry) : create_folder_chain(parent.c_str())))
+            return result_folder_failed;
+        written = output_path;
+        output.reset(platform::create_new_file(output_path));
+        if (!output) output = create_temp_beside(output_path, written);
+        if (!output) return result_open_output_failed;
+        // Whole blocks are written: a buffer would only copy and split them.
+        std::setvbuf(output.get(), nullptr, _IONBF, 0);
+    }
+    // Closed before it is deleted on every way out (Windows cannot delete an
+    // open file), also when an exception unwinds.
+    struct RemoveUnlessKept {
+        FilePtr& file;
+        std::string& path;
+        ~RemoveUnlessKept() {
+            file.reset();
+            if (!path.empty()) platform::delete_file(path.c_str());
+        }
+    } remove_unless_kept{output, written};
+
+    if (!s.in) s.in = std::make_unique_for_overwrite<unsigned char[]>(block_size);
+    if (!s.out) s.out = std::make_unique_for_overwrite<unsigned char[]>(block_size);
+
+    std::uint32_t crc = 0;
+    std::uint32_t* const track = coding.check_crc ? &crc : nullptr;
+    ResultCode result = coding.method == method_stored
+                            ? copy_stored(s, output.get(), remaining, aes, track)
+                            : inflate_stream(s, output.get(), remaining, coding.size, aes, track);
+    if (output_path && !close_file(output)) result = result_close_failed;
+    if (result != result_ok) return result;
+
+    unsigned char code[auth_code_length];
+    if (!read_exact(archive, code, auth_code_length) || aes.decrypt_end(code) != 0)
+        return result_bad_data;
+    // AE-1 keeps the plain data's CRC as well; it is checked only once the
+    // code has shown the stream is the one that was written.
+    if (coding.check_crc && crc != coding.crc) return result_bad_data;
+    if (!output_path) return result_ok;
+    done->output = output_path;
+    done->written.swap(written);  // kept: only an authenticated file gets here
+    return result_ok;
+}
+
+// Extracts the entry of one central record into destination (nothing when it
+// is nullptr); the file is left in done for commit.
+ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char* destination,
+                         const DirectoryLayout& layout, Extracted& done) {
+    // Given up on by the job: a failure before it ends the extraction.
+    if (s.stop && s.stop->load(std::memory_order_relaxed)) return result_cancelled;
+    const CentralRecord& record = entry.record;
+    std::string name = entry.name;
+
+    // Other tools store folders as empty, unencrypted entries named "x/".
+    const bool encrypted = (record.flags & flag_encrypted) != 0;
+    const bool folder = !encrypted && !name.empty() && name.back() == '/' &&
+                        record.uncompressed_size == 0 && record.compressed_size == 0;
+
+    // A name may hold no terminator (it would hide the rest from the checks),
+    // must stay below the destination, and must name a file (or, for a
+    // folder entry, a folder; the dropped top level is the destination).
+    const bool windows_rules = windows_name_rules();
+    if (!entry.name_decoded || name.find('\0') != std::string::npos ||
+        !is_safe_entry_name(name.c_str(), windows_rules))
+        return result_bad_path;
+    if (layout.single_top_level) {
+        if (!strip_first_component(name.data())) return result_bad_path;
+        name.resize(std::strlen(name.c_str()));
+    }
+    if (folder && !name.empty()) name.pop_back();
+    if ((!folder || !name.empty()) &&
+        (name.empty() || !is_safe_entry_name(name.c_str(), windows_rules) || name.back() == '/' ||
+         name.back() == '\\'))
+        return result_bad_path;
+    // This tool opens encrypted archives only.
+    if (!encrypted && !folder) return result_not_encrypted;
+    to_platform_separators(name.data(), name.data(), name.size());
+    std::string output;
+    if (destination)
+        output = name.empty() ? std::string(destination)
+                              : std::string(destination) + platform::separator + name;
+
+    std::FILE* const f = s.archive.get();
+    unsigned char bytes[local_header_size];
+    std::size_t got = 0;
+    LocalHeader local;
+    if (!read_at(f, s.position, record.local_header_offset, bytes, local_header_size, got) ||
+        got < local_header_size || !read_local_header(bytes, local))
+        return result_not_encrypted;
+    // Unwalked local headers must agree with the directory about where the
+    // data starts and, unless a descriptor follows it, how long it is.
+    if (layout.from_directory && (local.name_length != record.name_length ||
+                                  (!(local.flags & flag_data_descriptor) &&
+                                   local.compressed_size != record.compressed_size)))
+        return result_not_encrypted;
+    if (folder) {
+        if (destination &&
+            !(s.folders ? s.folders->ensure(output, s.entry) : create_folder_chain(output.c_str())))
+            return result_folder_failed;
+        return result_ok;
+    }
+    // Read past the name and extra field rather than seek: the data follows.
+    std::string skipped(std::size_t{local.name_length} + local.extra_length, '\0');
+    if (!read_on(f, s.position, skipped.data(), skipped.size())) return result_not_encrypted;
+
+    EntryCoding coding;
+    if (entry.ae.valid) {
+        coding.strength = entry.ae.strength_byte;
+        coding.method = entry.ae.method;
+        coding.check_crc = entry.ae.version == 1;
+        coding.crc = record.crc;
+    }
+    // A descriptor leaves the local header's sizes 0; the directory has them.
+    coding.size = (local.flags & flag_data_descriptor) && local.uncompressed_size == 0
+                      ? record.uncompressed_size
+                      : local.uncompressed_size;
+    const std::uint32_t compressed =
+        layout.from_directory ? record.compressed_size : local.compressed_size;
+    const std::int64_t data_offset = s.position;
+    const ResultCode result =
+        decode(s, destination ? output.c_str() : nullptr, compressed, coding, &done);
+    // A decoded entry was read to its end, where the next one often starts.
+    s.position = result == result_ok && data_offset >= 0 ? data_offset + compressed : -1;
+    if (result == result_ok && destination)
+        platform::set_file_times(done.written.c_str(), platform::to_local_time(local.time));
+    return result;
+}
+
+// For each entry, the last entry before it with the same name once ASCII
+// letters are folded and both separators are one (none: -1). Such entries
+// may be one file on some file systems, so an entry starts only once that
+// one is finished, as it would going entry by entry.
+std::vector<std::size_t> earlier_namesakes(const std::vector<DirectoryEntry>& entries) {
+    std::vector<std::size_t> earlier(entries.size(), static_cast<std::size_t>(-1));
+    std::unordered_map<std::string, std::size_t> last;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        std::string key = entries[i].name;
+        for (char& c : key) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            if (c == '\\') c = '/';
+        }
+        const auto [it, fresh] = last.try_emplace(std::move(key), i);
+        if (!fresh) {
+            earlier[i] = it->second;
+            it->second = i;
+        }
+    }
+    return earlier;
+}
+
+// Entries decoded ahead of the one being finished: bounds what a failure
+// has to take back.
+constexpr std::size_t unlock_window = 64;
+
+}  // namespace
+
 void ArchiveReader::begin(const char* password, std::atomic<std::uint32_t>& processed,
                           const std::atomic<bool>& cancel) {
     state_.password = password;
@@ -207,8 +541,7 @@ void ArchiveReader::begin(const char* password, std::atomic<std::uint32_t>& proc
 }
 
 ResultCode ArchiveReader::extract_all(const char* archive_path, const char* destination,
-                                      const char* password,
-                                      std::atomic<std::uint32_t>& processed,
+                                      const char* password, std::atomic<std::uint32_t>& processed,
                                       const std::atomic<bool>& cancel) {
     begin(password, processed, cancel);
     return out_of_memory_as_code(
@@ -243,16 +576,20 @@ ResultCode ArchiveReader::decode_entry(const char* password, const char* output_
                                        std::atomic<std::uint32_t>& processed,
                                        const std::atomic<bool>& cancel) {
     begin(password, processed, cancel);
-    return out_of_memory_as_code(
-        [&]() -> ResultCode { return decode(output_path, compressed_size, coding); });
+    return out_of_memory_as_code([&]() -> ResultCode {
+        state_.folders = nullptr;
+        state_.stop = nullptr;
+        Extracted done;
+        if (ResultCode r = decode(state_, output_path, compressed_size, coding, &done)) return r;
+        return output_path ? commit(done) : result_ok;
+    });
 }
 
 ResultCode ArchiveReader::scan(const char* archive_path, const char* destination,
                                const Visit* visit) {
-    FilePtr file(platform::open_file(archive_path, "rb"));
+    FilePtr file = open_archive(archive_path, state_);
     if (!file) return result_input_missing;
     state_.archive = std::move(file);
-    state_.ready_folder.clear();
     struct CloseOnExit {
         FilePtr& f;
         ~CloseOnExit() { f.reset(); }
@@ -276,228 +613,94 @@ ResultCode ArchiveReader::scan(const char* archive_path, const char* destination
 
     std::vector<DirectoryEntry> entries;
     if (ResultCode r = read_directory(f, layout, entries)) return r;
+    if (!visit) return extract_entries(archive_path, destination, layout, entries);
     for (const DirectoryEntry& entry : entries) {
-        const ResultCode r =
-            visit ? (*visit)(summary_of(entry)) : extract_entry(entry, destination, layout);
-        if (r != result_ok) return r;
+        if (ResultCode r = (*visit)(summary_of(entry))) return r;
     }
     return result_ok;
 }
 
-ResultCode ArchiveReader::extract_entry(const DirectoryEntry& entry, const char* destination,
-                                        const DirectoryLayout& layout) {
-    const CentralRecord& record = entry.record;
-    std::string name = entry.name;
+ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* destination,
+                                          const DirectoryLayout& layout,
+                                          const std::vector<DirectoryEntry>& entries) {
+    const std::size_t count = entries.size();
+    const unsigned threads = count < 2 ? 1 : worker_count(workers_);
+    const std::vector<std::size_t> namesake = earlier_namesakes(entries);
 
-    // Other tools store folders as empty, unencrypted entries named "x/".
-    const bool encrypted = (record.flags & flag_encrypted) != 0;
-    const bool folder = !encrypted && !name.empty() && name.back() == '/' &&
-                        record.uncompressed_size == 0 && record.compressed_size == 0;
-
-    // A name may hold no terminator (it would hide the rest from the checks),
-    // must stay below the destination, and must name a file (or, for a
-    // folder entry, a folder; the dropped top level is the destination).
-    const bool windows_rules = windows_name_rules();
-    if (!entry.name_decoded || name.find('\0') != std::string::npos ||
-        !is_safe_entry_name(name.c_str(), windows_rules))
-        return result_bad_path;
-    if (layout.single_top_level) {
-        if (!strip_first_component(name.data())) return result_bad_path;
-        name.resize(std::strlen(name.c_str()));
+    FolderBook folders;
+    std::atomic<bool> stop{false};
+    // Thread slot 0 is this thread, which reads with the reader's own stream;
+    // the others open their own on their first entry.
+    std::vector<DecodeState> states(threads);
+    for (DecodeState& s : states) {
+        s.password = state_.password;
+        s.strength = state_.strength;
+        s.processed = state_.processed;
+        s.cancel = state_.cancel;
+        s.stop = &stop;
+        s.folders = &folders;
+        s.position = -1;
     }
-    if (folder && !name.empty()) name.pop_back();
-    if ((!folder || !name.empty()) &&
-        (name.empty() || !is_safe_entry_name(name.c_str(), windows_rules) ||
-         name.back() == '/' || name.back() == '\\'))
-        return result_bad_path;
-    // This tool opens encrypted archives only.
-    if (!encrypted && !folder) return result_not_encrypted;
-    to_platform_separators(name.data(), name.data(), name.size());
-    std::string output;
-    if (destination)
-        output = name.empty() ? std::string(destination)
-                              : std::string(destination) + platform::separator + name;
+    states[0].archive = std::move(state_.archive);
+    struct GiveBack {
+        FilePtr& to;
+        FilePtr& from;
+        ~GiveBack() { to = std::move(from); }
+    } give_back{state_.archive, states[0].archive};
 
-    std::FILE* const f = state_.archive.get();
-    unsigned char bytes[local_header_size];
-    std::size_t got = 0;
-    LocalHeader local;
-    if (!read_at(f, record.local_header_offset, bytes, local_header_size, got) ||
-        got < local_header_size || !read_local_header(bytes, local))
-        return result_not_encrypted;
-    // Unwalked local headers must agree with the directory about where the
-    // data starts and, unless a descriptor follows it, how long it is.
-    if (layout.from_directory && (local.name_length != record.name_length ||
-                                  (!(local.flags & flag_data_descriptor) &&
-                                   local.compressed_size != record.compressed_size)))
-        return result_not_encrypted;
-    if (folder) {
-        if (destination && !create_folder_chain(output.c_str())) return result_folder_failed;
-        return result_ok;
-    }
-    const std::int64_t data_offset = std::int64_t{record.local_header_offset} + local_header_size +
-                                     local.name_length + local.extra_length;
-    if (!platform::seek_to(f, data_offset)) return result_not_encrypted;
-
-    EntryCoding coding;
-    if (entry.ae.valid) {
-        coding.strength = entry.ae.strength_byte;
-        coding.method = entry.ae.method;
-        coding.check_crc = entry.ae.version == 1;
-        coding.crc = record.crc;
-    }
-    // A descriptor leaves the local header's sizes 0; the directory has them.
-    coding.size = (local.flags & flag_data_descriptor) && local.uncompressed_size == 0
-                      ? record.uncompressed_size
-                      : local.uncompressed_size;
-    const std::uint32_t compressed =
-        layout.from_directory ? record.compressed_size : local.compressed_size;
-    const ResultCode result = decode(destination ? output.c_str() : nullptr, compressed, coding);
-    if (result == result_ok && destination)
-        platform::set_file_times(output.c_str(), platform::to_local_time(local.time));
-    return result;
-}
-
-ResultCode ArchiveReader::decode(const char* output_path, std::uint32_t compressed_size,
-                                 const EntryCoding& coding) {
-    std::FILE* const archive = state_.archive.get();
-    const int strength = coding.strength ? coding.strength : state_.strength;
-    const unsigned int salt_bytes = salt_length(strength);
-    // Salt, verifier and code must fit, or the stream length is negative.
-    if (compressed_size < salt_bytes + verifier_length + auth_code_length)
-        return result_not_encrypted;
-
-    CAesEnc aes;
-    unsigned char salt[16], verifier[verifier_length];
-    if (!read_exact(archive, salt, salt_bytes) || !read_exact(archive, verifier, verifier_length))
-        return result_read_failed;
-    const auto* pw = reinterpret_cast<const unsigned char*>(state_.password);
-    if (aes.decrypt_start(pw, salt, verifier, strength) != 0)
-        return aes.ok() ? result_bad_password : result_expansion_error;
-    if (coding.method != method_deflate && coding.method != method_stored)
-        return result_expansion_error;
-    const std::uint32_t remaining =
-        compressed_size - salt_bytes - verifier_length - auth_code_length;
-    // Stored data is as long as the file it holds.
-    if (coding.method == method_stored && coding.size && remaining != *coding.size)
-        return result_expansion_error;
-
-    std::string temp_path;
-    FilePtr output;
-    if (output_path) {
-        std::string parent(std::strlen(output_path) + 1, '\0');
-        if (!parent_folder(output_path, parent.data(), parent.size())) return result_folder_failed;
-        parent.resize(std::strlen(parent.c_str()));
-        // Entries come folder by folder: checking the same chain again for
-        // every file of a folder costs a lookup per level per file.
-        if (parent != state_.ready_folder) {
-            if (!create_folder_chain(parent.c_str())) return result_folder_failed;
-            state_.ready_folder.swap(parent);
-        }
-        output = create_temp_beside(output_path, temp_path);
-        if (!output) return result_open_output_failed;
-    }
-    // Closed before it is deleted on every way out (Windows cannot delete an
-    // open file), also when an exception unwinds.
-    struct RemoveUnlessKept {
-        FilePtr& file;
-        std::string& path;
-        ~RemoveUnlessKept() {
-            file.reset();
-            if (!path.empty()) platform::delete_file(path.c_str());
-        }
-    } remove_temp{output, temp_path};
-
-    if (!state_.in) state_.in = std::make_unique_for_overwrite<unsigned char[]>(block_size);
-    if (!state_.out) state_.out = std::make_unique_for_overwrite<unsigned char[]>(block_size);
-
-    std::uint32_t crc = 0;
-    std::uint32_t* const track = coding.check_crc ? &crc : nullptr;
-    ResultCode result = coding.method == method_stored
-                            ? copy_stored(output.get(), remaining, aes, track)
-                            : inflate_stream(output.get(), remaining, coding.size, aes, track);
-    if (output_path && !close_file(output)) result = result_close_failed;
-    if (result != result_ok) return result;
-
-    unsigned char code[auth_code_length];
-    if (!read_exact(archive, code, auth_code_length) || aes.decrypt_end(code) != 0)
-        return result_bad_data;
-    // AE-1 keeps the plain data's CRC as well; it is checked only once the
-    // code has shown the stream is the one that was written.
-    if (coding.check_crc && crc != coding.crc) return result_bad_data;
-    if (!output_path) return result_ok;
-    // Only an authenticated file takes the target's name.
-    if (!platform::replace_file(temp_path.c_str(), output_path)) return result_open_output_failed;
-    temp_path.clear();
-    return result_ok;
-}
-
-ResultCode ArchiveReader::copy_stored(std::FILE* output, std::uint32_t remaining, CAesEnc& aes,
-                                      std::uint32_t* crc) {
-    unsigned char* const in = state_.in.get();
-    while (remaining > 0) {
-        const std::uint32_t piece = std::min<std::uint32_t>(remaining, block_size);
-        if (!read_exact(state_.archive.get(), in, piece)) return result_read_failed;
-        aes.decrypt(in, piece);
-        remaining -= piece;
-        state_.processed->fetch_add(piece, std::memory_order_relaxed);
-        if (crc) *crc = static_cast<std::uint32_t>(::crc32(*crc, in, piece));
-        if (output && !write_exact(output, in, piece)) return result_write_failed;
-        if (state_.cancel->load(std::memory_order_relaxed)) return result_cancelled;
-    }
-    return result_ok;
-}
-
-ResultCode ArchiveReader::inflate_stream(std::FILE* output, std::uint32_t remaining,
-                                         std::optional<std::uint32_t> size, CAesEnc& aes,
-                                         std::uint32_t* crc) {
-    if (!state_.inflater.start()) return result_expansion_error;
-    unsigned char* const in = state_.in.get();
-    unsigned char* const out = state_.out.get();
-    auto emit = [&](unsigned int filled) {
-        if (crc) *crc = static_cast<std::uint32_t>(::crc32(*crc, out, filled));
-        return !output || write_exact(output, out, filled);
+    struct Slot {
+        ResultCode result = result_ok;
+        bool ran = false;
+        Extracted done;
     };
-    // What the stream may still give; the window it inflates into holds at
-    // most one byte more, so a stream longer than its entry stops there.
-    std::uint64_t left = size ? *size : UINT64_MAX;
-    unsigned int window = 0;
-    z_stream& z = state_.inflater.stream();
-    auto next_window = [&] {
-        window = left < block_size ? static_cast<unsigned int>(left + 1) : block_size;
-        z.next_out = out;
-        z.avail_out = window;
+    std::vector<Slot> slots(unlock_window);
+    TaskPool pool(threads, unlock_window, [&](std::size_t i, unsigned thread) {
+        DecodeState& s = states[thread];
+        Slot& slot = slots[i % unlock_window];
+        slot.result = out_of_memory_as_code([&]() -> ResultCode {
+            if (!s.archive) {
+                s.archive = open_archive(archive_path, s);
+                if (!s.archive) return result_input_missing;
+                s.position = 0;
+            }
+            s.entry = i;
+            return extract_entry(s, entries[i], destination, layout, slot.done);
+        });
+        slot.ran = true;
+    });
+    // Entries below finished are done; an entry is handed out once its
+    // namesake is done.
+    std::size_t published = 0;
+    auto publish_up_to = [&](std::size_t limit, std::size_t finished) {
+        for (limit = std::min(limit, count); published < limit; ++published) {
+            const std::size_t before = namesake[published];
+            if (before != static_cast<std::size_t>(-1) && before >= finished) break;
+            slots[published % unlock_window] = Slot{};
+        }
+        pool.publish(published);
     };
-    z.avail_in = 0;
-    next_window();
-    // Every pass takes a block in or gives a block out, or ends the stream.
-    while (true) {
-        if (z.avail_in == 0 && remaining > 0) {
-            const std::uint32_t piece = std::min<std::uint32_t>(remaining, block_size);
-            if (!read_exact(state_.archive.get(), in, piece)) return result_read_failed;
-            aes.decrypt(in, piece);
-            z.next_in = in;
-            z.avail_in = piece;
-            remaining -= piece;
-            state_.processed->fetch_add(piece, std::memory_order_relaxed);
+    publish_up_to(unlock_window, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        pool.wait_for(i);
+        Slot& slot = slots[i % unlock_window];
+        ResultCode r = slot.result;
+        if (r == result_ok && destination && !slot.done.written.empty()) r = commit(slot.done);
+        if (r == result_ok) {
+            publish_up_to(i + 1 + unlock_window, i + 1);
+            continue;
         }
-        const int status = inflate(&z, Z_NO_FLUSH);
-        const unsigned int filled = window - z.avail_out;
-        if (filled > left) return result_expansion_error;
-        if (status == Z_STREAM_END) {
-            if (size && filled != left) return result_expansion_error;
-            return emit(filled) ? result_ok : result_write_failed;
+        // Wind back what the threads did past the failed entry.
+        stop = true;
+        pool.stop();
+        for (std::size_t j = i + 1; j < published; ++j) {
+            const Slot& later = slots[j % unlock_window];
+            if (later.ran && later.result == result_ok && !later.done.written.empty())
+                platform::delete_file(later.done.written.c_str());
         }
-        // Corrupt data, or a stream that wants more than the entry holds.
-        const bool starved = z.avail_in == 0 && remaining == 0 && z.avail_out != 0;
-        if ((status != Z_OK && status != Z_BUF_ERROR) || starved) return result_expansion_error;
-        if (z.avail_out == 0) {
-            if (!emit(window)) return result_write_failed;
-            left -= window;
-            next_window();
-        }
-        if (state_.cancel->load(std::memory_order_relaxed)) return result_cancelled;
+        folders.remove_after(i);
+        return r;
     }
+    return result_ok;
 }
 
 ResultCode decrypt_worker(CryptJob& job) {
@@ -513,6 +716,7 @@ ResultCode decrypt_worker(CryptJob& job) {
         }
         job.total = total;
         for (const std::string& input : job.inputs) {
+            reader->set_workers(job.workers);
             if (ResultCode r = reader->extract_all(input.c_str(), job.output_path.c_str(),
                                                    job.password.c_str(), job.processed, job.cancel))
                 return r;

@@ -1,8 +1,11 @@
 // Restores the entries of ".cry" archives into a destination folder.
 //
-// Each entry is decoded into a temporary file beside its target and moved
-// over the target only after its authentication code matched, so a failing
-// entry never damages a file that was already there.
+// A new file is made under its own name and removed again if its entry
+// fails; a file that is already there is replaced only by a temporary file
+// beside it whose authentication code matched, so a failing entry never
+// damages it. Entries are decoded on several threads and finished in
+// directory order: after a failure the destination holds what entry-by-entry
+// extraction would have left.
 #pragma once
 
 #include <atomic>
@@ -11,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "archive/result_code.h"
 #include "archive/stdio_file.h"
@@ -27,19 +31,19 @@ struct EntrySummary {
     std::uint32_t size = 0;
     std::uint32_t compressed_size = 0;  // salt, verifier and code included
     platform::DosTime time;
-    int strength = 0;  // 1, 2 or 3 from the AE extra field; 0 without one
-    bool encrypted = false;           // general-purpose flag bit 0
-    std::uint16_t method = 0;         // actual compression: the AE field's, else the header's
-    int ae_version = 0;               // 1 (CRC kept) or 2 from the AE extra field; 0 without one
+    int strength = 0;          // 1, 2 or 3 from the AE extra field; 0 without one
+    bool encrypted = false;    // general-purpose flag bit 0
+    std::uint16_t method = 0;  // actual compression: the AE field's, else the header's
+    int ae_version = 0;        // 1 (CRC kept) or 2 from the AE extra field; 0 without one
 };
 
 // How one entry's data is decoded. The defaults are those of our own
 // archives: the password's length picks the key strength, the data is a
 // deflate stream and only the authentication code is checked.
 struct EntryCoding {
-    int strength = 0;                         // 1..3 from the AE extra field; 0: from the password
-    std::uint16_t method = 8;                 // 0 stored, 8 deflate, anything else fails with 5
-    bool check_crc = false;                   // AE-1 also keeps the CRC-32 of the plain data
+    int strength = 0;          // 1..3 from the AE extra field; 0: from the password
+    std::uint16_t method = 8;  // 0 stored, 8 deflate, anything else fails with 5
+    bool check_crc = false;    // AE-1 also keeps the CRC-32 of the plain data
     std::uint32_t crc = 0;
     // The uncompressed size the headers declare: the data must come to
     // exactly this many bytes, or decoding fails with 5. Unset only where the
@@ -47,23 +51,30 @@ struct EntryCoding {
     std::optional<std::uint32_t> size;
 };
 
-// What decoding an archive's entries shares: the archive, the password and
-// the key strength it selects, the caller's counters and cancel flag (set by
-// each public entry point), and the blocks, inflater and last folder chain
-// every entry reuses.
+class FolderBook;
+
+// What one thread decoding an archive's entries holds: its own stream on the
+// archive, the password and the key strength it selects, the caller's
+// counters and cancel flag (set by each public entry point), the blocks and
+// inflater every entry reuses, and where the files' folders are made.
 struct DecodeState {
+    std::unique_ptr<char[]> archive_buffer;  // outlives the stream that uses it
     FilePtr archive;
+    std::int64_t position = -1;  // where the stream is, when known
     const char* password = "";
     int strength = 1;  // the password's; an entry's AE field may name another
     std::atomic<std::uint32_t>* processed = nullptr;
     const std::atomic<bool>* cancel = nullptr;
+    const std::atomic<bool>* stop = nullptr;  // the job gave up on this entry
     std::unique_ptr<unsigned char[]> in, out;
     Inflater inflater;
-    std::string ready_folder;  // the folder chain the last entry made sure of
+    FolderBook* folders = nullptr;  // none: each chain is made afresh
+    std::size_t entry = 0;          // the entry being decoded, for the folder book
 };
 
 struct DirectoryEntry;
 struct DirectoryLayout;
+struct Extracted;
 
 // Each public call catches allocation failure itself and returns 13 for it.
 class ArchiveReader {
@@ -74,9 +85,12 @@ public:
     // record and central directory are intact is read from the central
     // records alone. The first failure ends it; entries extracted before it
     // stay.
-    ResultCode extract_all(const char* archive_path, const char* destination,
-                           const char* password, std::atomic<std::uint32_t>& processed,
-                           const std::atomic<bool>& cancel);
+    ResultCode extract_all(const char* archive_path, const char* destination, const char* password,
+                           std::atomic<std::uint32_t>& processed, const std::atomic<bool>& cancel);
+
+    // Threads for extract_all and test_all: 0 one per processor. One by
+    // default.
+    void set_workers(int workers) { workers_ = workers; }
 
     // Scans like extract_all and calls visit for every central record
     // instead of extracting; a non-zero result from visit ends the scan.
@@ -108,16 +122,13 @@ private:
     // The scan behind the three public calls; destination nullptr tests,
     // visit lists.
     ResultCode scan(const char* archive_path, const char* destination, const Visit* visit);
-    ResultCode extract_entry(const DirectoryEntry& entry, const char* destination,
-                             const DirectoryLayout& layout);
-    ResultCode decode(const char* output_path, std::uint32_t compressed_size,
-                      const EntryCoding& coding);
-    ResultCode copy_stored(std::FILE* output, std::uint32_t remaining, CAesEnc& aes,
-                           std::uint32_t* crc);
-    ResultCode inflate_stream(std::FILE* output, std::uint32_t remaining,
-                              std::optional<std::uint32_t> size, CAesEnc& aes, std::uint32_t* crc);
+    // Extracts the entries in order on the worker threads.
+    ResultCode extract_entries(const char* archive_path, const char* destination,
+                               const DirectoryLayout& layout,
+                               const std::vector<DirectoryEntry>& entries);
 
     DecodeState state_;
+    int workers_ = 1;
 };
 
 }  // namespace korvane

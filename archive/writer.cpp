@@ -1,11 +1,14 @@
 #include "archive/writer.h"
 
+#include <algorithm>
+#include <deque>
 #include <new>
 #include <vector>
 
 #include "archive/cipher/aes_enc.h"
 #include "archive/format.h"
 #include "archive/paths.h"
+#include "archive/task_pool.h"
 #include "archive/temp_file.h"
 #include "platform/platform.h"
 
@@ -16,87 +19,11 @@ namespace {
 constexpr std::uint64_t max_job_bytes = 1ull << 31;
 constexpr std::uint64_t max_file_bytes = 1ull << 32;
 
-bool allocate_blocks(EncodeScratch& s) {
-    if (s.in && s.out) return true;
-    s.in.reset(new (std::nothrow) unsigned char[block_size]);
-    s.out.reset(new (std::nothrow) unsigned char[block_size]);
-    return s.in && s.out;
-}
-
 }  // namespace
 
-ResultCode encode_entry(const CryptJob& job, const char* source_path, std::FILE* archive,
-                        EncodeScratch& scratch) {
-    const auto* pw = reinterpret_cast<const unsigned char*>(job.password.c_str());
-    CAesEnc aes;
-    unsigned char salt[16], verifier[verifier_length];
-    aes.encrypt_start(pw, salt, verifier, job.strength);
-    if (!aes.ok()) return result_compression_error;
-    if (!scratch.deflater.start(job.level)) return result_compression_error;
-
-    FilePtr source(platform::open_file(source_path, "rb"));
-    if (!source) return result_read_failed;
-
-    const unsigned int salt_bytes = salt_length(job.strength);
-    if (!write_exact(archive, salt, salt_bytes) ||
-        !write_exact(archive, verifier, verifier_length))
-        return result_write_failed;
-    if (!allocate_blocks(scratch)) return result_out_of_memory;
-
-    z_stream& z = scratch.deflater.stream();
-    unsigned char* const out = scratch.out.get();
-    z.next_out = out;
-    z.avail_out = block_size;
-    bool finishing = false;
-    ResultCode result = result_ok;
-    while (true) {
-        if (!finishing && z.avail_in == 0) {
-            const std::size_t got = std::fread(scratch.in.get(), 1, block_size, source.get());
-            // A short read is the end of the file only when no error caused it.
-            if (std::ferror(source.get())) {
-                result = result_read_failed;
-                break;
-            }
-            z.next_in = scratch.in.get();
-            z.avail_in = static_cast<uInt>(got);
-            job.processed.fetch_add(static_cast<std::uint32_t>(got), std::memory_order_relaxed);
-            finishing = got < block_size;
-        }
-        const int status = deflate(&z, finishing ? Z_FINISH : Z_NO_FLUSH);
-        if (status == Z_STREAM_END) {
-            const unsigned int filled = block_size - z.avail_out;
-            aes.encrypt(out, filled);
-            if (!write_exact(archive, out, filled)) result = result_write_failed;
-            break;
-        }
-        if (status != Z_OK) {
-            result = result_compression_error;
-            break;
-        }
-        if (z.avail_out == 0) {
-            aes.encrypt(out, block_size);
-            if (!write_exact(archive, out, block_size)) {
-                result = result_write_failed;
-                break;
-            }
-            z.next_out = out;
-            z.avail_out = block_size;
-        }
-        if (job.cancel.load(std::memory_order_relaxed)) {
-            result = result_cancelled;
-            break;
-        }
-    }
-    if (result != result_ok) return result;
-
-    unsigned char code[auth_code_length];
-    aes.encrypt_end(code);
-    if (!aes.ok()) return result_compression_error;
-    if (!write_exact(archive, code, auth_code_length)) return result_write_failed;
-    return result_ok;
+ArchiveWriter::~ArchiveWriter() {
+    discard();
 }
-
-ArchiveWriter::~ArchiveWriter() { discard(); }
 
 ResultCode ArchiveWriter::open(const char* path) {
     discard();
@@ -111,17 +38,14 @@ ResultCode ArchiveWriter::open(const char* path) {
     directory_.clear();
     entries_ = 0;
     directory_offset_ = 0;
+    position_ = 0;
     finished_ = false;
     return result_ok;
 }
 
-ResultCode ArchiveWriter::add_file(const char* path, const char* stored_name, const CryptJob& job) {
-    platform::FindData found;
-    if (!platform::find_path(path, found) || found.is_folder) return result_input_missing;
+ResultCode ArchiveWriter::describe_entry(const char* stored_name, const platform::FindData& found,
+                                         const CryptJob& job, std::size_t index, EntryInfo& entry) {
     if (found.size >= max_file_bytes) return result_too_large;
-
-    EntryInfo entry;
-    std::string header;
     bool utf8_name = false;
     try {
         std::string name = stored_name;
@@ -131,44 +55,107 @@ ResultCode ArchiveWriter::add_file(const char* path, const char* stored_name, co
         platform::ArchiveName encoded = platform::archive_name_from_path(name);
         entry.name = std::move(encoded.bytes);
         utf8_name = encoded.utf8;
-        header.reserve(local_header_size + entry.name.size() + ae_extra_size);
     } catch (const std::bad_alloc&) {
         return result_out_of_memory;
     }
     // The name-length and entry-count fields are 16 bits wide.
-    if (entry.name.size() > max_name_length || entries_ == max_entries) return result_too_large;
+    if (entry.name.size() > max_name_length || index >= max_entries) return result_too_large;
     entry.flags =
         static_cast<std::uint16_t>(general_flags(job.level) | (utf8_name ? flag_utf8_name : 0));
     entry.time = found.last_write;
     entry.attributes = found.attributes;
     entry.uncompressed_size = static_cast<std::uint32_t>(found.size);
     entry.strength = job.strength;
+    return result_ok;
+}
 
-    const std::int64_t start = platform::position_of(archive_.get());
-    if (start < 0) return result_write_failed;
-    // Room for the local header, filled in once the sizes are known.
-    const std::size_t header_size = local_header_size + entry.name.size() + ae_extra_size;
-    const std::vector<char> room(header_size, 0);
-    if (!write_exact(archive_.get(), room.data(), room.size())) return result_write_failed;
-
-    const ResultCode encoded = encode_entry(job, path, archive_.get(), scratch_);
-    if (encoded != result_ok) return encoded;
-
-    const std::int64_t end = platform::position_of(archive_.get());
-    if (end < 0) return result_write_failed;
-    // Offsets and sizes are 32-bit fields: refuse rather than wrap.
-    if (end > 0xFFFFFFFFll) return result_too_large;
-    entry.compressed_size = static_cast<std::uint32_t>(end - start - static_cast<std::int64_t>(header_size));
-    entry.local_header_offset = static_cast<std::uint32_t>(start);
-
-    append_local_header(header, entry);
-    if (!platform::seek_to(archive_.get(), start) ||
-        !write_exact(archive_.get(), header.data(), header.size()) ||
-        !platform::seek_to(archive_.get(), end))
-        return result_write_failed;
-
+ResultCode ArchiveWriter::add_file(const char* path, const char* stored_name, const CryptJob& job) {
+    platform::FindData found;
+    if (!platform::find_path(path, found) || found.is_folder) return result_input_missing;
+    EntryInfo entry;
+    if (ResultCode r = describe_entry(stored_name, found, job, entries_, entry)) return r;
+    const std::atomic<bool> never{false};
     try {
-        append_central_record(directory_, entry);
+        ChunkWork work{path, found.size, 0, chunk_count(found.size)};
+        ChunkResult piece;
+        for (; work.chunk < work.chunks; ++work.chunk) {
+            encode_chunk(job, work, scratch_, never, piece);
+            if (piece.result != result_ok) return piece.result;
+            if (ResultCode r = add_chunk(entry, work.chunk, work.chunks, piece)) return r;
+        }
+    } catch (const std::bad_alloc&) {
+        return result_out_of_memory;
+    }
+    return result_ok;
+}
+
+bool ArchiveWriter::write(const void* data, std::size_t length) {
+    if (!write_exact(archive_.get(), data, length)) return false;
+    position_ += length;
+    return true;
+}
+
+ResultCode ArchiveWriter::write_encrypted(std::vector<unsigned char>& bytes) {
+    if (bytes.empty()) return result_ok;
+    aes_->encrypt(bytes.data(), static_cast<unsigned int>(bytes.size()));
+    if (!aes_->ok()) return result_compression_error;
+    return write(bytes.data(), bytes.size()) ? result_ok : result_write_failed;
+}
+
+ResultCode ArchiveWriter::add_chunk(const EntryInfo& entry, std::uint32_t chunk,
+                                    std::uint32_t chunks, ChunkResult& piece) {
+    if (!archive_) return result_write_failed;
+    const std::size_t header_size = local_header_size + entry.name.size() + ae_extra_size;
+    const unsigned int salt_bytes = salt_length(entry.strength);
+    const bool last = chunk + 1 == chunks;
+    if (chunk == 0) {
+        if (!piece.aes) return result_compression_error;
+        aes_ = std::move(piece.aes);
+        entry_start_ = position_;
+        std::string header;
+        if (last) {
+            // The only chunk: every size is known, the header goes out as is.
+            EntryInfo known = entry;
+            const std::uint64_t data = std::uint64_t{salt_bytes} + verifier_length +
+                                       piece.deflated.size() + auth_code_length;
+            if (data > 0xFFFFFFFFu) return result_too_large;
+            known.compressed_size = static_cast<std::uint32_t>(data);
+            known.local_header_offset = static_cast<std::uint32_t>(entry_start_);
+            append_local_header(header, known);
+        } else {
+            // Room for the local header, filled in once the sizes are known.
+            header.assign(header_size, '\0');
+        }
+        if (!write(header.data(), header.size()) || !write(piece.salt, salt_bytes) ||
+            !write(piece.verifier, verifier_length))
+            return result_write_failed;
+    }
+    if (!aes_) return result_compression_error;
+    if (ResultCode r = write_encrypted(piece.deflated)) return r;
+    if (!last) return result_ok;
+
+    unsigned char code[auth_code_length];
+    aes_->encrypt_end(code);
+    const bool sealed = aes_->ok();
+    aes_.reset();
+    if (!sealed) return result_compression_error;
+    if (!write(code, auth_code_length)) return result_write_failed;
+    const std::uint64_t end = position_;
+    // Offsets and sizes are 32-bit fields: refuse rather than wrap.
+    if (end > 0xFFFFFFFFull) return result_too_large;
+    EntryInfo done = entry;
+    done.compressed_size = static_cast<std::uint32_t>(end - entry_start_ - header_size);
+    done.local_header_offset = static_cast<std::uint32_t>(entry_start_);
+    if (chunks > 1) {
+        std::string header;
+        append_local_header(header, done);
+        if (!platform::seek_to(archive_.get(), static_cast<std::int64_t>(entry_start_)) ||
+            !write_exact(archive_.get(), header.data(), header.size()) ||
+            !platform::seek_to(archive_.get(), static_cast<std::int64_t>(end)))
+            return result_write_failed;
+    }
+    try {
+        append_central_record(directory_, done);
     } catch (const std::bad_alloc&) {
         return result_out_of_memory;
     }
@@ -250,29 +237,151 @@ ResultCode for_each_input_file(const CryptJob& job, const std::string& temp_path
 
 }  // namespace
 
+namespace {
+
+// Chunk tasks ahead of the one being written: enough to keep every thread
+// busy on small files, while the buffers they hold stay within the budget.
+constexpr std::size_t lock_window = 64;
+constexpr std::uint64_t lock_buffer_budget = 8u << 20;
+
+struct LockTask {
+    ChunkWork work;
+    ResultCode refused = result_ok;  // found when walked, reported in its turn
+    std::uint64_t cost = 0;          // buffer bytes it may hold
+    ChunkResult result;
+};
+
+// A walked entry whose chunks are not all written yet.
+struct PendingEntry {
+    EntryInfo info;
+    std::uint32_t chunks = 1;
+    std::uint32_t written = 0;
+};
+
+// Adds the inputs' files to the writer: the walk runs on this thread and
+// hands out one task per chunk; the pool's threads (this one among them)
+// derive keys and deflate; this thread writes the chunks in walk order, so
+// the archive is the same whatever the number of threads, and the first
+// failure in walk order ends the job as it would with one thread.
+class LockPipeline {
+  public:
+    LockPipeline(CryptJob& job, ArchiveWriter& writer)
+        : job_(job),
+          writer_(writer),
+          threads_(worker_count(job.workers)),
+          scratch_(threads_),
+          tasks_(lock_window),
+          pool_(threads_, lock_window, [this](std::size_t i, unsigned slot) { run(i, slot); }) {}
+
+    ~LockPipeline() {
+        // Threads still at work stop within a block.
+        stop_ = true;
+        pool_.stop();
+    }
+
+    ResultCode add(const char* path, const std::string& stored, const platform::FindData& found) {
+        PendingEntry entry;
+        const ResultCode refused =
+            ArchiveWriter::describe_entry(stored.c_str(), found, job_, walked_++, entry.info);
+        entry.chunks = refused ? 1 : chunk_count(found.size);
+        entries_.push_back(std::move(entry));
+        for (std::uint32_t chunk = 0; chunk < entries_.back().chunks; ++chunk) {
+            const std::uint64_t length = std::min(found.size, deflate_chunk_size);
+            const std::uint64_t cost = 2 * length + (chunk ? deflate_dictionary_size : 0);
+            while (published_ - written_ == lock_window ||
+                   (buffered_ > 0 && buffered_ + cost > lock_buffer_budget)) {
+                if (ResultCode r = write_next()) return r;
+            }
+            LockTask& task = tasks_[published_ % lock_window];
+            task.work.path = path;
+            task.work.size = found.size;
+            task.work.chunk = chunk;
+            task.work.chunks = entries_.back().chunks;
+            task.refused = refused;
+            task.cost = cost;
+            buffered_ += cost;
+            pool_.publish(++published_);
+        }
+        return result_ok;
+    }
+
+    ResultCode finish() {
+        while (written_ < published_) {
+            if (ResultCode r = write_next()) return r;
+        }
+        return result_ok;
+    }
+
+  private:
+    void run(std::size_t i, unsigned slot) {
+        LockTask& task = tasks_[i % lock_window];
+        if (task.refused) {
+            task.result.result = task.refused;
+            return;
+        }
+        try {
+            encode_chunk(job_, task.work, scratch_[slot], stop_, task.result);
+        } catch (const std::bad_alloc&) {
+            task.result.result = result_out_of_memory;
+        }
+    }
+
+    ResultCode write_next() {
+        pool_.wait_for(written_);
+        LockTask& task = tasks_[written_ % lock_window];
+        PendingEntry& entry = entries_.front();
+        ResultCode r = task.result.result;
+        if (r == result_ok)
+            r = writer_.add_chunk(entry.info, entry.written, entry.chunks, task.result);
+        // Hand the memory back at once: the budget counts it as free now.
+        std::vector<unsigned char>().swap(task.result.deflated);
+        buffered_ -= task.cost;
+        ++written_;
+        if (++entry.written == entry.chunks) entries_.pop_front();
+        return r;
+    }
+
+    CryptJob& job_;
+    ArchiveWriter& writer_;
+    const unsigned threads_;
+    std::vector<ChunkScratch> scratch_;  // one per thread slot
+    std::vector<LockTask> tasks_;        // a ring over the window
+    std::deque<PendingEntry> entries_;
+    std::size_t walked_ = 0, published_ = 0, written_ = 0;
+    std::uint64_t buffered_ = 0;
+    std::atomic<bool> stop_{false};
+    TaskPool pool_;  // last: its threads use everything above
+};
+
+}  // namespace
+
 ResultCode encrypt_worker(CryptJob& job) {
     job.processed = 0;
     job.total = 0;
     try {
         std::uint64_t sum = 0;
         std::size_t files = 0;
-        for_each_input_file(job, std::string(), [&](const char*, const std::string&,
-                                                    const platform::FindData& f) {
-            sum += f.size;
-            ++files;
-            return result_ok;
-        });
+        for_each_input_file(job, std::string(),
+                            [&](const char*, const std::string&, const platform::FindData& f) {
+                                sum += f.size;
+                                ++files;
+                                return result_ok;
+                            });
         if (sum >= max_job_bytes || files > max_entries) return result_too_large;
         job.total = static_cast<std::uint32_t>(sum);
 
         ArchiveWriter writer;
         if (ResultCode r = writer.open(job.output_path.c_str())) return r;
-        const ResultCode added = for_each_input_file(
-            job, writer.temp_path(),
-            [&](const char* path, const std::string& stored, const platform::FindData&) {
-                return writer.add_file(path, stored.c_str(), job);
-            });
-        if (added != result_ok) return added;  // the writer discards the archive
+        {
+            LockPipeline pipeline(job, writer);
+            ResultCode added = for_each_input_file(
+                job, writer.temp_path(),
+                [&](const char* path, const std::string& stored, const platform::FindData& found) {
+                    return pipeline.add(path, stored, found);
+                });
+            if (added == result_ok) added = pipeline.finish();
+            if (added != result_ok) return added;  // the writer discards the archive
+        }
         if (ResultCode r = writer.finish()) return r;
         return writer.commit();
     } catch (const std::bad_alloc&) {

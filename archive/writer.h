@@ -10,25 +10,14 @@
 #include <memory>
 #include <string>
 
+#include "archive/chunk_encoder.h"
 #include "archive/crypt_job.h"
+#include "archive/format.h"
 #include "archive/result_code.h"
 #include "archive/stdio_file.h"
-#include "archive/zstreams.h"
+#include "platform/platform.h"
 
 namespace korvane {
-
-// Scratch state one job reuses for every entry: two stream blocks and the
-// deflate state.
-struct EncodeScratch {
-    std::unique_ptr<unsigned char[]> in, out;
-    Deflater deflater;
-};
-
-// Writes the entry data (salt, verifier, encrypted deflate stream,
-// authentication code) for one file at the archive's current position, with
-// the job's password, key strength and level, counting into its counters.
-ResultCode encode_entry(const CryptJob& job, const char* source_path, std::FILE* archive,
-                        EncodeScratch& scratch);
 
 class ArchiveWriter {
 public:
@@ -45,6 +34,18 @@ public:
     // limits.
     // The job gives the password, strength, level, counters and cancel flag.
     ResultCode add_file(const char* path, const char* stored_name, const CryptJob& job);
+
+    // The headers of the entry with this index (the entries before it) for a
+    // file found as found: 15 for a file of 4 GiB or more, a name longer
+    // than 65535 bytes or the 65536th entry.
+    static ResultCode describe_entry(const char* stored_name, const platform::FindData& found,
+                                     const CryptJob& job, std::size_t index, EntryInfo& entry);
+    // Writes the next chunk of the entry being added, chunks in order: the
+    // first writes the header, salt and verifier (the whole entry without a
+    // seek when it is the only chunk), the last the authentication code, the
+    // sizes and the central record. Takes the cipher from the first chunk.
+    ResultCode add_chunk(const EntryInfo& entry, std::uint32_t chunk, std::uint32_t chunks,
+                         ChunkResult& piece);
     // Writes the central directory and the end record and closes the file
     // (exactly once); 6 on failure.
     ResultCode finish();
@@ -58,13 +59,21 @@ public:
     const std::string& temp_path() const { return temp_path_; }
 
 private:
+    bool write(const void* data, std::size_t length);
+    // Encrypts the bytes in place and writes them.
+    ResultCode write_encrypted(std::vector<unsigned char>& bytes);
+
     FilePtr archive_;
     std::string output_path_, temp_path_;
     std::string directory_;  // central records, back to back
     std::uint16_t entries_ = 0;
     std::uint32_t directory_offset_ = 0;
+    std::uint64_t position_ = 0;  // kept here: asking the stream costs a call
     bool finished_ = false;
-    EncodeScratch scratch_;
+    // The entry being added.
+    std::unique_ptr<CAesEnc> aes_;
+    std::uint64_t entry_start_ = 0;
+    ChunkScratch scratch_;  // add_file's
 };
 
 }  // namespace korvane

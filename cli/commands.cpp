@@ -153,6 +153,7 @@ int lock(const Options& options) {
     for (std::string& input : inputs) input = full_path(input);
     CryptJob job(std::move(inputs), full_path(output), std::move(password), options.level,
                  counters.processed, counters.total, counters.cancel);
+    job.workers = options.jobs;
     const ResultCode r =
         run_job(counters, show_progress(options), [&] { return encrypt_worker(job); });
     return report("Encryption", r, options.quiet);
@@ -185,6 +186,7 @@ int unlock(const Options& options) {
     // Absolute, so that every missing folder of it can be created.
     CryptJob job({full_path(archive)}, full_path(destination), std::move(password), options.level,
                  counters.processed, counters.total, counters.cancel);
+    job.workers = options.jobs;
     const ResultCode r =
         run_job(counters, show_progress(options), [&] { return decrypt_worker(job); });
     return report("Decryption", r, options.quiet);
@@ -202,6 +204,7 @@ int test(const Options& options) {
 
     std::unique_ptr<ArchiveReader> reader(new (std::nothrow) ArchiveReader);
     if (!reader) return report("Test", result_out_of_memory, false);
+    reader->set_workers(options.jobs);
     counters.total =
         found.size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(found.size);
     const ResultCode r = run_job(counters, show_progress(options), [&] {

@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include <cstring>
+#include <string>
 
 namespace korvane::cli {
 
@@ -15,10 +16,10 @@ struct CommandRule {
 };
 
 constexpr CommandRule command_rules[] = {
-    {"lock", Command::lock, true, "olfqp"},
-    {"unlock", Command::unlock, false, "ofqp"},
+    {"lock", Command::lock, true, "olfqpj"},
+    {"unlock", Command::unlock, false, "ofqpj"},
     {"list", Command::list, false, ""},
-    {"test", Command::test, false, "qp"},
+    {"test", Command::test, false, "qpj"},
 };
 
 struct LongOption {
@@ -29,11 +30,13 @@ struct LongOption {
 
 constexpr LongOption long_options[] = {
     {"output", 'o', true}, {"level", 'l', true},         {"force", 'f', false},
-    {"quiet", 'q', false}, {"password-file", 'p', true},
+    {"quiet", 'q', false}, {"password-file", 'p', true}, {"jobs", 'j', true},
 };
 
+constexpr int max_jobs = 256;
+
 bool takes_value(char letter) {
-    return letter == 'o' || letter == 'l' || letter == 'p';
+    return letter == 'o' || letter == 'l' || letter == 'p' || letter == 'j';
 }
 
 class Parser {
@@ -53,6 +56,21 @@ class Parser {
                 options_.level = value[0] - '0';
                 options_.has_level = true;
                 return true;
+            case 'j': {
+                int jobs = 0;
+                for (char c : value) {
+                    if (c < '0' || c > '9' || jobs > max_jobs) {
+                        jobs = 0;
+                        break;
+                    }
+                    jobs = jobs * 10 + (c - '0');
+                }
+                if (jobs < 1 || jobs > max_jobs)
+                    return fail("the number of jobs must be from 1 to " + std::to_string(max_jobs) +
+                                ", not '" + value + "'");
+                options_.jobs = jobs;
+                return true;
+            }
             case 'p':
                 options_.password_file = value;
                 options_.has_password_file = true;
@@ -90,6 +108,8 @@ const char* display_name(char letter) {
             return "-f";
         case 'q':
             return "-q";
+        case 'j':
+            return "-j";
         default:
             return "--password-file";
     }
@@ -137,7 +157,7 @@ bool parse_options(int argc, const char* const* argv, Options& options, std::str
             // A cluster of short options: "-fq", "-l9", "-o out.cry".
             for (std::size_t k = 1; k < arg.size(); ++k) {
                 const char letter = arg[k];
-                if (letter == 'p' || !std::strchr("olfq", letter))
+                if (letter == 'p' || !std::strchr("olfqj", letter))
                     return parser.fail(std::string("unknown option '-") + letter + "'");
                 std::string value;
                 if (takes_value(letter)) {
@@ -184,14 +204,15 @@ bool parse_options(int argc, const char* const* argv, Options& options, std::str
 }
 
 const char* usage_text() {
-    return "usage: korvane-cli lock [-o OUT] [-l LEVEL] [-f] [-q] PATH...\n"
-           "       korvane-cli unlock [-o DEST] [-f] [-q] ARCHIVE\n"
+    return "usage: korvane-cli lock [-o OUT] [-l LEVEL] [-j N] [-f] [-q] PATH...\n"
+           "       korvane-cli unlock [-o DEST] [-j N] [-f] [-q] ARCHIVE\n"
            "       korvane-cli list ARCHIVE\n"
-           "       korvane-cli test [-q] ARCHIVE\n"
+           "       korvane-cli test [-j N] [-q] ARCHIVE\n"
            "       korvane-cli --help | --version\n"
            "\n"
            "  -o OUT|DEST    the archive to write, or the folder to extract into\n"
            "  -l LEVEL       compression level 0 to 9 (default 6)\n"
+           "  -j N, --jobs N threads to use (default: one per processor)\n"
            "  -f             replace OUT, or extract into a folder that is not empty\n"
            "  -q             no progress display\n"
            "  --password-file FILE\n"

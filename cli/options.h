@@ -18,6 +18,7 @@ struct Options {
     bool has_level = false;
     bool force = false;         // -f
     bool quiet = false;         // -q
+    int jobs = 0;               // -j: threads, 0 one per processor
     std::string password_file;  // --password-file
     bool has_password_file = false;
 };

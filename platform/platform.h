@@ -124,6 +124,8 @@ bool file_identity(const char* path, FileIdentity& out);
 
 bool folder_exists(const char* path);
 bool create_folder(const char* path);
+// Removes an empty folder; false when it is not empty or cannot be removed.
+bool remove_folder(const char* path);
 bool delete_file(const char* path);
 // Moves from over to, replacing an existing file atomically. The same path
 // for both is a move that has nothing to do.

@@ -172,6 +172,10 @@ bool create_folder(const char* path) {
     return path && mkdir(path, 0777) == 0;
 }
 
+bool remove_folder(const char* path) {
+    return path && rmdir(path) == 0;
+}
+
 bool delete_file(const char* path) {
     return path && unlink(path) == 0;
 }
@@ -202,15 +206,9 @@ LocalTime to_local_time(DosTime dos) {
 }
 
 std::FILE* create_new_file(const char* path) {
-    if (!path) return nullptr;
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    std::FILE* stream = fdopen(fd, "wb");
-    if (!stream) {
-        close(fd);
-        unlink(path);  // we made it, so it is ours to take back
-    }
-    return stream;
+    // "x" is O_EXCL and "e" O_CLOEXEC: one call, where opening a descriptor
+    // and wrapping it costs two.
+    return path ? std::fopen(path, "wbxe") : nullptr;
 }
 
 std::FILE* open_file(const char* path, const char* mode) {

@@ -297,6 +297,10 @@ bool create_folder(const char* path) {
     return path && CreateDirectoryW(wide(path).c_str(), nullptr) != 0;
 }
 
+bool remove_folder(const char* path) {
+    return path && RemoveDirectoryW(wide(path).c_str()) != 0;
+}
+
 bool delete_file(const char* path) {
     return path && DeleteFileW(wide(path).c_str()) != 0;
 }

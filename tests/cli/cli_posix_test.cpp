@@ -210,6 +210,8 @@ int interrupt_when_started(const Args& args, const fs::path& cwd, const fs::path
     close(pipe_fds[1]);
     const auto end = Clock::now() + std::chrono::seconds(60);
     bool seen = false;
+    // Started once a file is there that was not: the archive being written,
+    // or a file being extracted (a temporary name is not always ".tmp").
     while (!seen && Clock::now() < end && waitpid(pid, nullptr, WNOHANG) == 0) {
         for (const fs::path& file : files_below(folder))
             if (!before.contains(file)) seen = true;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -72,10 +73,12 @@ struct JobCounters {
 };
 
 inline ResultCode encrypt(const std::vector<std::string>& inputs, const fs::path& archive,
-                          const std::string& password, int level = 6, bool cancel = false) {
+                          const std::string& password, int level = 6, bool cancel = false,
+                          int workers = 0) {
     JobCounters c;
     c.cancel = cancel;
     CryptJob job = c.job(inputs, utf8(archive), password, level);
+    job.workers = workers;
     return encrypt_worker(job);
 }
 
@@ -96,6 +99,18 @@ inline std::vector<std::pair<std::string, std::string>> tree(const fs::path& roo
                                read_bytes(e.path()));
     std::sort(files.begin(), files.end());
     return files;
+}
+
+// Every file and folder below root with its content: what "nothing was
+// touched" compares, and what two extractions must agree on.
+inline std::map<std::string, std::string> snapshot(const fs::path& root) {
+    std::map<std::string, std::string> all;
+    if (!fs::exists(root)) return all;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        const std::string name = fs::relative(e.path(), root).generic_string();
+        all[name] = e.is_directory() ? "<folder>" : read_bytes(e.path());
+    }
+    return all;
 }
 
 inline std::size_t entry_count(const fs::path& path) {

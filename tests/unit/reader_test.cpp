@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <map>
 
 #include "archive/paths.h"
 #include "archive/writer.h"
@@ -237,6 +238,92 @@ TEST_F(Reader, AllocationFailureAfterTheOutputExistsLeavesNoFile) {
         }
         EXPECT_EQ(r, result_out_of_memory) << earlier;
         EXPECT_EQ(tree(out), (earlier ? Files{{"a.txt", "earlier"}} : Files{})) << earlier;
+    }
+}
+
+TEST_F(Reader, FailureOrCancelLeavesWhatOneThreadLeaves) {
+    // Entries in folders of their own below five top folders; the one at
+    // index 9 fails, or the job is cancelled.
+    std::vector<std::string> names;
+    for (int i = 0; i < 24; ++i)
+        names.push_back("d" + std::to_string(i % 5) + "/s" + std::to_string(i) + "/e" +
+                        std::to_string(i) + ".txt");
+    const struct {
+        const char* why;
+        std::string name9;     // entry 9's name
+        bool damage9 = false;  // a byte of entry 9's stream changed
+        bool block9 = false;   // a file where entry 9's folder goes
+        bool cancel = false;
+    } cases[] = {
+        {"damaged stream", names[9], true},
+        {"hostile name", "../e9.txt"},
+        {"file in the way of the folder", "blocked/e9.txt", false, true},
+        {"cancel", names[9], false, false, true},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> these = names;
+        these[9] = c.name9;
+        const fs::path archive = crafted(these);
+        if (c.damage9) {
+            std::string bytes = read_bytes(archive);
+            const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+            std::size_t at = 0;
+            for (int i = 0; i < 9; ++i)
+                at += 30 + read_u16(p + at + 26) + read_u16(p + at + 28) + read_u32(p + at + 18);
+            at += 30 + read_u16(p + at + 26) + read_u16(p + at + 28) + 8 + 2;
+            bytes[at] = static_cast<char>(bytes[at] ^ 0x40);
+            write_bytes(archive, bytes);
+        }
+        std::map<std::string, std::string> left[2];
+        ResultCode results[2];
+        for (int run = 0; run < 2; ++run) {
+            const fs::path out = dir() / ("out" + std::to_string(run));
+            fs::remove_all(out);
+            // One file of an earlier entry and one of a later entry are there already.
+            write_bytes(out / "d2" / "s2" / "e2.txt", "older two");
+            write_bytes(out / "d0" / "s15" / "e15.txt", "older fifteen");
+            if (c.block9) write_bytes(out / "blocked", "a file");
+            ArchiveReader reader;
+            reader.set_workers(run == 0 ? 1 : 4);
+            JobCounters counters;
+            counters.cancel = c.cancel;
+            results[run] = reader.extract_all(archive.string().c_str(), out.string().c_str(), "pw",
+                                              counters.processed, counters.cancel);
+            left[run] = snapshot(out);
+        }
+        EXPECT_NE(results[0], result_ok) << c.why;
+        EXPECT_EQ(results[1], results[0]) << c.why;
+        EXPECT_EQ(left[1], left[0]) << c.why;
+        EXPECT_EQ(left[0]["d0/s15/e15.txt"], "older fifteen") << c.why;
+        if (!c.cancel) {
+            EXPECT_EQ(left[0]["d2/s2/e2.txt"], content_of(names[2])) << c.why;
+            EXPECT_EQ(left[0]["d3/s8/e8.txt"], content_of(names[8])) << c.why;
+            EXPECT_EQ(left[0].count("d0/s10"), 0u) << c.why;
+        }
+    }
+}
+
+TEST_F(Reader, EntriesOfOneNameEndAsTheLastOfThem) {
+    // Two folders of one name give entries of the same names, the later
+    // ones with other contents; with any number of threads the later win.
+    for (const char* from : {"p1", "p2"}) {
+        for (int i = 0; i < 12; ++i)
+            write_bytes(dir() / from / "A" / ("f" + std::to_string(i) + ".txt"),
+                        std::string(from) + text(1000 + 3000 * i));
+    }
+    const fs::path archive = dir() / "twice.cry";
+    ASSERT_EQ(encrypt({(dir() / "p1" / "A").string(), (dir() / "p2" / "A").string()}, archive,
+                      "pw"),
+              result_ok);
+    for (int workers : {1, 4}) {
+        const fs::path out = dir() / ("out" + std::to_string(workers));
+        ArchiveReader reader;
+        reader.set_workers(workers);
+        JobCounters c;
+        ASSERT_EQ(reader.extract_all(archive.string().c_str(), out.string().c_str(), "pw",
+                                     c.processed, c.cancel),
+                  result_ok);
+        EXPECT_EQ(tree(out), tree(dir() / "p2" / "A")) << workers;
     }
 }
 

@@ -1,0 +1,85 @@
+#include "archive/folder_book.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace korvane {
+
+std::string FolderBook::parent_in_chain(const std::string& path) const {
+    std::size_t cut = std::string::npos;
+    for (std::size_t i = 0, n; (n = platform::char_length(path.c_str() + i)) != 0; i += n) {
+        if (n == 1 && path[i] == platform::separator) cut = i;
+    }
+    // The part before the first separator (a drive, or nothing) is never made.
+    if (cut == std::string::npos || cut <= first_separator_) return std::string();
+    return path.substr(0, cut);
+}
+
+void FolderBook::claim(std::string path, std::size_t entry) {
+    while (!path.empty()) {
+        const auto it = owner_.find(path);
+        if (it == owner_.end() || it->second == found_there) return;
+        it->second = std::min(it->second, entry);
+        path = parent_in_chain(path);
+    }
+}
+
+bool FolderBook::ensure(const std::string& folder, std::size_t entry) {
+    // A plain byte search, as the first separator only marks where the drive
+    // (or the root) ends.
+    const char* first = std::strchr(folder.c_str(), platform::separator);
+    if (!first || first[1] == '\0') return true;
+    std::lock_guard lock(mutex_);
+    first_separator_ = static_cast<std::size_t>(first - folder.c_str());
+    // Upwards until a folder that is known or can be made: each new folder
+    // costs one call, a known one none.
+    std::vector<std::string> missing;
+    for (std::string path = folder; !path.empty(); path = parent_in_chain(path)) {
+        if (owner_.count(path)) {
+            claim(path, entry);
+            break;
+        }
+        if (platform::create_folder(path.c_str())) {
+            owner_[path] = entry;
+            claim(parent_in_chain(path), entry);
+            break;
+        }
+        if (platform::folder_exists(path.c_str())) {
+            owner_[path] = found_there;
+            break;
+        }
+        platform::FindData in_the_way;
+        if (platform::find_path(path.c_str(), in_the_way)) return false;
+        missing.push_back(path);
+    }
+    // Then down again through the folders that were missing.
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (owner_.count(*it)) continue;
+        if (platform::create_folder(it->c_str())) {
+            owner_[*it] = entry;
+        } else if (platform::folder_exists(it->c_str())) {
+            owner_[*it] = found_there;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+void FolderBook::remove_after(std::size_t entry) {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> made;
+    for (const auto& [path, owner] : owner_)
+        if (owner != found_there && owner > entry) made.push_back(path);
+    std::sort(made.begin(), made.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const std::string& path : made) {
+        platform::remove_folder(path.c_str());
+        owner_.erase(path);
+    }
+}
+
+}  // namespace korvane

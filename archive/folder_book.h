@@ -1,0 +1,34 @@
+// The folders one extraction makes: each folder is checked or made once, and
+// each is owned by the first entry that needed it, so that extraction can be
+// wound back to where one thread, going entry by entry, would have stopped.
+#pragma once
+
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace korvane {
+
+class FolderBook {
+  public:
+    // Makes every folder along folder exist, as create_folder_chain does, on
+    // behalf of entry. False when a file is in the way or a folder cannot be
+    // made. Safe to call from several threads.
+    bool ensure(const std::string& folder, std::size_t entry);
+    // Removes the folders made for entries after entry and for no entry up
+    // to it, deepest first. A folder that is not empty stays.
+    void remove_after(std::size_t entry);
+
+  private:
+    static constexpr std::size_t found_there = static_cast<std::size_t>(-1);
+    // The folder above path within the chain, or empty at its top.
+    std::string parent_in_chain(const std::string& path) const;
+    void claim(std::string path, std::size_t entry);
+
+    std::mutex mutex_;
+    std::size_t first_separator_ = 0;                     // of the chain being made
+    std::unordered_map<std::string, std::size_t> owner_;  // folder -> entry, or found_there
+};
+
+}  // namespace korvane
