@@ -245,9 +245,10 @@ TEST_F(Reader, FailureOrCancelLeavesWhatOneThreadLeaves) {
     // Entries in folders of their own below five top folders; the one at
     // index 9 fails, or the job is cancelled.
     std::vector<std::string> names;
-    for (int i = 0; i < 24; ++i)
-        names.push_back("d" + std::to_string(i % 5) + "/s" + std::to_string(i) + "/e" +
-                        std::to_string(i) + ".txt");
+    for (int i = 0; i < 24; ++i) {
+        const std::string n = std::to_string(i);
+        names.push_back(std::string("d") += std::to_string(i % 5) + "/s" + n + "/e" + n + ".txt");
+    }
     const struct {
         const char* why;
         std::string name9;     // entry 9's name
@@ -277,7 +278,7 @@ TEST_F(Reader, FailureOrCancelLeavesWhatOneThreadLeaves) {
         std::map<std::string, std::string> left[2];
         ResultCode results[2];
         for (int run = 0; run < 2; ++run) {
-            const fs::path out = dir() / ("out" + std::to_string(run));
+            const fs::path out = dir() / "out" += std::to_string(run);
             fs::remove_all(out);
             // One file of an earlier entry and one of a later entry are there already.
             write_bytes(out / "d2" / "s2" / "e2.txt", "older two");
@@ -308,7 +309,7 @@ TEST_F(Reader, EntriesOfOneNameEndAsTheLastOfThem) {
     // ones with other contents; with any number of threads the later win.
     for (const char* from : {"p1", "p2"}) {
         for (int i = 0; i < 12; ++i)
-            write_bytes(dir() / from / "A" / ("f" + std::to_string(i) + ".txt"),
+            write_bytes(dir() / from / "A" / (std::string("f") += std::to_string(i) + ".txt"),
                         std::string(from) + text(1000 + 3000 * i));
     }
     const fs::path archive = dir() / "twice.cry";
@@ -316,7 +317,7 @@ TEST_F(Reader, EntriesOfOneNameEndAsTheLastOfThem) {
                       "pw"),
               result_ok);
     for (int workers : {1, 4}) {
-        const fs::path out = dir() / ("out" + std::to_string(workers));
+        const fs::path out = dir() / "out" += std::to_string(workers);
         ArchiveReader reader;
         reader.set_workers(workers);
         JobCounters c;

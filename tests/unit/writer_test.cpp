@@ -238,7 +238,7 @@ TEST_F(Writer, FailureInALaterEntryLeavesNoArchiveWithAnyNumberOfThreads) {
     // are ahead of it on other threads or behind it.
     std::vector<std::string> inputs, names;
     for (int i = 0; i < 12; ++i) {
-        const std::string name = "in" + std::to_string(i);
+        const std::string name = std::string("in") += std::to_string(i);
         write_bytes(dir() / name, i % 3 ? text(20000 * i) : noise(300000, i));
         inputs.push_back((dir() / name).string());
         names.push_back(name);
