@@ -1,4 +1,6 @@
-# Cross toolchain for the win32 product: mingw-w64 i686 with the posix thread model.
+# Cross toolchain for the 32-bit product (the win32 preset), and for the win64
+# build's sub-build of kvnmenu.dll, for 32-bit hosts: mingw-w64 i686 with the
+# posix thread model.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)

@@ -1,5 +1,6 @@
-# Cross toolchain for the 64-bit handler library, kvnmenu64.dll: 64-bit
-# Explorer cannot load the 32-bit one. Built as a sub-build of the win32 preset.
+# Cross toolchain for the 64-bit product (the win64 preset), and for the win32
+# build's sub-build of kvnmenu64.dll: 64-bit Explorer cannot load a 32-bit
+# handler.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)

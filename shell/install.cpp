@@ -31,7 +31,6 @@ int relaunch_elevated(const char* switch_text, const char* executable) {
         return relaunch_not_started;
 
     SHELLEXECUTEINFOW info = {};
-    static_assert(sizeof info == 60, "the 32-bit layout");
     static_assert((SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT) == 0x140);
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT;

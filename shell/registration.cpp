@@ -105,9 +105,11 @@ void delete_key(const std::string& name, REGSAM view = 0) {
         RegDeleteKeyW(HKEY_CLASSES_ROOT, wide.c_str());
 }
 
-// On a 64-bit Windows this 32-bit program runs under WOW64, and the class
-// keys are split into a 32-bit and a 64-bit view; each host reads its own.
+// On a 64-bit Windows the class keys are split into a 32-bit and a 64-bit
+// view; each host reads its own. The 64-bit program runs only there, the
+// 32-bit one there under WOW64.
 bool on_64bit_windows() {
+    if constexpr (sizeof(void*) == 8) return true;
     using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
     static const auto is_wow64 = system_function<IsWow64>("kernel32.dll", "IsWow64Process");
     BOOL wow64 = FALSE;
@@ -197,7 +199,12 @@ int register_context_menu_handler(const char* class_id, const char* description,
             !register_class(class_id, description, library64_path, KEY_WOW64_64KEY))
             return 0;
     }
-    return write_default(handler_key(handler), format("{%s}", class_id), shell_view()) ? 1 : 0;
+    // The handler key is shared by both views on Windows, but a 64-bit process
+    // that writes only its own leaves 32-bit hosts nothing under Wine: write
+    // it in each.
+    for (const REGSAM view : class_views())
+        if (!write_default(handler_key(handler), format("{%s}", class_id), view)) return 0;
+    return 1;
 }
 
 void unregister_context_menu_handler(const char* class_id, const char* handler) {
@@ -205,8 +212,8 @@ void unregister_context_menu_handler(const char* class_id, const char* handler) 
     for (const REGSAM view : class_views()) {
         delete_key(server_key(class_id), view);
         delete_key(format("CLSID\\{%s}", class_id), view);
+        delete_key(handler_key(handler), view);
     }
-    delete_key(handler_key(handler), shell_view());
 }
 
 int is_context_menu_handler_registered(const char* class_id, const char* handler) {

@@ -1,8 +1,8 @@
 cmake_minimum_required(VERSION 3.25)
 # Fails when an executable imports a DLL outside the system set: a static
 # link that silently picked an import library would need zlib or libgcrypt DLLs.
-# EXECUTABLES are read with OBJDUMP, EXECUTABLES64 (the 64-bit handler) with
-# OBJDUMP64. Each of COM_LIBRARIES must export the two COM entry points and
+# EXECUTABLES are read with OBJDUMP (the host's reads both widths). Each of
+# COM_LIBRARIES must export the two COM entry points and
 # nothing else: an extra export is code any host could call.
 set(allowed
   kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll oleaut32.dll
@@ -19,18 +19,14 @@ endif()
 set(com_exports DllCanUnloadNow DllGetClassObject)
 
 function(object_dump exe out)
-  set(tool ${OBJDUMP})
-  if(exe IN_LIST EXECUTABLES64)
-    set(tool ${OBJDUMP64})
-  endif()
-  execute_process(COMMAND ${tool} -p ${exe} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+  execute_process(COMMAND ${OBJDUMP} -p ${exe} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "objdump failed on ${exe}")
   endif()
   set(${out} "${dump}" PARENT_SCOPE)
 endfunction()
 
-foreach(exe IN LISTS EXECUTABLES EXECUTABLES64)
+foreach(exe IN LISTS EXECUTABLES)
   object_dump(${exe} dump)
   string(REGEX MATCHALL "DLL Name: [^\n]+" names "${dump}")
   if(NOT names)

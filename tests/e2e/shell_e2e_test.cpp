@@ -135,7 +135,7 @@ TEST_F(ShellEndToEnd, InstalledUnderAFolderOutsideTheCodePage) {
     EXPECT_EQ(wide_value("cryfile\\shell\\open\\Command", nullptr), "\"" + exe_ + "\" -d \"%1\"");
     EXPECT_EQ(wide_value("cryfile\\DefaultIcon", nullptr), exe_ + ",1");
     EXPECT_EQ(wide_value(std::string("CLSID\\{") + handler_class_id + "}\\InprocServer32", nullptr),
-              folder + "\\kvnmenu.dll");
+              folder + (sizeof(void*) == 8 ? "\\kvnmenu64.dll" : "\\kvnmenu.dll"));
     EXPECT_EQ(link_target(desktop_file("Lock File.lnk")), exe_);
 
     // It runs from there; uninstall finds the INI file beside it and deletes it.

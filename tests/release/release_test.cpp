@@ -67,18 +67,22 @@ std::vector<std::string> unpacked_handlers() {
     do names.emplace_back(found.cFileName);
     while (FindNextFileA(search, &found));
     FindClose(search);
+    std::sort(names.begin(), names.end());
     return names;
 }
 
 const std::string version = KORVANE_VERSION_TEXT;
+// The tests are built with the programs they check, so they share their width.
+const std::string width = sizeof(void*) == 8 ? "64-bit" : "32-bit";
+const std::string zip_arch = sizeof(void*) == 8 ? "x64" : "x86";
 
 TEST(ReleaseZip, CarriesTheConfiguredVersionInNameResourcesAndCli) {
-    const std::string zip = "release/korvane-file-" + version + "-windows.zip";
+    const std::string zip = "release/korvane-file-" + version + "-windows-" + zip_arch + ".zip";
     EXPECT_NE(GetFileAttributesA(test::beside_tests(zip).c_str()), INVALID_FILE_ATTRIBUTES) << zip;
 
     std::vector<std::string> files = {"korvane.exe", "korvane-cli.exe"};
     const std::vector<std::string> handlers = unpacked_handlers();
-    EXPECT_NE(std::find(handlers.begin(), handlers.end(), "kvnmenu.dll"), handlers.end());
+    EXPECT_EQ(handlers, (std::vector<std::string>{"kvnmenu.dll", "kvnmenu64.dll"}));
     files.insert(files.end(), handlers.begin(), handlers.end());
     for (const std::string& name : files) {
         SCOPED_TRACE(name);
@@ -96,7 +100,7 @@ TEST(ReleaseZip, CarriesTheConfiguredVersionInNameResourcesAndCli) {
     test::TempFolder temp;
     const test::CliResult cli = test::run_cli({"--version"}, temp.path());
     EXPECT_EQ(cli.status, 0);
-    EXPECT_EQ(cli.out, "korvane-cli " + version + "\n");
+    EXPECT_EQ(cli.out, "korvane-cli " + version + " (" + width + ")\n");
 }
 
 TEST(ReleaseZip, KorvaneStartsFromTheUnpackedFolderAndShowsItsVersion) {
@@ -110,7 +114,7 @@ TEST(ReleaseZip, KorvaneStartsFromTheUnpackedFolderAndShowsItsVersion) {
     PostMessageA(window, WM_SYSCOMMAND, ID_VERSION_INFORMATION, 0);
     const HWND about = product.wait_for_window("Version Information");
     ASSERT_NE(about, nullptr);
-    EXPECT_EQ(test::control_text(about, IDC_VERSION_LINE), "Korvane File  Version " + version);
+    EXPECT_EQ(test::control_text(about, IDC_VERSION_LINE), "Korvane File  Version " + version + " (" + width + ")");
     test::press_button(about, IDOK);
     EXPECT_TRUE(test::wait_until_gone(about));
 

@@ -140,7 +140,8 @@ TEST(ResourceManifest, SelectsCommonControlsSix) {
     ASSERT_GT(GetModuleFileNameA(comctl, path, MAX_PATH), 0u);
     std::string lower(path);
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    EXPECT_NE(lower.find("\\winsxs\\x86_microsoft.windows.common-controls_6595b64144ccf1df_6."),
+    const std::string store = sizeof(void*) == 8 ? "\\winsxs\\amd64_" : "\\winsxs\\x86_";
+    EXPECT_NE(lower.find(store + "microsoft.windows.common-controls_6595b64144ccf1df_6."),
               std::string::npos)
         << path;
 

@@ -67,6 +67,7 @@ class SettingsDialogTest : public testing::Test {
         set_folder(paths_.lock_shortcut_path, scratch_.file("Lock File.lnk").c_str());
         set_folder(paths_.unlock_shortcut_path, scratch_.file("Unlock File.lnk").c_str());
         set_folder(paths_.menu_library_path, scratch_.file("kvnmenu.dll").c_str());
+        set_folder(paths_.menu_library64_path, scratch_.file("kvnmenu64.dll").c_str());
     }
     void TearDown() override { current_settings = saved_; }
 
@@ -116,7 +117,7 @@ class SettingsDialogTest : public testing::Test {
         ASSERT_EQ(create_shortcut(paths_.lock_shortcut_path, "-c", nullptr, 2), 1);
         ASSERT_EQ(create_shortcut(paths_.unlock_shortcut_path, "-d", nullptr, 3), 1);
         ASSERT_EQ(register_context_menu_handler(handler_class_id, handler_description, handler_name,
-                                                paths_.menu_library_path),
+                                                paths_.menu_library_path, paths_.menu_library64_path),
                   1);
     }
 
@@ -451,7 +452,7 @@ TEST_F(SettingsDialogTest, StartUpPageActsOnlyWhereABoxDiffersFromTheOpeningStat
             EXPECT_EQ(unlock_back.arguments, "-d");
             EXPECT_EQ(unlock_back.icon_index, 3);
             const auto library = read_value(handler_keys[0] + "\\InprocServer32", nullptr);
-            EXPECT_EQ(library, sz(paths_.menu_library_path));
+            EXPECT_EQ(library, sz(scratch_.file(own_width_library)));
         }
     }
     if (!was_registered) unregister_context_menu_handler(handler_class_id, handler_name);

@@ -68,7 +68,7 @@ TEST_F(ShellInstall, WritesShortcutsAndBothTables) {
         {"cryfile\\shell\\open\\Command", nullptr, sz("\"" + exe_ + "\" -d \"%1\"")},
         {"cryfile\\shell\\open", nullptr, sz("Decryption")},
         {id, nullptr, sz("Korvane ContextMenu Encryption")},
-        {id + "\\InprocServer32", nullptr, sz(folder + "kvnmenu.dll")},
+        {id + "\\InprocServer32", nullptr, sz(folder + own_width_library)},
         {id + "\\InprocServer32", "ThreadingModel", sz("Apartment")},
         {"AllFilesystemObjects\\shellex\\ContextMenuHandlers\\kvnmenu", nullptr,
          sz("{4B7D2A10-93E5-4c1f-A6B8-0F3C5E71D294}")},

@@ -21,6 +21,10 @@ namespace korvane::shell_test {
 
 namespace fs = std::filesystem;
 
+// The handler library that install registers in the registry view of the
+// tests' own width, which their reads see.
+inline constexpr const char* own_width_library = sizeof(void*) == 8 ? "kvnmenu64.dll" : "kvnmenu.dll";
+
 inline std::string unique_suffix() {
     return std::to_string(GetCurrentProcessId()) + "-" +
            testing::UnitTest::GetInstance()->current_test_info()->name();

@@ -54,7 +54,7 @@ TEST(MenuRegistration, InstalledHandlerIsReachedThroughCom) {
     shell_test::ScratchFolder scratch("menu-copy");
     const ProductCopy product(scratch.path());
     ASSERT_TRUE(product.copied());
-    const std::wstring dll = product.file(L"kvnmenu.dll");
+    const std::wstring dll = product.file(own_width_library);
     const std::wstring exe = product.exe();
     ASSERT_EQ(run_and_wait(exe, L"-j"), 0u);
 

@@ -54,6 +54,9 @@ inline std::wstring built_dll_path() {
     return full_path(folder_of(self) + std::wstring(relative.begin(), relative.end()));
 }
 
+// The handler library of the tests' own width, which hosts of that width load.
+inline const wchar_t* const own_width_library = sizeof(void*) == 8 ? L"kvnmenu64.dll" : L"kvnmenu.dll";
+
 // A file in the test programs' folder (the probes, the launch recorder).
 inline std::wstring beside_tests(const std::wstring& name) {
     wchar_t self[MAX_PATH] = {};
