@@ -363,8 +363,11 @@ LocalTime to_local_time(DosTime dos) {
 std::FILE* create_new_file(const char* path) {
     if (!path) return nullptr;
     const std::wstring name = wide(path);
-    Handle file = adopt<Handle>(CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Others may read it, and rename or delete it (as its own job does when
+    // an earlier entry of its name replaces it, or when it is wound back).
+    Handle file =
+        adopt<Handle>(CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_BINARY | _O_WRONLY);
     if (fd == -1) {

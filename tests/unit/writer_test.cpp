@@ -265,11 +265,10 @@ TEST_F(Writer, ChunksMakeOneDeflateStreamAsSmallAsOne) {
     ChunkWork work{(dir() / "big").string(), content.size(), 0, chunk_count(content.size())};
     ASSERT_EQ(work.chunks, 5u);
     ChunkScratch scratch;
-    const std::atomic<bool> no_stop{false};
     std::string stream;
     for (; work.chunk < work.chunks; ++work.chunk) {
         ChunkResult piece;
-        encode_chunk(job, work, scratch, no_stop, piece);
+        encode_chunk(job, work, scratch, GiveUp{}, piece);
         ASSERT_EQ(piece.result, result_ok) << work.chunk;
         EXPECT_EQ(piece.aes != nullptr, work.chunk == 0);
         stream.append(piece.deflated.begin(), piece.deflated.end());
