@@ -20,7 +20,7 @@ ResultCode open_failure(const std::string& path) {
 }
 
 ResultCode deflate_chunk(const CryptJob& job, const ChunkWork& work, ChunkScratch& s,
-                         const std::atomic<bool>& stop, std::vector<unsigned char>& deflated) {
+                         GiveUp give_up, std::vector<unsigned char>& deflated) {
     if (!s.deflater.start(job.level)) return result_compression_error;
     FilePtr source(platform::open_file(work.path.c_str(), "rb"));
     if (!source) return open_failure(work.path);
@@ -43,23 +43,26 @@ ResultCode deflate_chunk(const CryptJob& job, const ChunkWork& work, ChunkScratc
             Z_OK)
             return result_compression_error;
     }
-    std::uint64_t left = last ? 0 : deflate_chunk_size;
+    // The last chunk holds the rest of the size the walk found, however the
+    // file has grown since.
+    if (offset > work.size) return result_read_failed;
+    std::uint64_t left = last ? work.size - offset : deflate_chunk_size;
     bool input_over = false;
     deflated.reserve(last ? block_size : deflate_chunk_size / 2);
     z.avail_in = 0;
     while (true) {
         if (!input_over && z.avail_in == 0) {
-            std::size_t got;
-            if (last) {
-                got = std::fread(in, 1, block_size, source.get());
-                // A short read is the end of the file only when no error caused it.
-                if (std::ferror(source.get())) return result_read_failed;
-                input_over = got < block_size;
-            } else {
-                got = static_cast<std::size_t>(std::min<std::uint64_t>(left, block_size));
-                if (!read_exact(source.get(), in, got)) return result_read_failed;
-                left -= got;
-                input_over = left == 0;
+            const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(left, block_size));
+            // A file shorter now than the walk found cannot give its entry.
+            if (!read_exact(source.get(), in, got)) return result_read_failed;
+            left -= got;
+            input_over = left == 0;
+            // Past the end a read tells only whether the file can be read
+            // there (a file whose size says 0 while reading gives more).
+            if (input_over && last) {
+                unsigned char probe;
+                if (std::fread(&probe, 1, 1, source.get()) == 0 && std::ferror(source.get()))
+                    return result_read_failed;
             }
             z.next_in = in;
             z.avail_in = static_cast<uInt>(got);
@@ -72,21 +75,22 @@ ResultCode deflate_chunk(const CryptJob& job, const ChunkWork& work, ChunkScratc
         if (status != Z_OK && status != Z_STREAM_END) return result_compression_error;
         const unsigned int produced = block_size - z.avail_out;
         deflated.insert(deflated.end(), out, out + produced);
+        // After every block, the last one too: a job of small files is
+        // cancelled like one of large ones.
+        if (job.cancel.load(std::memory_order_relaxed) || give_up()) return result_cancelled;
         // A flush is over once it leaves room in the output block.
         if (status == Z_STREAM_END || (flush == Z_SYNC_FLUSH && z.avail_out != 0)) return result_ok;
-        if (job.cancel.load(std::memory_order_relaxed) || stop.load(std::memory_order_relaxed))
-            return result_cancelled;
     }
 }
 
 }  // namespace
 
-void encode_chunk(const CryptJob& job, const ChunkWork& work, ChunkScratch& scratch,
-                  const std::atomic<bool>& stop, ChunkResult& out) {
+void encode_chunk(const CryptJob& job, const ChunkWork& work, ChunkScratch& scratch, GiveUp give_up,
+                  ChunkResult& out) {
     out.deflated.clear();
     out.aes.reset();
     // Given up on by the job: a failure before it ends the archive.
-    if (stop.load(std::memory_order_relaxed)) {
+    if (give_up()) {
         out.result = result_cancelled;
         return;
     }
@@ -99,7 +103,7 @@ void encode_chunk(const CryptJob& job, const ChunkWork& work, ChunkScratch& scra
             return;
         }
     }
-    out.result = deflate_chunk(job, work, scratch, stop, out.deflated);
+    out.result = deflate_chunk(job, work, scratch, give_up, out.deflated);
 }
 
 }  // namespace korvane

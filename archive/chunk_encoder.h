@@ -15,6 +15,7 @@
 #include "archive/cipher/aes_enc.h"
 #include "archive/crypt_job.h"
 #include "archive/result_code.h"
+#include "archive/task_pool.h"
 #include "archive/zstreams.h"
 
 namespace korvane {
@@ -48,12 +49,14 @@ struct ChunkScratch {
     std::unique_ptr<unsigned char[]> in, out;
 };
 
-// Deflates one chunk. A chunk before the last reads exactly its bytes; the
-// last reads to the end of the file, as one stream would. Counts the bytes
-// read into job.processed; tests job.cancel and stop after every block, the
-// last one too (3).
+// Deflates one chunk. Reads exactly the chunk's bytes of a file of the size
+// the walk found, so the entry holds what its header says and a file that
+// grows meanwhile costs no memory: a last chunk stops at that size (what was
+// appended since is not stored); a file that came out shorter, or a read
+// error, gives 7. Counts the bytes read into job.processed; tests job.cancel
+// and give_up after every block, the last one too (3).
 // Allocation failure may throw std::bad_alloc.
-void encode_chunk(const CryptJob& job, const ChunkWork& work, ChunkScratch& scratch,
-                  const std::atomic<bool>& stop, ChunkResult& out);
+void encode_chunk(const CryptJob& job, const ChunkWork& work, ChunkScratch& scratch, GiveUp give_up,
+                  ChunkResult& out);
 
 }  // namespace korvane

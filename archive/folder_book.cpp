@@ -18,11 +18,20 @@ std::string FolderBook::parent_in_chain(const std::string& path) const {
     return path.substr(0, cut);
 }
 
+FolderBook::Owner* FolderBook::find(const std::string& path) {
+    const auto it = owner_.find(platform::path_key(path));
+    return it == owner_.end() ? nullptr : &it->second;
+}
+
+void FolderBook::note(const std::string& path, std::size_t entry) {
+    owner_.insert_or_assign(platform::path_key(path), Owner{path, entry});
+}
+
 void FolderBook::claim(std::string path, std::size_t entry) {
     while (!path.empty()) {
-        const auto it = owner_.find(path);
-        if (it == owner_.end() || it->second == found_there) return;
-        it->second = std::min(it->second, entry);
+        Owner* owner = find(path);
+        if (!owner || owner->entry == found_there) return;
+        owner->entry = std::min(owner->entry, entry);
         path = parent_in_chain(path);
     }
 }
@@ -38,17 +47,17 @@ bool FolderBook::ensure(const std::string& folder, std::size_t entry) {
     // costs one call, a known one none.
     std::vector<std::string> missing;
     for (std::string path = folder; !path.empty(); path = parent_in_chain(path)) {
-        if (owner_.count(path)) {
+        if (find(path)) {
             claim(path, entry);
             break;
         }
         if (platform::create_folder(path.c_str())) {
-            owner_[path] = entry;
+            note(path, entry);
             claim(parent_in_chain(path), entry);
             break;
         }
         if (platform::folder_exists(path.c_str())) {
-            owner_[path] = found_there;
+            note(path, found_there);
             break;
         }
         platform::FindData in_the_way;
@@ -57,11 +66,11 @@ bool FolderBook::ensure(const std::string& folder, std::size_t entry) {
     }
     // Then down again through the folders that were missing.
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        if (owner_.count(*it)) continue;
+        if (find(*it)) continue;
         if (platform::create_folder(it->c_str())) {
-            owner_[*it] = entry;
+            note(*it, entry);
         } else if (platform::folder_exists(it->c_str())) {
-            owner_[*it] = found_there;
+            note(*it, found_there);
         } else {
             return false;
         }
@@ -71,14 +80,15 @@ bool FolderBook::ensure(const std::string& folder, std::size_t entry) {
 
 void FolderBook::remove_after(std::size_t entry) {
     std::lock_guard lock(mutex_);
-    std::vector<std::string> made;
-    for (const auto& [path, owner] : owner_)
-        if (owner != found_there && owner > entry) made.push_back(path);
+    std::vector<std::pair<std::string, std::string>> made;  // path, key
+    for (const auto& [key, owner] : owner_)
+        if (owner.entry != found_there && owner.entry > entry) made.emplace_back(owner.path, key);
+    // Deepest first: a folder inside another has the longer key.
     std::sort(made.begin(), made.end(),
-              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
-    for (const std::string& path : made) {
+              [](const auto& a, const auto& b) { return a.second.size() > b.second.size(); });
+    for (const auto& [path, key] : made) {
         platform::remove_folder(path.c_str());
-        owner_.erase(path);
+        owner_.erase(key);
     }
 }
 

@@ -26,9 +26,18 @@ class FolderBook {
     std::string parent_in_chain(const std::string& path) const;
     void claim(std::string path, std::size_t entry);
 
+    struct Owner {
+        std::string path;  // as it was made
+        std::size_t entry;
+    };
+    // The folder under the file system's key for its path, so that every
+    // spelling of one folder finds it.
+    Owner* find(const std::string& path);
+    void note(const std::string& path, std::size_t entry);
+
     std::mutex mutex_;
-    std::size_t first_separator_ = 0;                     // of the chain being made
-    std::unordered_map<std::string, std::size_t> owner_;  // folder -> entry, or found_there
+    std::size_t first_separator_ = 0;               // of the chain being made
+    std::unordered_map<std::string, Owner> owner_;  // key -> entry, or found_there
 };
 
 }  // namespace korvane

@@ -42,6 +42,11 @@ struct DirectoryLayout {
 // when the entry's turn comes.
 struct Extracted {
     std::string written, output;
+    // What was written, as the file system knows it: winding back removes a
+    // file only while its name still leads to it, never an earlier entry's
+    // file committed over it.
+    platform::FileIdentity identity;
+    bool identified = false;
 };
 
 namespace {
@@ -260,9 +265,13 @@ FilePtr open_archive(const char* path, DecodeState& s) {
     return f;
 }
 
+// The job gave up on this entry: a failure before it ends the extraction.
+bool given_up(const DecodeState& s) {
+    return s.failures && s.failures->given_up(s.entry);
+}
+
 bool stopping(const DecodeState& s) {
-    return s.cancel->load(std::memory_order_relaxed) ||
-           (s.stop && s.stop->load(std::memory_order_relaxed));
+    return s.cancel->load(std::memory_order_relaxed) || given_up(s);
 }
 
 ResultCode copy_stored(DecodeState& s, std::FILE* output, std::uint32_t remaining, CAesEnc& aes,
@@ -383,6 +392,7 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint32_t compres
         output.reset(platform::create_new_file(output_path));
         if (!output) output = create_temp_beside(output_path, written);
         if (!output) return result_open_output_failed;
+        done->identified = platform::file_identity(written.c_str(), done->identity);
         // Whole blocks are written: a buffer would only copy and split them.
         std::setvbuf(output.get(), nullptr, _IONBF, 0);
     }
@@ -424,8 +434,7 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint32_t compres
 // is nullptr); the file is left in done for commit.
 ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char* destination,
                          const DirectoryLayout& layout, Extracted& done) {
-    // Given up on by the job: a failure before it ends the extraction.
-    if (s.stop && s.stop->load(std::memory_order_relaxed)) return result_cancelled;
+    if (given_up(s)) return result_cancelled;
     const CentralRecord& record = entry.record;
     std::string name = entry.name;
 
@@ -504,24 +513,56 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
     return result;
 }
 
-// For each entry, the last entry before it with the same name once ASCII
-// letters are folded and both separators are one (none: -1). Such entries
-// may be one file on some file systems, so an entry starts only once that
-// one is finished, as it would going entry by entry.
-std::vector<std::size_t> earlier_namesakes(const std::vector<DirectoryEntry>& entries) {
-    std::vector<std::size_t> earlier(entries.size(), static_cast<std::size_t>(-1));
-    std::unordered_map<std::string, std::size_t> last;
+// The key of the path an entry's name leads to below the destination.
+std::string output_key(const DirectoryEntry& entry, const DirectoryLayout& layout) {
+    std::string name = entry.name;
+    if (layout.single_top_level && strip_first_component(name.data()))
+        name.resize(std::strlen(name.c_str()));
+    to_platform_separators(name.data(), name.data(), name.size());
+    return platform::path_key(name);
+}
+
+// For each entry, the last entry before it that it must wait for (none: -1):
+// one whose path the file system takes for its own, or for a folder above or
+// below it (a file where a folder goes, either way round, folder entries as
+// well), and any earlier entry at all when either may hold a short name,
+// which only the file system can compare. Going entry by entry, each of them
+// is finished first, so the entry starts only then.
+std::vector<std::size_t> earlier_conflicts(const std::vector<DirectoryEntry>& entries,
+                                           const DirectoryLayout& layout) {
+    constexpr std::size_t none = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> earlier(entries.size(), none);
+    // The last entry of each key, and the last entry below each folder key.
+    std::unordered_map<std::string, std::size_t> last_at, last_below;
+    std::size_t last_short = none;
+    auto later = [](std::size_t a, std::size_t b) {
+        return a == none ? b : b == none ? a : std::max(a, b);
+    };
+    auto find = [](const std::unordered_map<std::string, std::size_t>& map,
+                   const std::string& key) {
+        const auto it = map.find(key);
+        return it == map.end() ? none : it->second;
+    };
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        std::string key = entries[i].name;
-        for (char& c : key) {
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            if (c == '\\') c = '/';
+        const std::string key = output_key(entries[i], layout);
+        std::size_t wait = later(find(last_at, key), find(last_below, key));
+        wait = later(wait, last_short);
+        if (platform::may_be_short_name(entries[i].name)) {
+            wait = i == 0 ? none : i - 1;
+            last_short = i;
         }
-        const auto [it, fresh] = last.try_emplace(std::move(key), i);
-        if (!fresh) {
-            earlier[i] = it->second;
-            it->second = i;
+        // The folders above: the destination itself (the empty key), then
+        // the key up to each separator after its first character.
+        std::vector<std::string> above;
+        if (!key.empty()) above.emplace_back();
+        for (std::size_t at = key.find('/', 1); at != std::string::npos; at = key.find('/', at + 1))
+            above.push_back(key.substr(0, at));
+        for (const std::string& folder : above) {
+            wait = later(wait, find(last_at, folder));
+            last_below[folder] = i;
         }
+        last_at[key] = i;
+        earlier[i] = wait;
     }
     return earlier;
 }
@@ -578,7 +619,7 @@ ResultCode ArchiveReader::decode_entry(const char* password, const char* output_
     begin(password, processed, cancel);
     return out_of_memory_as_code([&]() -> ResultCode {
         state_.folders = nullptr;
-        state_.stop = nullptr;
+        state_.failures = nullptr;
         Extracted done;
         if (ResultCode r = decode(state_, output_path, compressed_size, coding, &done)) return r;
         return output_path ? commit(done) : result_ok;
@@ -625,10 +666,9 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
                                           const std::vector<DirectoryEntry>& entries) {
     const std::size_t count = entries.size();
     const unsigned threads = count < 2 ? 1 : worker_count(workers_);
-    const std::vector<std::size_t> namesake = earlier_namesakes(entries);
+    const std::vector<std::size_t> conflict = earlier_conflicts(entries, layout);
 
     FolderBook folders;
-    std::atomic<bool> stop{false};
     // Thread slot 0 is this thread, which reads with the reader's own stream;
     // the others open their own on their first entry.
     std::vector<DecodeState> states(threads);
@@ -637,7 +677,6 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
         s.strength = state_.strength;
         s.processed = state_.processed;
         s.cancel = state_.cancel;
-        s.stop = &stop;
         s.folders = &folders;
         s.position = -1;
     }
@@ -649,31 +688,29 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
     } give_back{state_.archive, states[0].archive};
 
     struct Slot {
-        ResultCode result = result_ok;
         bool ran = false;
         Extracted done;
     };
     std::vector<Slot> slots(unlock_window);
-    TaskPool pool(threads, unlock_window, [&](std::size_t i, unsigned thread) {
+    TaskPool pool(threads, unlock_window, [&](std::size_t i, unsigned thread) -> ResultCode {
         DecodeState& s = states[thread];
         Slot& slot = slots[i % unlock_window];
-        slot.result = out_of_memory_as_code([&]() -> ResultCode {
-            if (!s.archive) {
-                s.archive = open_archive(archive_path, s);
-                if (!s.archive) return result_input_missing;
-                s.position = 0;
-            }
-            s.entry = i;
-            return extract_entry(s, entries[i], destination, layout, slot.done);
-        });
         slot.ran = true;
+        if (!s.archive) {
+            s.archive = open_archive(archive_path, s);
+            if (!s.archive) return result_input_missing;
+            s.position = 0;
+        }
+        s.entry = i;
+        return extract_entry(s, entries[i], destination, layout, slot.done);
     });
-    // Entries below finished are done; an entry is handed out once its
-    // namesake is done.
+    for (DecodeState& s : states) s.failures = &pool.failures();
+    // Entries below finished are done; an entry is handed out once every
+    // entry it conflicts with is done.
     std::size_t published = 0;
     auto publish_up_to = [&](std::size_t limit, std::size_t finished) {
         for (limit = std::min(limit, count); published < limit; ++published) {
-            const std::size_t before = namesake[published];
+            const std::size_t before = conflict[published];
             if (before != static_cast<std::size_t>(-1) && before >= finished) break;
             slots[published % unlock_window] = Slot{};
         }
@@ -681,21 +718,24 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
     };
     publish_up_to(unlock_window, 0);
     for (std::size_t i = 0; i < count; ++i) {
-        pool.wait_for(i);
+        ResultCode r = pool.wait_for(i);
         Slot& slot = slots[i % unlock_window];
-        ResultCode r = slot.result;
         if (r == result_ok && destination && !slot.done.written.empty()) r = commit(slot.done);
         if (r == result_ok) {
             publish_up_to(i + 1 + unlock_window, i + 1);
             continue;
         }
-        // Wind back what the threads did past the failed entry.
-        stop = true;
+        // Wind back what the threads did past the failed entry: only files
+        // they made that are still theirs.
+        pool.failures().fail(i);
         pool.stop();
         for (std::size_t j = i + 1; j < published; ++j) {
-            const Slot& later = slots[j % unlock_window];
-            if (later.ran && later.result == result_ok && !later.done.written.empty())
-                platform::delete_file(later.done.written.c_str());
+            const Extracted& later = slots[j % unlock_window].done;
+            if (!slots[j % unlock_window].ran || later.written.empty() || !later.identified)
+                continue;
+            platform::FileIdentity now;
+            if (platform::file_identity(later.written.c_str(), now) && now == later.identity)
+                platform::delete_file(later.written.c_str());
         }
         folders.remove_after(i);
         return r;

@@ -52,6 +52,7 @@ struct EntryCoding {
 };
 
 class FolderBook;
+class FailureMark;
 
 // What one thread decoding an archive's entries holds: its own stream on the
 // archive, the password and the key strength it selects, the caller's
@@ -65,7 +66,8 @@ struct DecodeState {
     int strength = 1;  // the password's; an entry's AE field may name another
     std::atomic<std::uint32_t>* processed = nullptr;
     const std::atomic<bool>* cancel = nullptr;
-    const std::atomic<bool>* stop = nullptr;  // the job gave up on this entry
+    // Set when the job gives up on entries after a failed one.
+    const FailureMark* failures = nullptr;
     std::unique_ptr<unsigned char[]> in, out;
     Inflater inflater;
     FolderBook* folders = nullptr;  // none: each chain is made afresh

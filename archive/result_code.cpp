@@ -22,6 +22,7 @@ constexpr const char* messages[result_code_count] = {
     "Error caused by memory limitations",
     "Invalid path to encrypted file.",
     "The input file exceeds the maximum size of 2GB.",
+    "Internal error: the job stopped at a fault of the program.",
 };
 }  // namespace
 

@@ -1,4 +1,4 @@
-// Outcome of every codec operation and worker: 0 success, 1..15 one failure each.
+// Outcome of every codec operation and worker: 0 success, 1..16 one failure each.
 #pragma once
 
 #include <cstdint>
@@ -24,12 +24,14 @@ enum : ResultCode {
     result_out_of_memory = 13,
     result_bad_path = 14,
     result_too_large = 15,
+    // A fault of the program itself (an exception no code expected).
+    result_internal_error = 16,
 };
 
-inline constexpr ResultCode result_code_count = 16;
+inline constexpr ResultCode result_code_count = 17;
 
 // The user-visible text of a failure code; nullptr for 0 and for values
-// outside 0..15.
+// outside 0..16.
 const char* result_message(ResultCode code);
 
 }  // namespace korvane

@@ -1,6 +1,6 @@
 #include "archive/task_pool.h"
 
-#include <system_error>
+#include <new>
 #include <utility>
 
 namespace korvane {
@@ -12,14 +12,14 @@ unsigned worker_count(int requested) {
 }
 
 TaskPool::TaskPool(unsigned threads, std::size_t window, Run run)
-    : run_(std::move(run)), done_(window == 0 ? 1 : window, 0) {
-    // The owner's thread is one of them.
-    for (unsigned i = 1; i < threads; ++i) {
-        try {
-            threads_.emplace_back([this, i] { thread_loop(i); });
-        } catch (const std::system_error&) {
-            break;  // fewer threads do the same work, only slower
-        }
+    : run_(std::move(run)), done_(window == 0 ? 1 : window) {
+    // The owner's thread is one of them. Whatever stops a thread from
+    // starting (no thread left, no memory for its state) leaves fewer doing
+    // the same work, only slower; the ones started are joined as usual.
+    try {
+        threads_.reserve(threads > 0 ? threads - 1 : 0);
+        for (unsigned i = 1; i < threads; ++i) threads_.emplace_back([this, i] { thread_loop(i); });
+    } catch (...) {
     }
 }
 
@@ -30,7 +30,7 @@ TaskPool::~TaskPool() {
 
 void TaskPool::publish(std::size_t count) {
     std::lock_guard lock(mutex_);
-    for (; published_ < count; ++published_) done_[published_ % done_.size()] = 0;
+    for (; published_ < count; ++published_) done_[published_ % done_.size()] = Done{};
     changed_.notify_all();
 }
 
@@ -43,16 +43,26 @@ bool TaskPool::take(std::size_t& task) {
 void TaskPool::run_unlocked(std::unique_lock<std::mutex>& lock, std::size_t task, unsigned slot) {
     ++running_;
     lock.unlock();
-    run_(task, slot);
+    ResultCode result;
+    // An exception must not leave the task running forever in the count.
+    try {
+        result = run_(task, slot);
+    } catch (const std::bad_alloc&) {
+        result = result_out_of_memory;
+    } catch (...) {
+        result = result_internal_error;
+    }
+    if (result != result_ok) failures_.fail(task);
     lock.lock();
     --running_;
-    done_[task % done_.size()] = 1;
+    done_[task % done_.size()] = Done{true, result};
     changed_.notify_all();
 }
 
-void TaskPool::wait_for(std::size_t i) {
+ResultCode TaskPool::wait_for(std::size_t i) {
     std::unique_lock lock(mutex_);
-    while (!(i < next_ && done_[i % done_.size()])) {
+    Done& slot = done_[i % done_.size()];
+    while (!(i < next_ && slot.done)) {
         std::size_t task;
         if (take(task)) {
             run_unlocked(lock, task, 0);
@@ -60,6 +70,7 @@ void TaskPool::wait_for(std::size_t i) {
             changed_.wait(lock);
         }
     }
+    return slot.result;
 }
 
 void TaskPool::stop() {

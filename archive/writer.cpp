@@ -74,12 +74,11 @@ ResultCode ArchiveWriter::add_file(const char* path, const char* stored_name, co
     if (!platform::find_path(path, found) || found.is_folder) return result_input_missing;
     EntryInfo entry;
     if (ResultCode r = describe_entry(stored_name, found, job, entries_, entry)) return r;
-    const std::atomic<bool> never{false};
     try {
         ChunkWork work{path, found.size, 0, chunk_count(found.size)};
         ChunkResult piece;
         for (; work.chunk < work.chunks; ++work.chunk) {
-            encode_chunk(job, work, scratch_, never, piece);
+            encode_chunk(job, work, scratch_, GiveUp{}, piece);
             if (piece.result != result_ok) return piece.result;
             if (ResultCode r = add_chunk(entry, work.chunk, work.chunks, piece)) return r;
         }
@@ -271,11 +270,12 @@ class LockPipeline {
           threads_(worker_count(job.workers)),
           scratch_(threads_),
           tasks_(lock_window),
-          pool_(threads_, lock_window, [this](std::size_t i, unsigned slot) { run(i, slot); }) {}
+          pool_(threads_, lock_window,
+                [this](std::size_t i, unsigned slot) { return run(i, slot); }) {}
 
     ~LockPipeline() {
-        // Threads still at work stop within a block.
-        stop_ = true;
+        // Nothing still at work is needed any more: it stops within a block.
+        pool_.failures().fail_all();
         pool_.stop();
     }
 
@@ -313,26 +313,22 @@ class LockPipeline {
     }
 
   private:
-    void run(std::size_t i, unsigned slot) {
+    // The pool turns an exception into the task's code.
+    ResultCode run(std::size_t i, unsigned slot) {
         LockTask& task = tasks_[i % lock_window];
-        if (task.refused) {
-            task.result.result = task.refused;
-            return;
-        }
-        try {
-            encode_chunk(job_, task.work, scratch_[slot], stop_, task.result);
-        } catch (const std::bad_alloc&) {
-            task.result.result = result_out_of_memory;
-        }
+        task.result.result = task.refused;
+        if (task.refused) return task.refused;
+        encode_chunk(job_, task.work, scratch_[slot], GiveUp{&pool_.failures(), i}, task.result);
+        return task.result.result;
     }
 
     ResultCode write_next() {
-        pool_.wait_for(written_);
+        ResultCode r = pool_.wait_for(written_);
         LockTask& task = tasks_[written_ % lock_window];
         PendingEntry& entry = entries_.front();
-        ResultCode r = task.result.result;
         if (r == result_ok)
             r = writer_.add_chunk(entry.info, entry.written, entry.chunks, task.result);
+        if (r != result_ok) pool_.failures().fail(written_);
         // Hand the memory back at once: the budget counts it as free now.
         std::vector<unsigned char>().swap(task.result.deflated);
         buffered_ -= task.cost;
@@ -349,7 +345,6 @@ class LockPipeline {
     std::deque<PendingEntry> entries_;
     std::size_t walked_ = 0, published_ = 0, written_ = 0;
     std::uint64_t buffered_ = 0;
-    std::atomic<bool> stop_{false};
     TaskPool pool_;  // last: its threads use everything above
 };
 

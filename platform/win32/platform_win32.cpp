@@ -7,10 +7,12 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <climits>
 #include <cstring>
 
 #include "platform/win32/scoped_win.h"
 #include "platform/dos_time.h"
+#include "platform/path_key.h"
 #include "platform/platform.h"
 #include "platform/reparse.h"
 #include "platform/utf8.h"
@@ -234,6 +236,24 @@ std::string from_ansi_name(std::string_view ansi) {
     return win::narrow(win::from_ansi(ansi));
 }
 
+std::string path_key(std::string_view utf8_path) {
+    const std::wstring form = win::widen(detail::path_key_form(utf8_path, true));
+    if (form.empty() || form.size() > INT_MAX) return win::narrow(form);
+    // Uppercasing by the file system's rules (no linguistic casing) maps each
+    // UTF-16 unit to one, as NTFS's upcase table does, so the length stays.
+    std::wstring key(form.size(), L'\0');
+    const int length = static_cast<int>(form.size());
+    if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, form.data(), length, key.data(),
+                      length, nullptr, nullptr, 0) != length) {
+        // Without the table, ASCII at least folds as it does everywhere.
+        key = form;
+        for (wchar_t& c : key) {
+            if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+        }
+    }
+    return win::narrow(key);
+}
+
 bool find_path(const char* path, FindData& out) {
     // Wildcards would turn the look-up into a search.
     if (!path || !*path || std::strpbrk(path, "*?")) return false;
@@ -343,8 +363,11 @@ LocalTime to_local_time(DosTime dos) {
 std::FILE* create_new_file(const char* path) {
     if (!path) return nullptr;
     const std::wstring name = wide(path);
-    Handle file = adopt<Handle>(CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Others may read it, and rename or delete it (as its own job does when
+    // an earlier entry of its name replaces it, or when it is wound back).
+    Handle file =
+        adopt<Handle>(CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_BINARY | _O_WRONLY);
     if (fd == -1) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <map>
+
 #include "archive/cipher/aes_enc.h"
 #include "archive/paths.h"
 #include "archive_support.h"
@@ -232,6 +234,94 @@ TEST_F(PeerEntries, FolderEntriesCreateFoldersUnderTheDestination) {
     const fs::path archive = write_archive({{"x/", "", false, 0, 0, 0}, {"y.txt", "y", true, 1, 2, 0}});
     write_bytes(dir() / "blocked" / "x", "a file");
     EXPECT_EQ(decrypt(archive, dir() / "blocked", short_password), result_folder_failed);
+}
+
+// Entries that the file system takes for one path, or for a file where a
+// folder goes, either way round: with any number of threads the destination
+// and the code are what one thread, entry by entry, leaves. The earlier entry
+// is the large one, so that threads racing ahead of it would show.
+TEST_F(PeerEntries, SpellingsOfOnePathEndAsOneThreadLeavesThem) {
+    // Contents shown short, so a failure does not print the large one.
+    auto brief = [](const std::string& content) {
+        return content.size() <= 16 ? content
+                                    : std::to_string(content.size()) + " bytes, hash " +
+                                          std::to_string(std::hash<std::string>{}(content));
+    };
+    auto left_in = [&](const fs::path& out) {
+        std::map<std::string, std::string> left = snapshot(out);
+        for (auto& [name, content] : left) content = brief(content);
+        return left;
+    };
+    const std::string data = noise(700000, 3), large = brief(data);
+    const Entry folder_d{"t/d/", "", false, 0, 0, 0};
+    const Entry damaged{"t/bad", text(5000), true, 1, 1, 8, false, 1};  // AE-1, wrong CRC
+    const struct {
+        const char* why;
+        std::vector<Entry> entries;
+        ResultCode one_thread;  // -1: whatever this platform's rules give
+        std::map<std::string, std::string> left;
+    } cases[] = {
+        {"a/b, then a//b",
+         {{"t/a/b", data}, {"t/a//b", "YYYY"}},
+         result_ok,
+         {{"a", "<folder>"}, {"a/b", "YYYY"}}},
+        {"a/b, a damaged entry, then a//b",
+         {{"t/a/b", data}, damaged, {"t/a//b", "YYYY"}},
+         result_bad_data,
+         {{"a", "<folder>"}, {"a/b", large}}},
+        {"file a, then a/b",
+         {{"t/a", data}, {"t/a/b", "YYYY"}},
+         result_folder_failed,
+         {{"a", large}}},
+        {"a/b, then file a",
+         {{"t/a/b", data}, {"t/a", "YYYY"}},
+         result_open_output_failed,
+         {{"a", "<folder>"}, {"a/b", large}}},
+        {"folder entry d/, then file d",
+         {folder_d, {"t/d", "YYYY"}},
+         result_open_output_failed,
+         {{"d", "<folder>"}}},
+        {"file d, then folder entry d/",
+         {{"t/d", data}, folder_d},
+         result_folder_failed,
+         {{"d", large}}},
+#ifdef _WIN32
+        {"A.TXT, then a.txt", {{"t/A.TXT", data}, {"t/a.txt", "YYYY"}}, -1, {}},
+        {"\xC3\x84.txt, then \xC3\xA4.txt",
+         {{"t/\xC3\x84.txt", data}, {"t/\xC3\xA4.txt", "YYYY"}},
+         -1,
+         {}},
+        {"a.txt, then a.txt.", {{"t/a.txt", data}, {"t/a.txt.", "YYYY"}}, -1, {}},
+        {"a\\b, then A/B", {{"t/a\\b", data}, {"t/A/B", "YYYY"}}, -1, {}},
+        {"file A, then a/b", {{"t/A", data}, {"t/a/b", "YYYY"}}, -1, {}},
+#endif
+    };
+    for (const auto& c : cases) {
+        const fs::path archive = write_archive(c.entries);
+        ResultCode reference = -1;
+        std::map<std::string, std::string> reference_left;
+        for (const int workers : {1, 8, 8, 8, 8, 8}) {
+            const fs::path out = dir() / "out";
+            fs::remove_all(out);
+            ArchiveReader reader;
+            reader.set_workers(workers);
+            JobCounters counters;
+            const ResultCode r = reader.extract_all(utf8(archive).c_str(), utf8(out).c_str(),
+                                                    short_password, counters.processed,
+                                                    counters.cancel);
+            if (workers == 1) {
+                reference = r;
+                reference_left = left_in(out);
+                if (c.one_thread >= 0) {
+                    EXPECT_EQ(r, c.one_thread) << c.why;
+                    EXPECT_EQ(reference_left, c.left) << c.why;
+                }
+                continue;
+            }
+            EXPECT_EQ(r, reference) << c.why;
+            EXPECT_EQ(left_in(out), reference_left) << c.why;
+        }
+    }
 }
 
 TEST_F(PeerEntries, DescriptorArchivesNeedAnIntactDirectory) {

@@ -23,6 +23,7 @@ TEST(ResultCode, EveryCodeHasItsExactText) {
         "Error caused by memory limitations",
         "Invalid path to encrypted file.",
         "The input file exceeds the maximum size of 2GB.",
+        "Internal error: the job stopped at a fault of the program.",
     };
     EXPECT_EQ(result_message(result_ok), nullptr);
     for (ResultCode code = 1; code < result_code_count; ++code) {
@@ -30,7 +31,7 @@ TEST(ResultCode, EveryCodeHasItsExactText) {
         EXPECT_STREQ(result_message(code), expected[code]) << code;
     }
     EXPECT_EQ(result_message(-1), nullptr);
-    EXPECT_EQ(result_message(16), nullptr);
+    EXPECT_EQ(result_message(17), nullptr);
 }
 
 }  // namespace

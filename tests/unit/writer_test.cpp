@@ -2,7 +2,11 @@
 // must leave an earlier output file untouched.
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
+
 #include "archive/chunk_encoder.h"
+#include "archive/task_pool.h"
 #include "archive/temp_file.h"
 #include "archive/writer.h"
 #include "archive_support.h"
@@ -67,24 +71,29 @@ TEST_F(Writer, MissingInputsAreSkipped) {
 
 TEST_F(Writer, FailedOrCancelledJobLeavesAnEarlierOutputUntouched) {
     write_bytes(dir() / "data.txt", text(100000));
+    // Files of one block each: cancel is tested after the last block too.
+    for (int i = 0; i < 300; ++i)
+        write_bytes(dir() / "small" / (std::string("f") += std::to_string(i)), noise(8000, i));
     const struct {
         const char* why;
+        const char* input;
         int level;
         bool cancel;
         ResultCode expected;
     } cases[] = {
-        {"cancel", 6, true, result_cancelled},
-        {"level zlib refuses", 42, false, result_compression_error},
+        {"cancel", "data.txt", 6, true, result_cancelled},
+        {"cancel among small files", "small", 6, true, result_cancelled},
+        {"level zlib refuses", "data.txt", 42, false, result_compression_error},
     };
     for (const auto& c : cases) {
         for (int workers : {1, 4}) {
             write_bytes(dir() / "out.cry", "earlier archive");
-            EXPECT_EQ(encrypt({(dir() / "data.txt").string()}, dir() / "out.cry", "pw", c.level,
+            EXPECT_EQ(encrypt({(dir() / c.input).string()}, dir() / "out.cry", "pw", c.level,
                               c.cancel, workers),
                       c.expected)
                 << c.why << ", " << workers << " threads";
             EXPECT_EQ(read_bytes(dir() / "out.cry"), "earlier archive") << c.why;
-            expect_only({"data.txt", "out.cry"});
+            expect_only({"data.txt", "small", "out.cry"});
         }
     }
 }
@@ -265,11 +274,10 @@ TEST_F(Writer, ChunksMakeOneDeflateStreamAsSmallAsOne) {
     ChunkWork work{(dir() / "big").string(), content.size(), 0, chunk_count(content.size())};
     ASSERT_EQ(work.chunks, 5u);
     ChunkScratch scratch;
-    const std::atomic<bool> no_stop{false};
     std::string stream;
     for (; work.chunk < work.chunks; ++work.chunk) {
         ChunkResult piece;
-        encode_chunk(job, work, scratch, no_stop, piece);
+        encode_chunk(job, work, scratch, GiveUp{}, piece);
         ASSERT_EQ(piece.result, result_ok) << work.chunk;
         EXPECT_EQ(piece.aes != nullptr, work.chunk == 0);
         stream.append(piece.deflated.begin(), piece.deflated.end());
@@ -302,6 +310,73 @@ TEST_F(Writer, ChunksMakeOneDeflateStreamAsSmallAsOne) {
     const std::size_t single = one.size() - d.avail_out;
     deflateEnd(&d);
     EXPECT_LE(stream.size(), single + single / 100) << single;
+}
+
+// A file that grows or shrinks between the walk and its reading: the entry
+// holds exactly the size the walk found and its header says (what was
+// appended since is not read, so memory stays bounded), or the job fails
+// when the file no longer has those bytes.
+TEST_F(Writer, EntriesHoldExactlyTheSizeTheWalkFound) {
+    const struct {
+        std::uint64_t walked, now;
+        ResultCode expected;
+    } cases[] = {
+        {100000, 3 * deflate_chunk_size, result_ok},
+        {deflate_chunk_size + 7, 4 * deflate_chunk_size, result_ok},
+        {0, 5000, result_ok},
+        {2 * deflate_chunk_size, deflate_chunk_size + 10, result_read_failed},
+        {100000, 99999, result_read_failed},
+    };
+    for (const auto& c : cases) {
+        const std::string content = noise(static_cast<std::size_t>(c.now));
+        const fs::path source = dir() / "changing.bin";
+        write_bytes(source, content);
+        ArchiveWriter writer;
+        ASSERT_EQ(writer.open((dir() / "g.cry").string().c_str()), result_ok);
+        JobCounters counters;
+        const CryptJob job = counters.job({}, "", "pw");
+        platform::FindData found;
+        ASSERT_TRUE(platform::find_path(source.string().c_str(), found));
+        found.size = c.walked;
+        EntryInfo entry;
+        ASSERT_EQ(ArchiveWriter::describe_entry("changing.bin", found, job, 0, entry), result_ok);
+        ChunkWork work{source.string(), c.walked, 0, chunk_count(c.walked)};
+        ChunkScratch scratch;
+        ResultCode r = result_ok;
+        for (; r == result_ok && work.chunk < work.chunks; ++work.chunk) {
+            ChunkResult piece;
+            encode_chunk(job, work, scratch, GiveUp{}, piece);
+            r = piece.result;
+            if (r == result_ok) r = writer.add_chunk(entry, work.chunk, work.chunks, piece);
+        }
+        EXPECT_EQ(r, c.expected) << c.walked << " of " << c.now;
+        if (r != result_ok) continue;
+        EXPECT_EQ(counters.processed.load(), c.walked);
+        ASSERT_EQ(writer.finish(), result_ok);
+        ASSERT_EQ(writer.commit(), result_ok);
+        const fs::path out = dir() / "out";
+        fs::remove_all(out);
+        ASSERT_EQ(decrypt(dir() / "g.cry", out, "pw"), result_ok) << c.walked << " of " << c.now;
+        EXPECT_TRUE(read_bytes(out / "changing.bin") == content.substr(0, c.walked))
+            << c.walked << " of " << c.now;
+    }
+}
+
+// A task that throws must not leave the pool waiting for it forever: the
+// exception becomes its code, and the tasks after it are given up on.
+TEST(TaskPoolTest, AnExceptionBecomesTheTasksCode) {
+    for (unsigned threads : {1u, 4u}) {
+        TaskPool pool(threads, 8, [](std::size_t i, unsigned) -> ResultCode {
+            if (i == 3) throw std::bad_alloc();
+            if (i == 5) throw std::runtime_error("a fault");
+            return i == 6 ? result_bad_data : result_ok;
+        });
+        pool.publish(8);
+        const ResultCode expected[] = {0, 0, 0, 13, 0, 16, 2, 0};
+        for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(pool.wait_for(i), expected[i]) << i;
+        EXPECT_FALSE(pool.failures().given_up(3));
+        EXPECT_TRUE(pool.failures().given_up(4));
+    }
 }
 
 TEST_F(Writer, ProgressCountsEveryInputByte) {
