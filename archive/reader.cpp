@@ -35,6 +35,7 @@ struct DirectoryLayout {
     // must end exactly there and be this many.
     std::int64_t end = 0;
     std::uint32_t entries = 0;
+    unsigned name_code_page = 0;  // of unflagged names; 0 as the platform reads them
 };
 
 // An extracted entry's file, authenticated and dated, under the name it was
@@ -77,9 +78,11 @@ bool same_ignoring_case(const char* a, const char* b) {
 
 // The UTF-8 form of a stored name; the stored bytes when they cannot be read
 // as the flags say (decoded is then false).
-std::string decoded_name(const std::string& stored, std::uint16_t flags, bool& decoded) {
+std::string decoded_name(const std::string& stored, std::uint16_t flags, unsigned code_page,
+                         bool& decoded) {
     std::string name;
-    decoded = platform::path_from_archive_name(stored, (flags & flag_utf8_name) != 0, name);
+    decoded =
+        platform::path_from_archive_name(stored, (flags & flag_utf8_name) != 0, name, code_page);
     return decoded ? name : stored;
 }
 
@@ -161,8 +164,8 @@ ResultCode walk_local_headers(std::FILE* f, DirectoryLayout& layout) {
         name.assign(header.name_length, '\0');
         if (!read_on(f, position, name.data(), name.size())) return result_not_encrypted;
         bool decoded = false;
-        note_top_level(decoded_name(name, header.flags, decoded), index, layout.single_top_level,
-                       first_top);
+        note_top_level(decoded_name(name, header.flags, layout.name_code_page, decoded), index,
+                       layout.single_top_level, first_top);
         offset += std::int64_t{local_header_size} + header.name_length + header.extra_length +
                   header.compressed_size;
     }
@@ -221,7 +224,7 @@ ResultCode read_directory(std::FILE* f, DirectoryLayout& layout,
         if (!read_on(f, position, entry.name.data(), entry.name.size()) ||
             !read_on(f, position, extra.data(), extra.size()))
             return result_not_encrypted;
-        entry.name = decoded_name(entry.name, r.flags, entry.name_decoded);
+        entry.name = decoded_name(entry.name, r.flags, layout.name_code_page, entry.name_decoded);
         entry.ae =
             find_ae_field(reinterpret_cast<const unsigned char*>(extra.data()), extra.size());
         if (layout.from_directory)
@@ -600,6 +603,7 @@ ResultCode ArchiveReader::scan(const char* archive_path, const char* destination
     // name shares one first component. When they cannot be walked, an intact
     // end record still leads to the directory.
     DirectoryLayout layout;
+    layout.name_code_page = name_code_page_;
     const ResultCode walked = walk_local_headers(f, layout);
     if (walked == result_not_encrypted) {
         platform::FindData info;
@@ -717,6 +721,7 @@ ResultCode decrypt_worker(CryptJob& job) {
         job.total = total;
         for (const std::string& input : job.inputs) {
             reader->set_workers(job.workers);
+            reader->set_name_code_page(job.name_code_page);
             if (ResultCode r = reader->extract_all(input.c_str(), job.output_path.c_str(),
                                                    job.password.c_str(), job.processed, job.cancel))
                 return r;
