@@ -84,9 +84,9 @@ std::optional<std::string> decryption_path(const SourceParts& source,
     const std::string name = decrypted_folder_name(source.base_name);
     const std::string path = output_path_in(folder, name);
     // The browser's choice is the destination itself, without the name. A
-    // name the path layer trims to nothing ("...") would be the folder itself.
-    if (path_units(path) > path_limit || ask.exists_as_file(path) ||
-        (windows_name_rules() && is_trimmed_away(name)))
+    // name the Windows path layer trims to nothing ("...") would be the
+    // folder itself (the dialogs run on Windows only).
+    if (path_units(path) > path_limit || ask.exists_as_file(path) || is_trimmed_away(name))
         return ask.browse_folder(folder_taken_title, true);
     if (ask.exists_as_folder(path) && !ask.confirm_overwrite(folder_exists_question))
         return ask.browse_folder(folder_taken_title, true);

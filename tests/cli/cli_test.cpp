@@ -5,6 +5,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/win32/wide.h"
 #endif
 
 #include <map>
@@ -38,6 +40,26 @@ std::string without_entry_data(const fs::path& archive) {
     }
     return bytes;
 }
+
+#ifdef _WIN32
+// A file whose name the path layer would change, made through the \\?\ form.
+void write_exact(const fs::path& folder, const std::wstring& name, const std::string& content) {
+    fs::create_directories(folder);
+    const std::wstring path = L"\\\\?\\" + fs::absolute(folder).wstring() + L"\\" + name;
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << win::narrow(path);
+    DWORD written = 0;
+    EXPECT_TRUE(
+        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+    CloseHandle(file);
+}
+
+void delete_exact(const fs::path& folder, const std::wstring& name) {
+    const std::wstring path = L"\\\\?\\" + fs::absolute(folder).wstring() + L"\\" + name;
+    EXPECT_TRUE(DeleteFileW(path.c_str())) << win::narrow(path);
+}
+#endif
 
 class Cli : public testing::Test {
   protected:
@@ -359,6 +381,10 @@ TEST_F(Cli, RefusalsTouchNothing) {
         {{"lock", "in.txt", "--password-file", "pw-nonascii.txt"}, nullptr, 65, "code page"},
         {{"lock", "in.txt", "--password-file", "pw-nul.txt"}, nullptr, 65, "NUL"},
 #ifdef _WIN32
+        // Characters code page 1252 cannot hold, from the variable.
+        {{"lock", "in.txt"}, "\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C", 65, "code page"},
+        {{"test", "good.cry"}, "\xEF\xBD\x90\xEF\xBD\x81\xEF\xBD\x93\xEF\xBD\x93", 65, "code page"},
+        {{"unlock", "good.cry"}, "\xE3\x83\x91\xE3\x82\xB9", 65, "code page"},
         // The path layer would trim "..." to the folder it sits in.
         {{"unlock", "....cry"}, "pw", 73, "..."},
         {{"unlock", "-f", "good.cry", "-o", "full\\. ."}, "pw", 73, "full\\. ."},
@@ -382,6 +408,39 @@ TEST_F(Cli, RefusalsTouchNothing) {
     EXPECT_EQ(cli_with("pw", {"unlock", "good.cry", "-o", "empty"}).status, 0);
     EXPECT_EQ(read_bytes(dir() / "empty" / "in.txt"), "input");
 }
+
+#ifdef _WIN32
+// Names the path layer would open as another file (or as none) fail the lock
+// naming them, before any archive exists; each lies beside a file of the name
+// it would be taken for.
+TEST_F(Cli, NamesThePathLayerWouldChangeFailTheLock) {
+    const struct {
+        const char* folder;
+        std::wstring name, other;
+        const char* says;
+    } cases[] = {
+        {"dotted", L"x.", L"x", "dotted\\x."},
+        {"spaced", L"y ", L"y", "spaced\\y "},
+    };
+    for (const auto& c : cases) {
+        write_exact(dir() / c.folder, c.other, "another file");
+        write_exact(dir() / c.folder, c.name, "its own content");
+        const CliResult r = cli_with("pw", {"lock", "-o", "out.cry", c.folder});
+        EXPECT_EQ(r.status, 14) << c.folder << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir() / "out.cry")) << c.folder;
+        // Removed by its own name: the temporary folder's cleanup cannot.
+        delete_exact(dir() / c.folder, c.name);
+    }
+    // Given as an input itself, before the full path drops the dot.
+    write_exact(dir(), L"z", "another file");
+    write_exact(dir(), L"z.", "its own content");
+    const CliResult r = cli_with("pw", {"lock", "-o", "out.cry", "z."});
+    EXPECT_EQ(r.status, 14) << r.err;
+    EXPECT_FALSE(fs::exists(dir() / "out.cry"));
+    delete_exact(dir(), L"z.");
+}
+#endif
 
 TEST_F(Cli, UsageErrorsGive64) {
     write_bytes(dir() / "in.txt", "input");
