@@ -34,6 +34,27 @@ std::size_t char_length(const char* s);
 // bytes), posix a UTF-8 lead byte of a multi-byte sequence.
 bool is_lead_byte(unsigned char c);
 
+// --- Names as the file system compares them ----------------------------------
+
+// The key under which the file system of this build takes two paths for the
+// same one: equal keys name one file, and a folder's key followed by '/'
+// starts the key of everything inside it. Components are joined by one '/'
+// whatever separators (and how many) the path had; a trailing separator is
+// dropped (not a root's). posix: the bytes as they are otherwise. win32: '\\'
+// separates too, a leading pair stays (a share), each component loses its
+// trailing dots and spaces (one left empty is dropped), and the case is
+// folded as NTFS compares names, for all of Unicode. "." and ".." are kept as
+// written: the key compares names, it does not resolve them. Any UTF-8 path
+// has a key; an empty path's is empty.
+std::string path_key(std::string_view utf8_path);
+
+// True when a component of the path may be the 8.3 short name of another
+// name (a '~' followed by a digit, as in PROGRA~1): the path may then name
+// the same file as a different key, and only the file system can tell. The
+// same test in both builds, as FAT and NTFS volumes mounted on Linux answer
+// to short names too.
+bool may_be_short_name(std::string_view utf8_path);
+
 // --- Names inside archives -------------------------------------------------
 
 // An entry name as an archive stores it: the bytes, and whether they are

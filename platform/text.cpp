@@ -1,5 +1,6 @@
 #include "platform/utf8.h"
 
+#include "platform/path_key.h"
 #include "platform/platform.h"
 
 namespace korvane::platform {
@@ -40,7 +41,47 @@ bool is_ascii(std::string_view s) {
     return true;
 }
 
+std::string path_key_form(std::string_view path, bool windows_rules) {
+    // Byte by byte: in UTF-8 no byte of a multi-byte character is a separator.
+    const auto separates = [&](char c) { return c == '/' || (windows_rules && c == '\\'); };
+    std::string key;
+    key.reserve(path.size());
+    std::size_t i = 0;
+    while (i < path.size() && separates(path[i])) ++i;
+    if (i > 0) key.assign(windows_rules && i >= 2 ? "//" : "/");
+    const std::size_t root = key.size();
+    bool trailing = false;
+    while (i < path.size()) {
+        std::size_t end = i;
+        while (end < path.size() && !separates(path[end])) ++end;
+        std::string_view component = path.substr(i, end - i);
+        if (windows_rules && component != "." && component != "..") {
+            while (!component.empty() && (component.back() == '.' || component.back() == ' '))
+                component.remove_suffix(1);
+        }
+        if (!component.empty()) {
+            if (key.size() > root) key += '/';
+            key += component;
+        }
+        i = end;
+        trailing = i < path.size();
+        while (i < path.size() && separates(path[i])) ++i;
+    }
+    // "X:\" is the drive's root, "X:" the drive's current folder.
+    if (windows_rules && trailing && root == 0 && key.size() == 2 && key[1] == ':') key += '/';
+    // A path of components that all trim away names the folder it is read in.
+    if (key.empty() && !path.empty()) key = ".";
+    return key;
+}
+
 }  // namespace detail
+
+bool may_be_short_name(std::string_view utf8_path) {
+    for (std::size_t i = 0; i + 1 < utf8_path.size(); ++i) {
+        if (utf8_path[i] == '~' && utf8_path[i + 1] >= '0' && utf8_path[i + 1] <= '9') return true;
+    }
+    return false;
+}
 
 ArchiveName archive_name_from_path(std::string_view name) {
     ArchiveName stored;

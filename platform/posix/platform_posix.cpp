@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/dos_time.h"
+#include "platform/path_key.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
@@ -123,6 +124,10 @@ bool to_ansi_name(std::string_view name, std::string& ansi) {
 
 std::string from_ansi_name(std::string_view ansi) {
     return std::string(ansi);
+}
+
+std::string path_key(std::string_view utf8_path) {
+    return detail::path_key_form(utf8_path, false);
 }
 
 bool find_path(const char* path, FindData& out) {

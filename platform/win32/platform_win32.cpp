@@ -7,9 +7,11 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <climits>
 #include <cstring>
 
 #include "platform/dos_time.h"
+#include "platform/path_key.h"
 #include "platform/platform.h"
 #include "platform/reparse.h"
 #include "platform/utf8.h"
@@ -252,6 +254,24 @@ bool from_code_page(std::string_view bytes, unsigned code_page, std::string& out
 
 std::string from_ansi_name(std::string_view ansi) {
     return win::narrow(win::from_ansi(ansi));
+}
+
+std::string path_key(std::string_view utf8_path) {
+    const std::wstring form = win::widen(detail::path_key_form(utf8_path, true));
+    if (form.empty() || form.size() > INT_MAX) return win::narrow(form);
+    // Uppercasing by the file system's rules (no linguistic casing) maps each
+    // UTF-16 unit to one, as NTFS's upcase table does, so the length stays.
+    std::wstring key(form.size(), L'\0');
+    const int length = static_cast<int>(form.size());
+    if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, form.data(), length, key.data(),
+                      length, nullptr, nullptr, 0) != length) {
+        // Without the table, ASCII at least folds as it does everywhere.
+        key = form;
+        for (wchar_t& c : key) {
+            if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+        }
+    }
+    return win::narrow(key);
 }
 
 bool find_path(const char* path, FindData& out) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/path_key.h"
 #include "platform/platform.h"
 #include "platform/reparse.h"
 #include "temp_folder.h"
@@ -427,6 +428,74 @@ TEST(PlatformTest, FileIdentitySeesThroughEverySpelling) {
     FileSet set;
     EXPECT_FALSE(set.add((tmp / "missing").c_str()));
     EXPECT_FALSE(set.contains((tmp / "missing").c_str()));
+}
+
+// The engine orders entries by the key and the destination checks compare by
+// it: two spellings get one key exactly when the file system of the build
+// opens one file for both, which the Windows cases check against the file.
+TEST(PlatformTest, PathKeyIsTheFileSystemsSameName) {
+    const struct {
+        const char* path;
+        const char* posix;
+        const char* windows;  // before the case is folded
+    } forms[] = {
+        {"", "", ""},
+        {"t/a//b", "t/a/b", "t/a/b"},
+        {"t/a/b/", "t/a/b", "t/a/b"},
+        {"/", "/", "/"},
+        {"//x///", "/x", "//x"},
+        {"a\\b\\", "a\\b\\", "a/b"},
+        {"\\\\srv\\share\\x", "\\\\srv\\share\\x", "//srv/share/x"},
+        {"a.txt.", "a.txt.", "a.txt"},
+        {"dir. /x. . ", "dir. /x. . ", "dir/x"},
+        {"x/.../y", "x/.../y", "x/y"},
+        {"...", "...", "."},
+        {"a/./../b", "a/./../b", "a/./../b"},
+        {"C:\\", "C:\\", "C:/"},
+        {"C:", "C:", "C:"},
+        {"\xE4/\xC3\xA4.", "\xE4/\xC3\xA4.", "\xE4/\xC3\xA4"},
+    };
+    for (const auto& f : forms) {
+        EXPECT_EQ(platform::detail::path_key_form(f.path, false), f.posix) << f.path;
+        EXPECT_EQ(platform::detail::path_key_form(f.path, true), f.windows) << f.path;
+    }
+
+    TempFolder tmp;
+    ASSERT_TRUE(platform::create_folder((tmp / "sub").c_str()));
+    const struct {
+        const char *made, *other;
+        bool same_on_posix, same_on_windows;
+    } pairs[] = {
+        {"sub/f", "sub//f/", true, true},
+        {"a.txt", "A.TXT", false, true},
+        {"\xC3\x84.txt", "\xC3\xA4.TXT", false, true},  // Ä, ä
+        {"\xD0\x96", "\xD0\xB6", false, true},          // Ж, ж
+        {"x.txt", "x.txt. .", false, true},
+        {"sub/g", "SUB\\G", false, true},
+        {"\xC3\x9F", "SS", false, false},         // ß is no SS to NTFS
+        {"e\xCC\x81", "\xC3\xA9", false, false},  // nor a decomposed é the composed one
+    };
+    for (const auto& p : pairs) {
+        const bool same = platform::path_key(p.made) == platform::path_key(p.other);
+#ifdef _WIN32
+        EXPECT_EQ(same, p.same_on_windows) << p.made << " / " << p.other;
+        // What the key says, the file system says.
+        const std::string made = tmp / p.made;
+        ASSERT_TRUE(write_file(made, "1")) << p.made;
+        platform::FileIdentity a, b;
+        ASSERT_TRUE(platform::file_identity(made.c_str(), a)) << p.made;
+        EXPECT_EQ(platform::file_identity((tmp / p.other).c_str(), b) && a == b, same)
+            << p.made << " / " << p.other;
+#else
+        EXPECT_EQ(same, p.same_on_posix) << p.made << " / " << p.other;
+#endif
+    }
+
+    const std::pair<const char*, bool> short_names[] = {
+        {"PROGRA~1/x", true}, {"a/DOCUME~12.TXT", true}, {"a~b", false}, {"a~", false},
+        {"~", false},
+    };
+    for (const auto& [path, may] : short_names) EXPECT_EQ(platform::may_be_short_name(path), may);
 }
 
 // Windows tags from the find data: only those that stand for another name
