@@ -58,24 +58,6 @@ ResultCode out_of_memory_as_code(Work work) {
     }
 }
 
-// Equal apart from the case of single-byte letters; the bytes of a
-// multi-byte character must match exactly.
-bool same_ignoring_case(const char* a, const char* b) {
-    while (*a && *b) {
-        const std::size_t la = platform::char_length(a), lb = platform::char_length(b);
-        if (la != lb) return false;
-        if (la == 1) {
-            auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-            if (fold(*a) != fold(*b)) return false;
-        } else if (std::memcmp(a, b, la) != 0) {
-            return false;
-        }
-        a += la;
-        b += lb;
-    }
-    return *a == *b;
-}
-
 // The UTF-8 form of a stored name; the stored bytes when they cannot be read
 // as the flags say (decoded is then false).
 std::string decoded_name(const std::string& stored, std::uint16_t flags, unsigned code_page,
@@ -131,14 +113,15 @@ bool read_on(std::FILE* f, std::int64_t& position, void* buffer, std::size_t len
     return whole;
 }
 
-// Tracks whether every name seen so far shares one first component.
+// Tracks whether every name seen so far shares one first component, as the
+// file system compares names: first holds that component's path key.
 void note_top_level(std::string name, std::uint32_t index, bool& single, std::string& first) {
     if (!cut_at_first_separator(name.data())) {
         single = false;
     } else if (index == 0) {
         single = true;
-        first = name.c_str();
-    } else if (single && !same_ignoring_case(first.c_str(), name.c_str())) {
+        first = platform::path_key(name.c_str());
+    } else if (single && platform::path_key(name.c_str()) != first) {
         single = false;
     }
 }
