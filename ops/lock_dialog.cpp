@@ -63,6 +63,16 @@ bool has_double_byte(const std::wstring& typed) {
     return false;
 }
 
+// A path whose name holds an unpaired surrogate has no UTF-8 form: U+FFFD in
+// its place would name another file. Refused with a message naming it.
+bool is_exact_path(HWND owner, const std::wstring& path) {
+    if (!win::has_unpaired_surrogate(path)) return true;
+    const std::wstring message =
+        path + L"\nThis name holds a character (an unpaired surrogate) that cannot be processed.";
+    MessageBoxW(owner, message.c_str(), L"Error", MB_OK | MB_ICONWARNING);
+    return false;
+}
+
 // The extension as the C runtime's path splitting gives it, matched with case.
 bool is_encrypted_name(const char* path) {
     return split_source(path).extension == ".cry";
@@ -178,6 +188,7 @@ LRESULT LockDialog::on_drop_files(WPARAM wparam, LPARAM, bool&) {
         std::wstring path(length + 1, L'\0');
         if (DragQueryFileW(drop, i, path.data(), length + 1) != length) continue;
         path.resize(length);
+        if (!is_exact_path(window(), path)) continue;
         const std::string utf8 = win::narrow(path);
         inputs_.add(utf8.c_str());
         all_encrypted = all_encrypted && is_encrypted_name(utf8.c_str());
@@ -260,7 +271,8 @@ LRESULT LockDialog::on_open_files(UINT, UINT, HWND, bool&) {
     // terminated, the list ended by an empty name. Each path still has to
     // fit the platform's path limit.
     const auto add = [this](const std::wstring& path) {
-        if (path.size() < MAX_PATH) inputs_.add(win::narrow(path).c_str());
+        if (path.size() < MAX_PATH && is_exact_path(window(), path))
+            inputs_.add(win::narrow(path).c_str());
     };
     const std::wstring folder = selection.data();
     const wchar_t* name = selection.data() + folder.size() + 1;

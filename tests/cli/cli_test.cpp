@@ -208,6 +208,17 @@ TEST_F(Cli, NamesInAnyScriptRoundTrip) {
     for (const std::string& name : names) expected.emplace_back(name, name);
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(tree(dir() / "out"), expected);
+#ifndef _WIN32
+    // Shift-JIS bytes are stored as they are, as the Windows program stores
+    // names under code page 932, and read as that code page when told.
+    write_bytes(dir() / "sjis" / "\x93\xFA\x96\x7B.txt", "nihon");
+    ASSERT_EQ(cli({"lock", "sjis"}).status, 0);
+    const CliResult as_932 = cli({"list", "--name-code-page", "932", "sjis.cry"});
+    EXPECT_NE(as_932.out.find("  sjis/\xE6\x97\xA5\xE6\x9C\xAC.txt\n"), std::string::npos)
+        << as_932.out;
+    ASSERT_EQ(cli({"unlock", "--name-code-page=932", "-o", "out932", "sjis.cry"}).status, 0);
+    EXPECT_EQ(read_bytes(dir() / "out932" / "\xE6\x97\xA5\xE6\x9C\xAC.txt"), "nihon");
+#endif
 }
 
 TEST_F(Cli, DotIsNamedAfterTheFolderAndARootIsArchive) {
@@ -463,6 +474,9 @@ TEST_F(Cli, UsageErrorsGive64) {
         {"list", "-o", "x", "good.cry"},
         {"test", "-f", "good.cry"},
         {"unlock"},
+        {"list", "--name-code-page", "0", "good.cry"},
+        {"test", "--name-code-page=x", "good.cry"},
+        {"lock", "--name-code-page", "932", "in.txt"},
     };
     const auto before = snapshot(dir());
     for (const Args& args : cases) {
