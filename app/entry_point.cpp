@@ -2,8 +2,8 @@
 // thing for the command line, and returns its result as the exit code. The
 // only reader of process-wide state: everything it calls gets what it needs
 // as arguments.
-#include <commctrl.h>
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 
