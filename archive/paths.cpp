@@ -196,7 +196,7 @@ bool is_trimmed_away(std::string_view component) {
 
 bool is_storable_name(std::string_view name, bool windows_rules) {
     if (!windows_rules) return name.find('\\') == std::string_view::npos;
-    return !name.empty() && name.back() != '.' && name.back() != ' ';
+    return name.empty() || (name.back() != '.' && name.back() != ' ');
 }
 
 bool is_storable_input(std::string_view path, bool windows_rules) {
