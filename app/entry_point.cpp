@@ -41,7 +41,9 @@ INT_PTR dispatch(StartupMode mode, const ShellPaths& paths) {
         case mode_encrypt:
             return run_lock_dialog(lock_encrypt, input_list(), current_settings);
         case mode_install:
-        case mode_install_elevated: install_shell_integration(paths); return 0;
+        case mode_install_elevated:
+            install_shell_integration(paths);
+            return 0;
         case mode_uninstall:
         case mode_uninstall_elevated:
             uninstall_shell_integration(paths, current_settings.ini_path);
@@ -64,14 +66,24 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // Trackbar and rebar classes, and those of the settings dialog's tab
     // control and the job's progress bar, which the first two do not cover.
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES | ICC_COOL_CLASSES |
-                                                                     ICC_TAB_CLASSES |
-                                                                     ICC_PROGRESS_CLASS};
+                                                                    ICC_TAB_CLASSES |
+                                                                    ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     if (module_init(instance)) module_attach_main_thread();
     const ShellPaths paths = form_shell_paths();
     // The wide line, not the ANSI argument string: paths in any script arrive
     // whole, as UTF-8 like every path inside.
-    const std::string line = win::narrow(GetCommandLineW());
+    const wchar_t* wide_line = GetCommandLineW();
+    // U+FFFD in place of an unpaired surrogate would name another file.
+    if (win::has_unpaired_surrogate(wide_line)) {
+        const std::wstring message = std::wstring(wide_line) +
+                                     L"\nA name holds a character (an unpaired surrogate) "
+                                     L"that cannot be processed.";
+        MessageBoxW(nullptr, message.c_str(), L"Error", MB_OK | MB_ICONWARNING);
+        module_shutdown();
+        return 0;
+    }
+    const std::string line = win::narrow(wide_line);
     const StartupMode mode = parse_command_line(skip_program_name(line.c_str()), input_list());
     const INT_PTR result = dispatch(mode, paths);
     module_shutdown();

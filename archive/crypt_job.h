@@ -28,6 +28,13 @@ struct CryptJob {
     // Threads the job may use: 0 one per processor. Any number leaves the
     // same archive or the same files, and fails or cancels the same way.
     int workers = 0;
+    // The code page of names stored without the UTF-8 flag (932 for
+    // Shift-JIS); 0 reads them as this build always has (the ANSI code page
+    // on win32, the bytes as they are natively).
+    unsigned name_code_page = 0;
+    // Set by the job's own thread with result_bad_path when one file's name
+    // is why the job failed: that file, as the program spells it.
+    std::string refused_path;
 };
 
 // Worker bodies. Each sets processed and total to 0 first, sets total before

@@ -79,11 +79,14 @@ bool is_device_name(std::string_view part) {
     for (std::string_view device : plain) {
         if (equals_ignoring_case(base, device)) return true;
     }
-    if (base.size() == 4 && base[3] >= '1' && base[3] <= '9') {
-        const std::string_view stem = base.substr(0, 3);
-        return equals_ignoring_case(stem, "com") || equals_ignoring_case(stem, "lpt");
-    }
-    return false;
+    if (base.size() < 4) return false;
+    const std::string_view stem = base.substr(0, 3), digit = base.substr(3);
+    if (!equals_ignoring_case(stem, "com") && !equals_ignoring_case(stem, "lpt")) return false;
+    // The superscript digits (U+00B9, U+00B2, U+00B3) name ports too.
+    static constexpr std::array<std::string_view, 3> superscripts = {"\xC2\xB9", "\xC2\xB2",
+                                                                     "\xC2\xB3"};
+    return (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') ||
+           std::find(superscripts.begin(), superscripts.end(), digit) != superscripts.end();
 }
 
 // Makes sure one prefix of a chain is a folder.
@@ -187,6 +190,32 @@ bool is_safe_entry_name(const char* name, bool windows_rules) {
     return true;
 }
 
+bool is_trimmed_away(std::string_view component) {
+    return is_dots_and_spaces(component) && component != "." && component != "..";
+}
+
+bool is_storable_name(std::string_view name, bool windows_rules) {
+    if (!windows_rules) return name.find('\\') == std::string_view::npos;
+    return name.empty() || (name.back() != '.' && name.back() != ' ');
+}
+
+bool is_storable_input(std::string_view path, bool windows_rules) {
+    const std::string_view own = last_component(path);
+    return own.empty() || own == "." || own == ".." || is_storable_name(own, windows_rules);
+}
+
+std::string_view last_component(std::string_view path) {
+    while (path.size() > 1 && is_path_separator(path.back())) path.remove_suffix(1);
+    std::size_t start = 0;
+    for (std::size_t at = 0, n; at < path.size(); at += n) {
+        n = char_length(path.data() + at);
+        if (n == 0) break;
+        if (n == 1 && (is_path_separator(path[at]) || (windows_name_rules() && path[at] == ':')))
+            start = at + 1;
+    }
+    return path.substr(start);
+}
+
 bool FileSet::add(const char* path) {
     platform::FileIdentity identity;
     if (!platform::file_identity(path, identity)) return false;
@@ -221,7 +250,9 @@ const FolderWalker::Record* FolderWalker::next() {
         std::string full = join_path(level.path, found.name);
         std::string relative =
             level.relative.empty() ? found.name : level.relative + platform::separator + found.name;
-        if (found.is_folder) {
+        // A folder whose name has no exact spelling here would be opened as
+        // another one: it is yielded itself, for the caller to refuse.
+        if (found.is_folder && found.name_exact) {
             // The nested folder is walked to its end before this one goes on.
             if (!found.is_link) enter(std::move(full), std::move(relative));
             continue;

@@ -55,9 +55,31 @@ bool create_folder_chain(const char* folder);
 // folder: no leading separator and no "." or ".." component. With Windows
 // rules also no ':' (drives, streams), no component that Windows turns into
 // "." or ".." (dots and spaces only, such as "..." or ".. "), and no device
-// name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$), whatever its
+// name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, COM and LPT with a superscript
+// 1-3, CONIN$, CONOUT$), whatever its
 // case, extension or trailing dots and spaces.
 bool is_safe_entry_name(const char* name, bool windows_rules);
+
+// True for a last path component that the Windows path layer trims to nothing
+// ("...", ". .", ".. "), so that the path names the folder it sits in. "."
+// and ".." themselves are not: they say so.
+bool is_trimmed_away(std::string_view component);
+
+// Whether a file's own name, as the system spells it, can be stored so that
+// an unlock restores that very name. With Windows rules it must not end in a
+// dot or a space: the path layer drops them, and the spelling then opens
+// another file (or none). Natively it must not hold '\', which every reader
+// takes as a separator and Windows cannot hold.
+bool is_storable_name(std::string_view name, bool windows_rules);
+
+// is_storable_name for the last component of an input path as given; a root,
+// "." and ".." have no name of their own there and pass.
+bool is_storable_input(std::string_view path, bool windows_rules);
+
+// The last component of a platform path: after the last '/' or platform
+// separator (and on win32 a drive's ':'), trailing separators left aside.
+// Empty for a root.
+std::string_view last_component(std::string_view path);
 
 // The rules this build's file system applies to names.
 constexpr bool windows_name_rules() {
@@ -71,24 +93,23 @@ constexpr bool windows_name_rules() {
 // Files known by identity, so that a second spelling of a path (through a
 // link, in another case, as a short name) is never taken for another file.
 class FileSet {
-public:
+  public:
     // Adds what path names; false, with nothing added, when it cannot be
     // identified (a file that does not exist yet).
     bool add(const char* path);
     bool contains(const char* path) const;
 
-private:
+  private:
     std::vector<platform::FileIdentity> members_;
 };
 
 // Every file below one folder, depth first in the platform's order. Folders
-// are not yielded; links to folders are not entered, and neither is a folder
-// that is one of the folders being walked already (a mounted volume, or a
-// link the file system does not show as one, can lead back up), so no walk
-// goes round forever. Pipes and devices are skipped. A folder that cannot be
-// enumerated contributes nothing.
+// are not yielded (except one whose name is not exact, which is not entered); links to folders are
+// not entered, and neither is a folder that is one of the folders being walked already (a mounted
+// volume, or a link the file system does not show as one, can lead back up), so no walk goes round
+// forever. Pipes and devices are skipped. A folder that cannot be enumerated contributes nothing.
 class FolderWalker {
-public:
+  public:
     struct Record {
         std::string full_path;      // join_path of the walked folder and relative_path
         std::string relative_path;  // platform separators, e.g. sub\deeper\name.txt
@@ -103,7 +124,7 @@ public:
     // The next file, valid until the next call; nullptr when the walk is over.
     const Record* next();
 
-private:
+  private:
     struct Level {
         std::unique_ptr<platform::FolderEnum> entries;
         std::string path;

@@ -35,6 +35,7 @@ struct DirectoryLayout {
     // must end exactly there and be this many.
     std::int64_t end = 0;
     std::uint32_t entries = 0;
+    unsigned name_code_page = 0;  // of unflagged names; 0 as the platform reads them
 };
 
 // An extracted entry's file, authenticated and dated, under the name it was
@@ -62,29 +63,13 @@ ResultCode out_of_memory_as_code(Work work) {
     }
 }
 
-// Equal apart from the case of single-byte letters; the bytes of a
-// multi-byte character must match exactly.
-bool same_ignoring_case(const char* a, const char* b) {
-    while (*a && *b) {
-        const std::size_t la = platform::char_length(a), lb = platform::char_length(b);
-        if (la != lb) return false;
-        if (la == 1) {
-            auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-            if (fold(*a) != fold(*b)) return false;
-        } else if (std::memcmp(a, b, la) != 0) {
-            return false;
-        }
-        a += la;
-        b += lb;
-    }
-    return *a == *b;
-}
-
 // The UTF-8 form of a stored name; the stored bytes when they cannot be read
 // as the flags say (decoded is then false).
-std::string decoded_name(const std::string& stored, std::uint16_t flags, bool& decoded) {
+std::string decoded_name(const std::string& stored, std::uint16_t flags, unsigned code_page,
+                         bool& decoded) {
     std::string name;
-    decoded = platform::path_from_archive_name(stored, (flags & flag_utf8_name) != 0, name);
+    decoded =
+        platform::path_from_archive_name(stored, (flags & flag_utf8_name) != 0, name, code_page);
     return decoded ? name : stored;
 }
 
@@ -133,14 +118,15 @@ bool read_on(std::FILE* f, std::int64_t& position, void* buffer, std::size_t len
     return whole;
 }
 
-// Tracks whether every name seen so far shares one first component.
+// Tracks whether every name seen so far shares one first component, as the
+// file system compares names: first holds that component's path key.
 void note_top_level(std::string name, std::uint32_t index, bool& single, std::string& first) {
     if (!cut_at_first_separator(name.data())) {
         single = false;
     } else if (index == 0) {
         single = true;
-        first = name.c_str();
-    } else if (single && !same_ignoring_case(first.c_str(), name.c_str())) {
+        first = platform::path_key(name.c_str());
+    } else if (single && platform::path_key(name.c_str()) != first) {
         single = false;
     }
 }
@@ -166,8 +152,8 @@ ResultCode walk_local_headers(std::FILE* f, DirectoryLayout& layout) {
         name.assign(header.name_length, '\0');
         if (!read_on(f, position, name.data(), name.size())) return result_not_encrypted;
         bool decoded = false;
-        note_top_level(decoded_name(name, header.flags, decoded), index, layout.single_top_level,
-                       first_top);
+        note_top_level(decoded_name(name, header.flags, layout.name_code_page, decoded), index,
+                       layout.single_top_level, first_top);
         offset += std::int64_t{local_header_size} + header.name_length + header.extra_length +
                   header.compressed_size;
     }
@@ -226,7 +212,7 @@ ResultCode read_directory(std::FILE* f, DirectoryLayout& layout,
         if (!read_on(f, position, entry.name.data(), entry.name.size()) ||
             !read_on(f, position, extra.data(), extra.size()))
             return result_not_encrypted;
-        entry.name = decoded_name(entry.name, r.flags, entry.name_decoded);
+        entry.name = decoded_name(entry.name, r.flags, layout.name_code_page, entry.name_decoded);
         entry.ae =
             find_ae_field(reinterpret_cast<const unsigned char*>(extra.data()), extra.size());
         if (layout.from_directory)
@@ -641,6 +627,7 @@ ResultCode ArchiveReader::scan(const char* archive_path, const char* destination
     // name shares one first component. When they cannot be walked, an intact
     // end record still leads to the directory.
     DirectoryLayout layout;
+    layout.name_code_page = name_code_page_;
     const ResultCode walked = walk_local_headers(f, layout);
     if (walked == result_not_encrypted) {
         platform::FindData info;
@@ -757,6 +744,7 @@ ResultCode decrypt_worker(CryptJob& job) {
         job.total = total;
         for (const std::string& input : job.inputs) {
             reader->set_workers(job.workers);
+            reader->set_name_code_page(job.name_code_page);
             if (ResultCode r = reader->extract_all(input.c_str(), job.output_path.c_str(),
                                                    job.password.c_str(), job.processed, job.cancel))
                 return r;

@@ -80,7 +80,7 @@ struct Extracted;
 
 // Each public call catches allocation failure itself and returns 13 for it.
 class ArchiveReader {
-public:
+  public:
     // Scans one archive (local headers, then central records) and extracts
     // every entry in central-directory order. An archive whose local headers
     // cannot be walked (data descriptors, a damaged header) but whose end
@@ -93,6 +93,9 @@ public:
     // Threads for extract_all and test_all: 0 one per processor. One by
     // default.
     void set_workers(int workers) { workers_ = workers; }
+    // The code page names without the UTF-8 flag are read in (932 for
+    // Shift-JIS); 0, the default, as the platform reads them.
+    void set_name_code_page(unsigned code_page) { name_code_page_ = code_page; }
 
     // Scans like extract_all and calls visit for every central record
     // instead of extracting; a non-zero result from visit ends the scan.
@@ -117,7 +120,7 @@ public:
     // The archive that decode_entry reads from (set by extract_all).
     void attach(FilePtr archive) { state_.archive = std::move(archive); }
 
-private:
+  private:
     using Visit = std::function<ResultCode(const EntrySummary&)>;
     void begin(const char* password, std::atomic<std::uint32_t>& processed,
                const std::atomic<bool>& cancel);
@@ -131,6 +134,7 @@ private:
 
     DecodeState state_;
     int workers_ = 1;
+    unsigned name_code_page_ = 0;
 };
 
 }  // namespace korvane

@@ -200,6 +200,23 @@ void ArchiveWriter::discard() {
 
 namespace {
 
+// Whether every component of a stored name (platform separators) comes back
+// as spelled from this build's unlock.
+bool is_storable_path(std::string_view stored) {
+    const bool windows_rules = windows_name_rules();
+    std::size_t start = 0;
+    for (std::size_t at = 0, n; at <= stored.size(); at += n) {
+        n = at < stored.size() ? platform::char_length(stored.data() + at) : 1;
+        if (n == 0) n = 1;  // a NUL inside is a byte like any other here
+        if (at < stored.size() && !(n == 1 && (stored[at] == platform::separator ||
+                                               (windows_rules && stored[at] == '/'))))
+            continue;
+        if (!is_storable_name(stored.substr(start, at - start), windows_rules)) return false;
+        start = at + 1;
+    }
+    return true;
+}
+
 // Visits every file the inputs name, in input order: a file by itself under
 // its own name, a folder's files under the folder's name and their relative
 // paths. Missing inputs are skipped. The output and its temporary file are
@@ -354,14 +371,29 @@ ResultCode encrypt_worker(CryptJob& job) {
     job.processed = 0;
     job.total = 0;
     try {
+        // A name the system spells differently from how it would be stored
+        // (so that reading it opens another file) fails the job before any
+        // archive exists: the input as given, then every stored name.
+        for (const std::string& input : job.inputs) {
+            if (!is_storable_input(input, windows_name_rules())) {
+                job.refused_path = input;
+                return result_bad_path;
+            }
+        }
         std::uint64_t sum = 0;
         std::size_t files = 0;
-        for_each_input_file(job, std::string(),
-                            [&](const char*, const std::string&, const platform::FindData& f) {
-                                sum += f.size;
-                                ++files;
-                                return result_ok;
-                            });
+        const ResultCode named = for_each_input_file(
+            job, std::string(),
+            [&](const char* path, const std::string& stored, const platform::FindData& f) {
+                if (!f.name_exact || !is_storable_path(stored)) {
+                    job.refused_path = path;
+                    return result_bad_path;
+                }
+                sum += f.size;
+                ++files;
+                return result_ok;
+            });
+        if (named != result_ok) return named;
         if (sum >= max_job_bytes || files > max_entries) return result_too_large;
         job.total = static_cast<std::uint32_t>(sum);
 

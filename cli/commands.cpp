@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "archive/crypt_job.h"
+#include "archive/paths.h"
 #include "archive/reader.h"
 #include "cli/console.h"
 #include "cli/naming.h"
@@ -127,6 +128,14 @@ int lock(const Options& options) {
             say("'%s' is neither a file nor a folder", operand);
             return exit_no_input;
         }
+        // The full path below would already have dropped what the system
+        // drops, and named another file.
+        if (!is_storable_input(path, windows_name_rules())) {
+            say("'%s' cannot be stored under its own name: this system would read it back as "
+                "another name",
+                operand);
+            return report("Encryption", result_bad_path, false);
+        }
         inputs.push_back(path);
     }
     const std::string output =
@@ -156,6 +165,10 @@ int lock(const Options& options) {
     job.workers = options.jobs;
     const ResultCode r =
         run_job(counters, show_progress(options), [&] { return encrypt_worker(job); });
+    if (!job.refused_path.empty())
+        say("'%s' cannot be stored under its own name: this system would read it back as "
+            "another name",
+            job.refused_path);
     return report("Encryption", r, options.quiet);
 }
 
@@ -165,6 +178,11 @@ int unlock(const Options& options) {
     if (int r = check_archive(archive, found)) return r;
     const std::string destination = without_trailing_separators(
         options.has_output ? options.output : default_destination(archive));
+    if (windows_name_rules() && is_trimmed_away(last_component(destination))) {
+        say("'%s' would be the folder it sits in: the system drops trailing dots and spaces",
+            destination);
+        return exit_cannot_create;
+    }
     platform::FindData existing;
     if (platform::find_path(destination.c_str(), existing)) {
         // A file is never deleted to make room for a folder.
@@ -187,6 +205,7 @@ int unlock(const Options& options) {
     CryptJob job({full_path(archive)}, full_path(destination), std::move(password), options.level,
                  counters.processed, counters.total, counters.cancel);
     job.workers = options.jobs;
+    job.name_code_page = options.name_code_page;
     const ResultCode r =
         run_job(counters, show_progress(options), [&] { return decrypt_worker(job); });
     return report("Decryption", r, options.quiet);
@@ -205,6 +224,7 @@ int test(const Options& options) {
     std::unique_ptr<ArchiveReader> reader(new (std::nothrow) ArchiveReader);
     if (!reader) return report("Test", result_out_of_memory, false);
     reader->set_workers(options.jobs);
+    reader->set_name_code_page(options.name_code_page);
     counters.total =
         found.size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(found.size);
     const ResultCode r = run_job(counters, show_progress(options), [&] {
@@ -231,9 +251,12 @@ std::string coding_of(const EntrySummary& entry) {
     if (!entry.encrypted) return "plain  ";
     std::string version = entry.ae_version ? "AE-" + std::to_string(entry.ae_version) : "AE-?";
     switch (entry.method) {
-        case 0: return version + " stored ";
-        case 8: return version + " deflate";
-        default: return version + " m" + std::to_string(entry.method);
+        case 0:
+            return version + " stored ";
+        case 8:
+            return version + " deflate";
+        default:
+            return version + " m" + std::to_string(entry.method);
     }
 }
 
@@ -244,6 +267,7 @@ int list(const Options& options) {
 
     std::unique_ptr<ArchiveReader> reader(new (std::nothrow) ArchiveReader);
     if (!reader) return report("Listing", result_out_of_memory, false);
+    reader->set_name_code_page(options.name_code_page);
     std::uint64_t size = 0, compressed = 0;
     std::uint32_t entries = 0;
     const ResultCode r = reader->list_all(archive.c_str(), [&](const EntrySummary& entry) {

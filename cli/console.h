@@ -14,12 +14,19 @@ namespace korvane::cli {
 // redrawn in place.
 bool stderr_is_terminal();
 
-enum class SecretRead { ok, no_terminal, interrupted, failed };
+enum class SecretRead { ok, no_terminal, interrupted, failed, not_in_code_page };
 
 // Shows prompt on stderr and reads one line from the terminal on stdin with
 // echo off, without its line end. Stops early when interrupted becomes true.
+// On Windows the line is read as UTF-16 and becomes ANSI code-page bytes:
+// not_in_code_page when a character has no exact form there.
 SecretRead read_secret(const char* prompt, const std::atomic<bool>& interrupted,
                        std::string& secret);
+
+// KORVANE_PASSWORD in the same bytes as the terminal's answer: posix as it
+// is, Windows from its UTF-16 form (not_in_code_page as above); no_terminal
+// when it is not set.
+SecretRead read_password_variable(std::string& value);
 
 // From now on Ctrl-C (SIGINT and SIGTERM; on Windows the console control
 // events) sets flag instead of ending the process. False when the handler

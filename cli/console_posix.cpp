@@ -90,6 +90,13 @@ SecretRead read_secret(const char* prompt, const std::atomic<bool>& interrupted,
     }
 }
 
+SecretRead read_password_variable(std::string& value) {
+    const char* variable = std::getenv("KORVANE_PASSWORD");
+    if (!variable) return SecretRead::no_terminal;
+    value = variable;
+    return SecretRead::ok;
+}
+
 bool catch_interrupts(std::atomic<bool>& flag) {
     interrupt_flag.store(&flag);
     struct sigaction action {};

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "cli/console.h"
@@ -92,15 +93,15 @@ SecretRead read_secret(const char* prompt, const std::atomic<bool>& interrupted,
         if (ended) break;
     }
     std::fputc('\n', stderr);
-    if (line.empty()) return SecretRead::ok;
-    const int n = WideCharToMultiByte(CP_ACP, 0, line.data(), static_cast<int>(line.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return SecretRead::failed;
-    secret.assign(static_cast<std::size_t>(n), '\0');
-    if (WideCharToMultiByte(CP_ACP, 0, line.data(), static_cast<int>(line.size()), secret.data(), n,
-                            nullptr, nullptr) != n)
-        return SecretRead::failed;
-    return SecretRead::ok;
+    return win::to_ansi(line, secret) ? SecretRead::ok : SecretRead::not_in_code_page;
+}
+
+SecretRead read_password_variable(std::string& value) {
+    // The wide block holds what was set; the ANSI view of it has already
+    // turned characters outside the code page into others.
+    const wchar_t* variable = _wgetenv(L"KORVANE_PASSWORD");
+    if (!variable) return SecretRead::no_terminal;
+    return win::to_ansi(variable, value) ? SecretRead::ok : SecretRead::not_in_code_page;
 }
 
 bool catch_interrupts(std::atomic<bool>& flag) {

@@ -7,6 +7,7 @@
 
 #include "archive/result_code.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 
 #ifdef _WIN32
 #include "platform/win32/wide.h"
@@ -36,7 +37,16 @@ int guarded(Run run) {
 int wmain(int argc, wchar_t** argv) {
     return guarded([&] {
         std::vector<std::string> args;
-        for (int i = 1; i < argc; ++i) args.push_back(korvane::win::narrow(argv[i]));
+        for (int i = 1; i < argc; ++i) {
+            // U+FFFD in its place would name another file.
+            if (korvane::win::has_unpaired_surrogate(argv[i])) {
+                korvane::cli::write_text(stderr, "korvane-cli: '" + korvane::win::narrow(argv[i]) +
+                                                     "' holds an unpaired surrogate, which no "
+                                                     "name inside this program can spell\n");
+                return 64;  // EX_USAGE
+            }
+            args.push_back(korvane::win::narrow(argv[i]));
+        }
         std::vector<const char*> pointers;
         for (const std::string& arg : args) pointers.push_back(arg.c_str());
         pointers.push_back(nullptr);

@@ -1,5 +1,6 @@
 #include "cli/naming.h"
 
+#include "archive/paths.h"
 #include "cli/console.h"
 #include "ops/output_naming.h"
 #include "platform/platform.h"
@@ -15,16 +16,6 @@ bool is_separator(char c) {
 std::string base_name_or_whole(const std::string& name) {
     std::string base = split_source(name).base_name;
     return base.empty() ? name : base;
-}
-
-// The last component, after trailing separators are gone.
-std::string last_component(const std::string& path) {
-    std::size_t start = 0;
-    for (std::size_t at = 0; at < path.size(); at += platform::char_length(path.c_str() + at)) {
-        if (is_separator(path[at]) || (platform::separator == '\\' && path[at] == ':'))
-            start = at + 1;
-    }
-    return path.substr(start);
 }
 
 }  // namespace
@@ -48,7 +39,7 @@ std::string without_trailing_separators(const std::string& path) {
 
 std::string default_archive_name(const std::string& input) {
     const std::string path = without_trailing_separators(input);
-    const std::string last = last_component(path);
+    const std::string last(last_component(path));
     if (last.empty()) return "archive.cry";
     if (last == "." || last == "..") {
         // The written name is no name, but the folder meant has one, unless
@@ -63,7 +54,7 @@ std::string default_archive_name(const std::string& input) {
 }
 
 std::string default_destination(const std::string& archive) {
-    return base_name_or_whole(last_component(without_trailing_separators(archive)));
+    return base_name_or_whole(std::string(last_component(archive)));
 }
 
 }  // namespace korvane::cli

@@ -3,11 +3,14 @@
 #include <cstring>
 #include <string>
 
+#include "platform/platform.h"
+
 namespace korvane::cli {
 
 namespace {
 
-// What each command accepts; anything else is a usage error.
+// What each command accepts; anything else is a usage error. 'n' stands for
+// --name-code-page, which has no short form.
 struct CommandRule {
     const char* word;
     Command command;
@@ -17,9 +20,9 @@ struct CommandRule {
 
 constexpr CommandRule command_rules[] = {
     {"lock", Command::lock, true, "olfqpj"},
-    {"unlock", Command::unlock, false, "ofqpj"},
-    {"list", Command::list, false, ""},
-    {"test", Command::test, false, "qpj"},
+    {"unlock", Command::unlock, false, "ofqpjn"},
+    {"list", Command::list, false, "n"},
+    {"test", Command::test, false, "qpjn"},
 };
 
 struct LongOption {
@@ -29,14 +32,15 @@ struct LongOption {
 };
 
 constexpr LongOption long_options[] = {
-    {"output", 'o', true}, {"level", 'l', true},         {"force", 'f', false},
-    {"quiet", 'q', false}, {"password-file", 'p', true}, {"jobs", 'j', true},
+    {"output", 'o', true},         {"level", 'l', true},         {"force", 'f', false},
+    {"quiet", 'q', false},         {"password-file", 'p', true}, {"jobs", 'j', true},
+    {"name-code-page", 'n', true},
 };
 
 constexpr int max_jobs = 256;
 
 bool takes_value(char letter) {
-    return letter == 'o' || letter == 'l' || letter == 'p' || letter == 'j';
+    return letter == 'o' || letter == 'l' || letter == 'p' || letter == 'j' || letter == 'n';
 }
 
 class Parser {
@@ -69,6 +73,22 @@ class Parser {
                     return fail("the number of jobs must be from 1 to " + std::to_string(max_jobs) +
                                 ", not '" + value + "'");
                 options_.jobs = jobs;
+                return true;
+            }
+            case 'n': {
+                unsigned code_page = 0;
+                for (char c : value) {
+                    if (c < '0' || c > '9' || code_page > 65535) {
+                        code_page = 0;
+                        break;
+                    }
+                    code_page = code_page * 10 + static_cast<unsigned>(c - '0');
+                }
+                std::string nothing;
+                if (code_page == 0 || code_page > 65535 ||
+                    !platform::from_code_page("", code_page, nothing))
+                    return fail("'" + value + "' is no code page this system can read");
+                options_.name_code_page = code_page;
                 return true;
             }
             case 'p':
@@ -110,6 +130,8 @@ const char* display_name(char letter) {
             return "-q";
         case 'j':
             return "-j";
+        case 'n':
+            return "--name-code-page";
         default:
             return "--password-file";
     }
@@ -205,9 +227,9 @@ bool parse_options(int argc, const char* const* argv, Options& options, std::str
 
 const char* usage_text() {
     return "usage: korvane-cli lock [-o OUT] [-l LEVEL] [-j N] [-f] [-q] PATH...\n"
-           "       korvane-cli unlock [-o DEST] [-j N] [-f] [-q] ARCHIVE\n"
-           "       korvane-cli list ARCHIVE\n"
-           "       korvane-cli test [-j N] [-q] ARCHIVE\n"
+           "       korvane-cli unlock [-o DEST] [-j N] [-f] [-q] [--name-code-page CP] ARCHIVE\n"
+           "       korvane-cli list [--name-code-page CP] ARCHIVE\n"
+           "       korvane-cli test [-j N] [-q] [--name-code-page CP] ARCHIVE\n"
            "       korvane-cli --help | --version\n"
            "\n"
            "  -o OUT|DEST    the archive to write, or the folder to extract into\n"
@@ -217,6 +239,9 @@ const char* usage_text() {
            "  -q             no progress display\n"
            "  --password-file FILE\n"
            "                 the password is the first line of FILE\n"
+           "  --name-code-page CP\n"
+           "                 read names stored without the UTF-8 flag in code page CP\n"
+           "                 (932 for Shift-JIS); by default as they are\n"
            "\n"
            "Without --password-file the password comes from KORVANE_PASSWORD, else it\n"
            "is asked on the terminal. Exit status: 0 done, 1-16 the job's failure,\n"

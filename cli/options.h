@@ -21,6 +21,7 @@ struct Options {
     int jobs = 0;               // -j: threads, 0 one per processor
     std::string password_file;  // --password-file
     bool has_password_file = false;
+    unsigned name_code_page = 0;  // --name-code-page: 0 reads unflagged names as they are
 };
 
 // Parses the arguments after the program name. False, with a one-line reason

@@ -1,7 +1,6 @@
 #include "cli/password.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "archive/password_rule.h"
 #include "archive/result_code.h"
@@ -65,6 +64,8 @@ int ask(const char* prompt, const std::atomic<bool>& interrupted, std::string& a
         case SecretRead::no_terminal:
             return refuse(
                 "no password: give --password-file FILE or KORVANE_PASSWORD, or run on a terminal");
+        case SecretRead::not_in_code_page:
+            return refuse(password_code_page_message);
         case SecretRead::failed:
             break;
     }
@@ -79,9 +80,13 @@ int obtain_password(const Options& options, PasswordUse use, const std::atomic<b
         if (int r = read_first_line(options.password_file, password)) return r;
         return check_rules(password, use);
     }
-    if (const char* variable = std::getenv("KORVANE_PASSWORD")) {
-        password = variable;
-        return check_rules(password, use);
+    switch (read_password_variable(password)) {
+        case SecretRead::ok:
+            return check_rules(password, use);
+        case SecretRead::not_in_code_page:
+            return refuse(password_code_page_message);
+        default:
+            break;
     }
     if (int r = ask("Password: ", interrupted, password)) return r;
     if (int r = check_rules(password, use)) return r;

@@ -33,7 +33,9 @@ ResultCode run_job(HWND owner, const JobRequest& request, WorkerEntry worker,
     const INITCOMMONCONTROLSEX classes{sizeof classes, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&classes);
     ProgressDialog dialog(worker, starter);
-    return dialog.run(owner, request);
+    const ResultCode result = dialog.run(owner, request);
+    if (request.refused_path) *request.refused_path = dialog.refused_path();
+    return result;
 }
 
 int progress_percent(std::uint32_t processed, std::uint32_t total) {

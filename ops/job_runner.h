@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "app/input_list.h"
 #include "archive/crypt_job.h"
@@ -25,6 +26,8 @@ struct JobRequest {
     std::int32_t direction;   // 1 encryption, any other value decryption
     const InputList& inputs;  // what to encrypt, or the one archive to decrypt
     std::int32_t compression_level;
+    // Receives, when not null, the file whose name failed the job (result 14).
+    std::string* refused_path = nullptr;
 };
 
 using WorkerEntry = ResultCode (*)(CryptJob& job);
@@ -64,6 +67,8 @@ class ProgressDialog : public DialogBase {
 
     // Runs the dialog modally with the request as its creation parameter.
     ResultCode run(HWND owner, const JobRequest& request);
+    // After run: the file whose name failed the job, or empty.
+    std::string refused_path() const { return job_ ? job_->refused_path : std::string(); }
 
   private:
     static unsigned __stdcall thread_body(void* argument);

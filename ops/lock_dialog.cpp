@@ -29,7 +29,7 @@ namespace korvane {
 
 namespace {
 
-// One byte more than a password may have, so that a 64th byte is seen and
+// One character more than a password may have, so that a 64th is seen and
 // refused, and the terminator.
 constexpr std::size_t password_read_size = max_password_length + 2;
 
@@ -37,33 +37,50 @@ constexpr std::size_t password_read_size = max_password_length + 2;
 // path's 260 characters.
 constexpr std::size_t selection_buffer_size = 32 * 1024;
 
-constexpr int all_password_controls[] = {IDC_START,          IDC_PASSWORD,
-                                         IDC_CONFIRM_PASSWORD, IDC_DECRYPT_PASSWORD,
-                                         IDC_PASSWORD_LABEL, IDC_CONFIRM_PASSWORD_LABEL,
+constexpr int all_password_controls[] = {IDC_START,
+                                         IDC_PASSWORD,
+                                         IDC_CONFIRM_PASSWORD,
+                                         IDC_DECRYPT_PASSWORD,
+                                         IDC_PASSWORD_LABEL,
+                                         IDC_CONFIRM_PASSWORD_LABEL,
                                          IDC_DECRYPT_PASSWORD_LABEL};
 constexpr int encryption_controls[] = {IDC_PASSWORD, IDC_CONFIRM_PASSWORD, IDC_PASSWORD_LABEL,
                                        IDC_CONFIRM_PASSWORD_LABEL};
 constexpr int decryption_controls[] = {IDC_DECRYPT_PASSWORD, IDC_DECRYPT_PASSWORD_LABEL};
 
-std::string read_edit(HWND dialog, int id) {
-    char text[password_read_size] = {};
-    GetDlgItemTextA(dialog, id, text, sizeof text);
+// What was typed, as the Unicode edit control holds it.
+std::wstring read_edit(HWND dialog, int id) {
+    wchar_t text[password_read_size] = {};
+    GetDlgItemTextW(dialog, id, text, static_cast<int>(std::size(text)));
     return text;
 }
 
-bool has_double_byte(const std::string& text) {
-    for (unsigned char c : text)
+bool has_double_byte(const std::wstring& typed) {
+    std::string bytes;
+    if (!win::to_ansi(typed, bytes)) return false;  // refused at Start
+    for (unsigned char c : bytes)
         if (platform::is_lead_byte(c)) return true;
     return false;
 }
 
+// A path whose name holds an unpaired surrogate has no UTF-8 form: U+FFFD in
+// its place would name another file. Refused with a message naming it.
+bool is_exact_path(HWND owner, const std::wstring& path) {
+    if (!win::has_unpaired_surrogate(path)) return true;
+    const std::wstring message =
+        path + L"\nThis name holds a character (an unpaired surrogate) that cannot be processed.";
+    MessageBoxW(owner, message.c_str(), L"Error", MB_OK | MB_ICONWARNING);
+    return false;
+}
+
 // The extension as the C runtime's path splitting gives it, matched with case.
-bool is_encrypted_name(const char* path) { return split_source(path).extension == ".cry"; }
+bool is_encrypted_name(const char* path) {
+    return split_source(path).extension == ".cry";
+}
 
 }  // namespace
 
-bool LockDialog::handle_message(HWND, UINT message, WPARAM wparam, LPARAM lparam,
-                                LRESULT& result) {
+bool LockDialog::handle_message(HWND, UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) {
     static constexpr MessageEntry<LockDialog> map[] = {
         on_message(WM_INITDIALOG, &LockDialog::on_init_dialog),
         on_message(WM_DROPFILES, &LockDialog::on_drop_files),
@@ -171,6 +188,7 @@ LRESULT LockDialog::on_drop_files(WPARAM wparam, LPARAM, bool&) {
         std::wstring path(length + 1, L'\0');
         if (DragQueryFileW(drop, i, path.data(), length + 1) != length) continue;
         path.resize(length);
+        if (!is_exact_path(window(), path)) continue;
         const std::string utf8 = win::narrow(path);
         inputs_.add(utf8.c_str());
         all_encrypted = all_encrypted && is_encrypted_name(utf8.c_str());
@@ -187,8 +205,8 @@ LRESULT LockDialog::on_password_changed(UINT, UINT, HWND, bool&) {
         EnableWindow(start, !read_edit(window(), IDC_DECRYPT_PASSWORD).empty());
         return 0;
     }
-    const std::string password = read_edit(window(), IDC_PASSWORD);
-    const std::string confirmation = read_edit(window(), IDC_CONFIRM_PASSWORD);
+    const std::wstring password = read_edit(window(), IDC_PASSWORD);
+    const std::wstring confirmation = read_edit(window(), IDC_CONFIRM_PASSWORD);
     // Emptying a field sends another change notification, which disables Start.
     if (has_double_byte(password)) SetDlgItemTextA(window(), IDC_PASSWORD, "");
     if (has_double_byte(confirmation)) SetDlgItemTextA(window(), IDC_CONFIRM_PASSWORD, "");
@@ -197,8 +215,14 @@ LRESULT LockDialog::on_password_changed(UINT, UINT, HWND, bool&) {
 }
 
 LRESULT LockDialog::on_start(UINT, UINT, HWND, bool&) {
-    const std::string password =
-        read_edit(window(), mode_ == lock_encrypt ? IDC_PASSWORD : IDC_DECRYPT_PASSWORD);
+    // Archives are keyed with the code page's bytes, as they always were.
+    std::string password;
+    if (!win::to_ansi(
+            read_edit(window(), mode_ == lock_encrypt ? IDC_PASSWORD : IDC_DECRYPT_PASSWORD),
+            password)) {
+        MessageBoxA(window(), password_code_page_message, "Error", MB_OK | MB_ICONWARNING);
+        return 0;
+    }
     if (!password_length_ok(password.size())) {
         MessageBoxA(window(), password_length_message, "Error", MB_OK | MB_ICONWARNING);
         return 0;
@@ -208,8 +232,9 @@ LRESULT LockDialog::on_start(UINT, UINT, HWND, bool&) {
         resolve_output_path(mode_, inputs_, settings_, questions);
     if (!output) return 0;  // the user stopped at a question
 
-    const JobRequest request{password.c_str(), output->c_str(), mode_, inputs_,
-                             settings_.compression_level};
+    std::string refused;
+    const JobRequest request{
+        password.c_str(), output->c_str(), mode_, inputs_, settings_.compression_level, &refused};
     const ResultCode result = run_job(window(), request);
 
     const char* direction = mode_ == lock_encrypt ? "Encryption" : "Decryption";
@@ -219,8 +244,12 @@ LRESULT LockDialog::on_start(UINT, UINT, HWND, bool&) {
         MessageBoxA(window(), message, "Information", MB_OK | MB_ICONINFORMATION);
     } else {
         const char* reason = result_message(result);
-        std::snprintf(message, sizeof message, "%s has failed.\n%s", direction, reason ? reason : "");
-        MessageBoxA(window(), message, "Information", MB_OK | MB_ICONWARNING);
+        std::snprintf(message, sizeof message, "%s has failed.\n%s", direction,
+                      reason ? reason : "");
+        // The file whose name is the reason, in any script.
+        std::wstring text = win::widen(message);
+        if (!refused.empty()) text += L"\n" + win::widen(refused);
+        MessageBoxW(window(), text.c_str(), L"Information", MB_OK | MB_ICONWARNING);
     }
     EndDialog(window(), 0);
     return 0;
@@ -242,7 +271,8 @@ LRESULT LockDialog::on_open_files(UINT, UINT, HWND, bool&) {
     // terminated, the list ended by an empty name. Each path still has to
     // fit the platform's path limit.
     const auto add = [this](const std::wstring& path) {
-        if (path.size() < MAX_PATH) inputs_.add(win::narrow(path).c_str());
+        if (path.size() < MAX_PATH && is_exact_path(window(), path))
+            inputs_.add(win::narrow(path).c_str());
     };
     const std::wstring folder = selection.data();
     const wchar_t* name = selection.data() + folder.size() + 1;

@@ -1,5 +1,6 @@
 #include "ops/output_destination.h"
 
+#include "archive/paths.h"
 #include "ops/output_naming.h"
 
 namespace korvane {
@@ -31,14 +32,19 @@ std::optional<std::string> destination_folder(std::int32_t destination,
                                               const std::string& source_folder,
                                               const char* user_folder, OutputQuestions& ask) {
     switch (destination) {
-        case destination_source_folder: return source_folder;
-        case destination_ask: return ask.browse_folder(folder_browser_title, false);
-        case destination_user_folder: return std::string(user_folder);
-        default: return ask.desktop_folder();
+        case destination_source_folder:
+            return source_folder;
+        case destination_ask:
+            return ask.browse_folder(folder_browser_title, false);
+        case destination_user_folder:
+            return std::string(user_folder);
+        default:
+            return ask.desktop_folder();
     }
 }
 
-std::optional<std::string> encryption_path(const SourceParts& source, const std::string& source_folder,
+std::optional<std::string> encryption_path(const SourceParts& source,
+                                           const std::string& source_folder,
                                            const Settings& settings, OutputQuestions& ask) {
     const std::int32_t destination = known_destination(settings.encrypt_path);
     std::int32_t naming = settings.encrypt_file;
@@ -46,9 +52,11 @@ std::optional<std::string> encryption_path(const SourceParts& source, const std:
 
     if (naming == name_ask) {
         // The save dialog chooses the folder too: with "ask" it opens on the desktop.
-        const std::int32_t start = destination == destination_ask ? destination_desktop : destination;
-        return ask.save_file(save_title, *destination_folder(start, source_folder,
-                                                             settings.user_defined_encrypt_path, ask));
+        const std::int32_t start =
+            destination == destination_ask ? destination_desktop : destination;
+        return ask.save_file(
+            save_title,
+            *destination_folder(start, source_folder, settings.user_defined_encrypt_path, ask));
     }
 
     const std::optional<std::string> chosen =
@@ -65,16 +73,20 @@ std::optional<std::string> encryption_path(const SourceParts& source, const std:
     return path;
 }
 
-std::optional<std::string> decryption_path(const SourceParts& source, const std::string& source_folder,
+std::optional<std::string> decryption_path(const SourceParts& source,
+                                           const std::string& source_folder,
                                            const Settings& settings, OutputQuestions& ask) {
     const std::optional<std::string> chosen =
         destination_folder(known_destination(settings.decrypt_path), source_folder,
                            settings.user_defined_decrypt_path, ask);
     if (!chosen) return std::nullopt;
     const std::string& folder = *chosen;
-    const std::string path = output_path_in(folder, decrypted_folder_name(source.base_name));
-    // The browser's choice is the destination itself, without the name.
-    if (path_units(path) > path_limit || ask.exists_as_file(path))
+    const std::string name = decrypted_folder_name(source.base_name);
+    const std::string path = output_path_in(folder, name);
+    // The browser's choice is the destination itself, without the name. A
+    // name the Windows path layer trims to nothing ("...") would be the
+    // folder itself (the dialogs run on Windows only).
+    if (path_units(path) > path_limit || ask.exists_as_file(path) || is_trimmed_away(name))
         return ask.browse_folder(folder_taken_title, true);
     if (ask.exists_as_folder(path) && !ask.confirm_overwrite(folder_exists_question))
         return ask.browse_folder(folder_taken_title, true);

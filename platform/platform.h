@@ -77,9 +77,17 @@ std::string from_ansi_name(std::string_view ansi);
 ArchiveName archive_name_from_path(std::string_view name);
 
 // The UTF-8 form of a stored name. Flagged names must be valid UTF-8 (false
-// otherwise); unflagged ones are the ANSI code page's bytes on win32 and taken
-// as they are natively.
-bool path_from_archive_name(std::string_view bytes, bool utf8, std::string& out);
+// otherwise). Unflagged ones are read in code_page when it is not 0 (false
+// for bytes it does not hold); with 0 they are the ANSI code page's bytes on
+// win32 and taken as they are natively.
+bool path_from_archive_name(std::string_view bytes, bool utf8, std::string& out,
+                            unsigned code_page = 0);
+
+// The UTF-8 form of bytes in a numbered code page (932 Shift-JIS, 1252, ...):
+// win32 through the system's tables, posix through iconv's "CP<n>". False for
+// bytes the code page does not hold, or a code page this system lacks (test
+// with an empty string).
+bool from_code_page(std::string_view bytes, unsigned code_page, std::string& out);
 
 // --- Files and folders ------------------------------------------------------
 
@@ -94,6 +102,9 @@ struct FindData {
     // the real name of the folder meant; for a drive root the drive letter
     // alone ("E"), for a share root the share; for the posix root "/" empty.
     std::string name;
+    // False when the system's name has no UTF-8 form (win32: an unpaired
+    // surrogate, which name holds as U+FFFD): name then spells another file.
+    bool name_exact = true;
     bool is_folder = false;
     // A symbolic link, or on win32 any name surrogate (junction): never
     // descended into. A link to a file is described by its target (size,
@@ -117,7 +128,7 @@ bool find_path(const char* path, FindData& out);
 
 // Enumerates one folder (without "." and ".."), in the platform's order.
 class FolderEnum {
-public:
+  public:
     explicit FolderEnum(const char* folder);
     ~FolderEnum();
     FolderEnum(const FolderEnum&) = delete;
@@ -126,7 +137,7 @@ public:
     // Next entry, or false when the enumeration is over (or never started).
     bool next(FindData& out);
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -87,17 +87,21 @@ ArchiveName archive_name_from_path(std::string_view name) {
     ArchiveName stored;
     if (!to_ansi_name(name, stored.bytes)) {
         stored.bytes.assign(name);
-        stored.utf8 = true;
+        // A POSIX name in some other encoding is stored as its bytes,
+        // unflagged, which is how every reader here takes it back.
+        stored.utf8 = detail::is_valid_utf8(name);
     }
     return stored;
 }
 
-bool path_from_archive_name(std::string_view bytes, bool utf8, std::string& out) {
+bool path_from_archive_name(std::string_view bytes, bool utf8, std::string& out,
+                            unsigned code_page) {
     if (utf8) {
         if (!detail::is_valid_utf8(bytes)) return false;
         out.assign(bytes);
         return true;
     }
+    if (code_page != 0) return from_code_page(bytes, code_page, out);
     out = from_ansi_name(bytes);
     // Any bytes have a reading in the code page: only a failed conversion
     // gives nothing for something.

@@ -201,7 +201,7 @@ INT_PTR instance_procedure(DialogBase* object, UINT message, WPARAM wparam, LPAR
 
 INT_PTR run_modal(DialogBase& dialog, int resource_id, HWND owner, LPARAM init_parameter) {
     if (!register_creation(dialog.creation_record(), dialog)) return -1;
-    const INT_PTR result = DialogBoxParamA(module_instance(), MAKEINTRESOURCEA(resource_id), owner,
+    const INT_PTR result = DialogBoxParamW(module_instance(), MAKEINTRESOURCEW(resource_id), owner,
                                            start_dialog_procedure, init_parameter);
     withdraw_creation(dialog.creation_record());
     return result;
@@ -209,7 +209,7 @@ INT_PTR run_modal(DialogBase& dialog, int resource_id, HWND owner, LPARAM init_p
 
 HWND create_modeless(DialogBase& dialog, int resource_id, HWND parent, LPARAM init_parameter) {
     if (!register_creation(dialog.creation_record(), dialog)) return nullptr;
-    const HWND window = CreateDialogParamA(module_instance(), MAKEINTRESOURCEA(resource_id), parent,
+    const HWND window = CreateDialogParamW(module_instance(), MAKEINTRESOURCEW(resource_id), parent,
                                            start_dialog_procedure, init_parameter);
     withdraw_creation(dialog.creation_record());
     return window;

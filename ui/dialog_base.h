@@ -98,6 +98,8 @@ INT_PTR CALLBACK start_dialog_procedure(HWND window, UINT message, WPARAM wparam
 // directly, otherwise 1 with the value in DWLP_MSGRESULT.
 INT_PTR instance_procedure(DialogBase* object, UINT message, WPARAM wparam, LPARAM lparam);
 
+// Dialogs are Unicode windows, and so are the controls their templates make:
+// a typed character outside the ANSI code page reaches the program intact.
 // A modal run: the value a handler passed to EndDialog, or -1 when the
 // dialog could not be created.
 INT_PTR run_modal(DialogBase& dialog, int resource_id, HWND owner, LPARAM init_parameter);

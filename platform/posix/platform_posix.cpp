@@ -1,6 +1,7 @@
 // The seam on POSIX (Linux): UTF-8 file names, stat/readdir, getrandom.
 #include <dirent.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "platform/dos_time.h"
 #include "platform/path_key.h"
@@ -81,6 +83,33 @@ std::string join(const std::string& folder, const char* name) {
 }
 
 }  // namespace
+
+bool from_code_page(std::string_view bytes, unsigned code_page, std::string& out) {
+    struct IconvCloser {
+        iconv_t cd;
+        ~IconvCloser() {
+            if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+        }
+    };
+    const std::string charset = "CP" + std::to_string(code_page);
+    const IconvCloser converter{iconv_open("UTF-8", charset.c_str())};
+    if (converter.cd == reinterpret_cast<iconv_t>(-1)) return false;
+    // Four UTF-8 bytes at most for each byte of any code page.
+    std::string converted(bytes.size() * 4, '\0');
+    std::string input(bytes);
+    char* in = input.data();
+    std::size_t in_left = input.size();
+    char* to = converted.data();
+    std::size_t to_left = converted.size();
+    // Stray or incomplete sequences fail the conversion instead of dropping
+    // bytes from the name.
+    if (iconv(converter.cd, &in, &in_left, &to, &to_left) == static_cast<std::size_t>(-1) ||
+        in_left != 0)
+        return false;
+    converted.resize(converted.size() - to_left);
+    out = std::move(converted);
+    return true;
+}
 
 bool is_lead_byte(unsigned char c) {
     return detail::utf8_sequence_length(c) > 1;

@@ -10,12 +10,12 @@
 #include <climits>
 #include <cstring>
 
-#include "platform/win32/scoped_win.h"
 #include "platform/dos_time.h"
 #include "platform/path_key.h"
 #include "platform/platform.h"
 #include "platform/reparse.h"
 #include "platform/utf8.h"
+#include "platform/win32/scoped_win.h"
 #include "platform/win32/wide.h"
 
 namespace korvane::platform {
@@ -74,6 +74,7 @@ DosTime dos_time_of(const FILETIME& when) {
 
 void fill_from_find(const WIN32_FIND_DATAW& fd, FindData& out) {
     out.name = win::narrow(fd.cFileName);
+    out.name_exact = !win::has_unpaired_surrogate(fd.cFileName);
     out.attributes = fd.dwFileAttributes;
     out.is_folder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     out.is_link = detail::is_link_reparse_point(fd.dwFileAttributes, fd.dwReserved0);
@@ -230,6 +231,25 @@ bool to_ansi_name(std::string_view name, std::string& ansi) {
     }
     // Only well-formed names: a replacement character would not round-trip.
     return detail::is_valid_utf8(name) && win::to_ansi(win::widen(name), ansi);
+}
+
+bool from_code_page(std::string_view bytes, unsigned code_page, std::string& out) {
+    if (bytes.size() > INT_MAX) return false;
+    const int length = static_cast<int>(bytes.size());
+    const int n =
+        MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
+    if (n <= 0 && length > 0) return false;
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    if (length > 0 && MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(), length,
+                                          wide.data(), n) != n)
+        return false;
+    // An empty string answers whether the code page exists at all.
+    if (length == 0) {
+        CPINFO info;
+        if (!GetCPInfo(code_page, &info)) return false;
+    }
+    out = win::narrow(wide);
+    return true;
 }
 
 std::string from_ansi_name(std::string_view ansi) {

@@ -16,12 +16,27 @@ namespace korvane::win {
 // into a different valid one.
 inline std::wstring widen(std::string_view utf8) {
     if (utf8.empty() || utf8.size() > INT_MAX) return std::wstring();
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     if (n <= 0) return std::wstring();
     std::wstring out(static_cast<std::size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
     return out;
+}
+
+// True when a high surrogate lacks its low one or a low one its high one:
+// NTFS takes such names, UTF-8 has no form for them.
+inline bool has_unpaired_surrogate(std::wstring_view utf16) {
+    for (std::size_t i = 0; i < utf16.size(); ++i) {
+        const wchar_t c = utf16[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+            utf16[i + 1] <= 0xDFFF) {
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // UTF-16 to UTF-8; lone surrogates become U+FFFD.

@@ -151,10 +151,12 @@ CliResult run_cli(const std::vector<std::string>& args, const std::string& cwd) 
 ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
 #ifdef _WIN32
     // The C runtime's getenv keeps its own copy; children get this block.
-    char old[1024];
-    const DWORD n = GetEnvironmentVariableA(name_.c_str(), old, sizeof old);
-    if (n > 0 && n < sizeof old) saved_ = std::string(old, n);
-    SetEnvironmentVariableA(name_.c_str(), value ? value->c_str() : nullptr);
+    // Values are UTF-8, set as UTF-16 so that any character arrives.
+    wchar_t old[1024];
+    const std::wstring wide_name = win::widen(name_);
+    const DWORD n = GetEnvironmentVariableW(wide_name.c_str(), old, 1024);
+    if (n > 0 && n < 1024) saved_ = win::narrow(std::wstring_view(old, n));
+    SetEnvironmentVariableW(wide_name.c_str(), value ? win::widen(*value).c_str() : nullptr);
 #else
     if (const char* old = std::getenv(name_.c_str())) saved_ = old;
     if (value)
@@ -166,7 +168,8 @@ ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_
 
 ScopedEnv::~ScopedEnv() {
 #ifdef _WIN32
-    SetEnvironmentVariableA(name_.c_str(), saved_ ? saved_->c_str() : nullptr);
+    SetEnvironmentVariableW(win::widen(name_).c_str(),
+                            saved_ ? win::widen(*saved_).c_str() : nullptr);
 #else
     if (saved_)
         setenv(name_.c_str(), saved_->c_str(), 1);

@@ -5,6 +5,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/win32/wide.h"
 #endif
 
 #include <map>
@@ -38,6 +40,26 @@ std::string without_entry_data(const fs::path& archive) {
     }
     return bytes;
 }
+
+#ifdef _WIN32
+// A file whose name the path layer would change, made through the \\?\ form.
+void write_exact(const fs::path& folder, const std::wstring& name, const std::string& content) {
+    fs::create_directories(folder);
+    const std::wstring path = L"\\\\?\\" + fs::absolute(folder).wstring() + L"\\" + name;
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << win::narrow(path);
+    DWORD written = 0;
+    EXPECT_TRUE(
+        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+    CloseHandle(file);
+}
+
+void delete_exact(const fs::path& folder, const std::wstring& name) {
+    const std::wstring path = L"\\\\?\\" + fs::absolute(folder).wstring() + L"\\" + name;
+    EXPECT_TRUE(DeleteFileW(path.c_str())) << win::narrow(path);
+}
+#endif
 
 class Cli : public testing::Test {
   protected:
@@ -166,9 +188,12 @@ TEST_F(Cli, NamesInAnyScriptRoundTrip) {
 #ifdef _WIN32
     ASSERT_EQ(GetACP(), 1252u);  // so café is held by the code page and the rest is not
 #endif
-    const std::vector<std::string> names = {
-        "caf\xC3\xA9.txt", "emoji\xF0\x9F\x98\x80.txt", "plain.txt",
-        "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt"};  // 日本語.txt
+    std::vector<std::string> names = {"caf\xC3\xA9.txt", "emoji\xF0\x9F\x98\x80.txt", "plain.txt",
+                                      "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt"};  // 日本語.txt
+#ifndef _WIN32
+    // A Linux name that is no UTF-8 comes back as the same bytes.
+    names.push_back("caf\xE9.txt");
+#endif
     for (const std::string& name : names) write_bytes(dir() / "Data" / from_utf8(name), name);
     ScopedEnv env("KORVANE_PASSWORD", "pw");
     const CliResult locked = cli({"lock", "Data"});
@@ -183,6 +208,17 @@ TEST_F(Cli, NamesInAnyScriptRoundTrip) {
     for (const std::string& name : names) expected.emplace_back(name, name);
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(tree(dir() / "out"), expected);
+#ifndef _WIN32
+    // Shift-JIS bytes are stored as they are, as the Windows program stores
+    // names under code page 932, and read as that code page when told.
+    write_bytes(dir() / "sjis" / "\x93\xFA\x96\x7B.txt", "nihon");
+    ASSERT_EQ(cli({"lock", "sjis"}).status, 0);
+    const CliResult as_932 = cli({"list", "--name-code-page", "932", "sjis.cry"});
+    EXPECT_NE(as_932.out.find("  sjis/\xE6\x97\xA5\xE6\x9C\xAC.txt\n"), std::string::npos)
+        << as_932.out;
+    ASSERT_EQ(cli({"unlock", "--name-code-page=932", "-o", "out932", "sjis.cry"}).status, 0);
+    EXPECT_EQ(read_bytes(dir() / "out932" / "\xE6\x97\xA5\xE6\x9C\xAC.txt"), "nihon");
+#endif
 }
 
 TEST_F(Cli, DotIsNamedAfterTheFolderAndARootIsArchive) {
@@ -310,6 +346,13 @@ TEST_F(Cli, RefusalsTouchNothing) {
                 "e\n");
     write_bytes(dir() / "pw-nul.txt", std::string("ab\0cd\n", 6));
     ASSERT_EQ(encrypt({(dir() / "in.txt").string()}, dir() / "good.cry", "pw"), result_ok);
+#ifdef _WIN32
+    fs::copy_file(dir() / "good.cry", dir() / "....cry");
+#else
+    write_bytes(dir() / "back\\slash.txt", "b");
+    write_bytes(dir() / "tree" / "ok.txt", "o");
+    write_bytes(dir() / "tree" / "..\\x.txt", "x");
+#endif
 
     const std::string too_long(64, 'b');
     struct Case {
@@ -348,6 +391,19 @@ TEST_F(Cli, RefusalsTouchNothing) {
         {{"lock", "in.txt"}, too_long.c_str(), 65, "Input a password of within 63 characters."},
         {{"lock", "in.txt", "--password-file", "pw-nonascii.txt"}, nullptr, 65, "code page"},
         {{"lock", "in.txt", "--password-file", "pw-nul.txt"}, nullptr, 65, "NUL"},
+#ifdef _WIN32
+        // Characters code page 1252 cannot hold, from the variable.
+        {{"lock", "in.txt"}, "\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C", 65, "code page"},
+        {{"test", "good.cry"}, "\xEF\xBD\x90\xEF\xBD\x81\xEF\xBD\x93\xEF\xBD\x93", 65, "code page"},
+        {{"unlock", "good.cry"}, "\xE3\x83\x91\xE3\x82\xB9", 65, "code page"},
+        // The path layer would trim "..." to the folder it sits in.
+        {{"unlock", "....cry"}, "pw", 73, "..."},
+        {{"unlock", "-f", "good.cry", "-o", "full\\. ."}, "pw", 73, "full\\. ."},
+#else
+        // A '\\' is a separator to every reader: no archive may hold one.
+        {{"lock", "in.txt", "back\\slash.txt"}, "pw", 14, "back\\slash.txt"},
+        {{"lock", "-o", "t.cry", "tree"}, "pw", 14, "..\\x.txt"},
+#endif
     };
     for (const Case& c : cases) {
         const auto before = snapshot(dir());
@@ -363,6 +419,39 @@ TEST_F(Cli, RefusalsTouchNothing) {
     EXPECT_EQ(cli_with("pw", {"unlock", "good.cry", "-o", "empty"}).status, 0);
     EXPECT_EQ(read_bytes(dir() / "empty" / "in.txt"), "input");
 }
+
+#ifdef _WIN32
+// Names the path layer would open as another file (or as none) fail the lock
+// naming them, before any archive exists; each lies beside a file of the name
+// it would be taken for.
+TEST_F(Cli, NamesThePathLayerWouldChangeFailTheLock) {
+    const struct {
+        const char* folder;
+        std::wstring name, other;
+        const char* says;
+    } cases[] = {
+        {"dotted", L"x.", L"x", "dotted\\x."},
+        {"spaced", L"y ", L"y", "spaced\\y "},
+    };
+    for (const auto& c : cases) {
+        write_exact(dir() / c.folder, c.other, "another file");
+        write_exact(dir() / c.folder, c.name, "its own content");
+        const CliResult r = cli_with("pw", {"lock", "-o", "out.cry", c.folder});
+        EXPECT_EQ(r.status, 14) << c.folder << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir() / "out.cry")) << c.folder;
+        // Removed by its own name: the temporary folder's cleanup cannot.
+        delete_exact(dir() / c.folder, c.name);
+    }
+    // Given as an input itself, before the full path drops the dot.
+    write_exact(dir(), L"z", "another file");
+    write_exact(dir(), L"z.", "its own content");
+    const CliResult r = cli_with("pw", {"lock", "-o", "out.cry", "z."});
+    EXPECT_EQ(r.status, 14) << r.err;
+    EXPECT_FALSE(fs::exists(dir() / "out.cry"));
+    delete_exact(dir(), L"z.");
+}
+#endif
 
 TEST_F(Cli, UsageErrorsGive64) {
     write_bytes(dir() / "in.txt", "input");
@@ -385,6 +474,9 @@ TEST_F(Cli, UsageErrorsGive64) {
         {"list", "-o", "x", "good.cry"},
         {"test", "-f", "good.cry"},
         {"unlock"},
+        {"list", "--name-code-page", "0", "good.cry"},
+        {"test", "--name-code-page=x", "good.cry"},
+        {"lock", "--name-code-page", "932", "in.txt"},
     };
     const auto before = snapshot(dir());
     for (const Args& args : cases) {

@@ -15,7 +15,9 @@ std::string beside_tests(const std::string& relative) {
     return path;
 }
 
-std::string product_path() { return beside_tests(KORVANE_PRODUCT_RELATIVE); }
+std::string product_path() {
+    return beside_tests(KORVANE_PRODUCT_RELATIVE);
+}
 
 ProductProcess::ProductProcess(const std::string& exe, const std::string& arguments) {
     const std::wstring program = win::widen(exe);
@@ -101,7 +103,14 @@ void press_button(HWND dialog, int id) {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-std::string message_box_text(HWND box) { return control_text(box, 0xFFFF); }
+void type_keys(HWND dialog, int id, const std::wstring& text) {
+    const HWND control = GetDlgItem(dialog, id);
+    for (const wchar_t unit : text) PostMessageW(control, WM_CHAR, unit, 1);
+}
+
+std::string message_box_text(HWND box) {
+    return control_text(box, 0xFFFF);
+}
 
 bool wait_until_gone(HWND window, DWORD timeout_ms) {
     const DWORD start = GetTickCount();

@@ -16,22 +16,22 @@ std::string product_path();
 std::string beside_tests(const std::string& relative);
 
 class ProductProcess {
-public:
-  // Starts exe with the arguments (the part after the program name), both
-  // UTF-8.
-  ProductProcess(const std::string& exe, const std::string& arguments);
-  ~ProductProcess();  // ends the process if it is still running
-  ProductProcess(const ProductProcess&) = delete;
-  ProductProcess& operator=(const ProductProcess&) = delete;
+  public:
+    // Starts exe with the arguments (the part after the program name), both
+    // UTF-8.
+    ProductProcess(const std::string& exe, const std::string& arguments);
+    ~ProductProcess();  // ends the process if it is still running
+    ProductProcess(const ProductProcess&) = delete;
+    ProductProcess& operator=(const ProductProcess&) = delete;
 
-  bool started() const { return process_ != nullptr; }
-  // A visible top-level window of the process with that caption, waiting
-  // up to timeout_ms; null when none appeared.
-  HWND wait_for_window(const char* caption, DWORD timeout_ms = 30000) const;
-  // The exit code, waiting up to timeout_ms; -1 when it did not end.
-  int wait_for_exit(DWORD timeout_ms = 60000);
+    bool started() const { return process_ != nullptr; }
+    // A visible top-level window of the process with that caption, waiting
+    // up to timeout_ms; null when none appeared.
+    HWND wait_for_window(const char* caption, DWORD timeout_ms = 30000) const;
+    // The exit code, waiting up to timeout_ms; -1 when it did not end.
+    int wait_for_exit(DWORD timeout_ms = 60000);
 
-private:
+  private:
     HANDLE process_ = nullptr;
     DWORD id_ = 0;
 };
@@ -42,6 +42,9 @@ std::string control_text(HWND dialog, int id);
 void set_control_text(HWND dialog, int id, const std::string& text);
 // Presses a push button of the dialog.
 void press_button(HWND dialog, int id);
+// Types text into a control as a keyboard does: one WM_CHAR per UTF-16
+// unit, queued behind what was posted before and ahead of what follows.
+void type_keys(HWND dialog, int id, const std::wstring& text);
 // The text of a message box and its dismissal with one of its buttons.
 std::string message_box_text(HWND box);
 // Waits until the window is gone; false after timeout_ms.

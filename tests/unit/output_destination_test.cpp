@@ -146,6 +146,13 @@ INSTANTIATE_TEST_SUITE_P(
               "browse-new: The same File/Folder name already exists.\n Select a new name."}},
         Case{"decryption, a file in the way: no question first", 2, "E:\\r.cry", 3, 0, {"D:\\dec\\r"},
              {}, {std::nullopt}, {}, {}, std::nullopt,
+             {"browse-new: The same File/Folder name already exists.\n Select a new name."}},
+        // Windows trims "..." away: the folder would be D:\dec itself.
+        Case{"decryption of an archive named by dots", 2, "E:\\....cry", 3, 0, {}, {}, {picked}, {},
+             {}, picked,
+             {"browse-new: The same File/Folder name already exists.\n Select a new name."}},
+        Case{"decryption, dots left by the cut to 8 bytes", 2, "E:\\....... x.cry", 3, 0, {}, {},
+             {std::nullopt}, {}, {}, std::nullopt,
              {"browse-new: The same File/Folder name already exists.\n Select a new name."}}));
 
 TEST(OutputDestinationLimits, TooLongInputIsRefusedAndTooLongOutputAsksForAName) {

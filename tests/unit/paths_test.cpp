@@ -251,6 +251,11 @@ TEST(EntryNameTest, SafeNames) {
         {"console", true, true},
         {"auxiliary.txt", true, true},
         {"a/com10", true, true},
+        {"COM\u00b9", true, false},
+        {"lpt\u00b3.txt", true, false},
+        {"com\u00b2 .x", true, false},
+        {"COM\u2074", true, true},
+        {"LPT\u00b9\u00b9", true, true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(is_safe_entry_name(c.name, false), c.native_ok) << c.name;
@@ -261,7 +266,7 @@ TEST(EntryNameTest, SafeNames) {
 
 // Changes the current folder for one test.
 class CurrentFolder {
-public:
+  public:
     explicit CurrentFolder(const std::string& path) : saved_(std::filesystem::current_path()) {
         std::filesystem::current_path(path);
     }
@@ -270,7 +275,7 @@ public:
         std::filesystem::current_path(saved_, ec);
     }
 
-private:
+  private:
     std::filesystem::path saved_;
 };
 

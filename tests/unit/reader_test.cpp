@@ -18,7 +18,7 @@ namespace {
 using namespace test;
 
 class Reader : public testing::Test {
-protected:
+  protected:
     TempFolder temp;
     fs::path dir() { return temp.path(); }
 
@@ -41,6 +41,28 @@ protected:
         return archive;
     }
     static std::string content_of(const std::string& name) { return name + name + name; }
+
+    // Gives the entries named name another stored name of the same length
+    // and sets their UTF-8 flag or clears it, in their local headers and
+    // central records, whatever the writer chose for them.
+    static void restore_as(const fs::path& archive, const std::string& name,
+                           const std::string& stored, bool utf8) {
+        ASSERT_EQ(name.size(), stored.size());
+        std::string bytes = read_bytes(archive);
+        for (std::size_t at = 0; (at = bytes.find(name, at)) != std::string::npos; ++at) {
+            const auto header_at = [&](std::size_t back, const char* signature) {
+                return at >= back && bytes.compare(at - back, 4, signature) == 0;
+            };
+            const std::size_t flags = header_at(30, "PK\3\4")   ? at - 24
+                                      : header_at(46, "PK\1\2") ? at - 38
+                                                                : 0;
+            if (!flags) continue;
+            bytes[flags + 1] =
+                static_cast<char>(utf8 ? bytes[flags + 1] | 0x08 : bytes[flags + 1] & ~0x08);
+            bytes.replace(at, stored.size(), stored);
+        }
+        write_bytes(archive, bytes);
+    }
 };
 
 TEST_F(Reader, WrongPasswordChangesNothing) {
@@ -48,7 +70,8 @@ TEST_F(Reader, WrongPasswordChangesNothing) {
     const fs::path out = dir() / "out";
     write_bytes(out / "a.txt", "already here");
     EXPECT_EQ(decrypt(archive, out, "wrong"), result_bad_password);
-    EXPECT_EQ(tree(out), (std::vector<std::pair<std::string, std::string>>{{"a.txt", "already here"}}));
+    EXPECT_EQ(tree(out),
+              (std::vector<std::pair<std::string, std::string>>{{"a.txt", "already here"}}));
     EXPECT_EQ(fs::directory_entry(out / "a.txt").file_size(), 12u);
 }
 
@@ -59,7 +82,8 @@ TEST_F(Reader, DamagedStreamFailsAndKeepsTheEarlierFile) {
     ASSERT_EQ(encrypt({source.string()}, archive, "pw"), result_ok);
     const std::string good = read_bytes(archive);
     const std::size_t data = 30 + 7 + 11 + 8 + 2;  // start of the encrypted stream
-    const std::size_t stream = read_u32(reinterpret_cast<const unsigned char*>(good.data()) + 18) - 20;
+    const std::size_t stream =
+        read_u32(reinterpret_cast<const unsigned char*>(good.data()) + 18) - 20;
     for (std::size_t at : {data, data + stream / 2, data + stream - 1, data + stream + 3}) {
         std::string bad = good;
         bad[at] = static_cast<char>(bad[at] ^ 0x01);
@@ -68,7 +92,8 @@ TEST_F(Reader, DamagedStreamFailsAndKeepsTheEarlierFile) {
         write_bytes(out / "big.bin", "keep me");
         const ResultCode r = decrypt(archive, out, "pw");
         EXPECT_TRUE(r == result_bad_data || r == result_expansion_error) << at << ": " << r;
-        EXPECT_EQ(tree(out), (std::vector<std::pair<std::string, std::string>>{{"big.bin", "keep me"}}))
+        EXPECT_EQ(tree(out),
+                  (std::vector<std::pair<std::string, std::string>>{{"big.bin", "keep me"}}))
             << at;
     }
 }
@@ -110,7 +135,8 @@ TEST_F(Reader, EntryTooShortForItsSaltIsNotEncrypted) {
     // still steps to the (moved) central directory, so it is reached.
     const std::uint32_t real = read_u32(reinterpret_cast<const unsigned char*>(a.data()) + 18);
     const std::string data = a.substr(30 + 5 + 11, real);
-    std::string shrunk = a.substr(0, 30 + 5 + 11) + data.substr(0, 19) + a.substr(30 + 5 + 11 + real);
+    std::string shrunk =
+        a.substr(0, 30 + 5 + 11) + data.substr(0, 19) + a.substr(30 + 5 + 11 + real);
     put_u32(reinterpret_cast<unsigned char*>(shrunk.data()) + 18, 19);
     write_bytes(archive, shrunk);
     EXPECT_EQ(decrypt(archive, dir() / "out", "pw"), result_not_encrypted);
@@ -122,7 +148,10 @@ TEST_F(Reader, SingleTopLevelFolderIsDropped) {
         std::vector<std::string> restored;
     } cases[] = {
         {{"Photos/a.jpg", "Photos/sub/b.jpg"}, {"a.jpg", "sub/b.jpg"}},
-        {{"Photos/a.jpg", "photos/b.jpg"}, {"a.jpg", "b.jpg"}},
+        // One folder where the file system folds case, two where it does not.
+        {{"Photos/a.jpg", "photos/b.jpg"},
+         windows_name_rules() ? std::vector<std::string>{"a.jpg", "b.jpg"}
+                              : std::vector<std::string>{"Photos/a.jpg", "photos/b.jpg"}},
         {{"Photos/a.jpg", "Other/b.jpg"}, {"Other/b.jpg", "Photos/a.jpg"}},
         {{"report.doc"}, {"report.doc"}},
         {{"Photos/a.jpg", "loose.txt"}, {"Photos/a.jpg", "loose.txt"}},
@@ -138,6 +167,41 @@ TEST_F(Reader, SingleTopLevelFolderIsDropped) {
     }
 }
 
+// Names the Windows program stored under code page 932, each with a trail
+// byte 0x5C, come back with their own names when the code page is given.
+TEST_F(Reader, LegacyNamesReadInTheCodePageGiven) {
+    const struct {
+        std::string written;  // what the writer is given: '|' for the 0x5C
+        std::string stored;
+        std::string restored;
+    } names[] = {
+        {"\x95|/a.txt", "\x95\\/a.txt", "\xE8\xA1\xA8/a.txt"},  // 表/a.txt
+        {"\x83|\x83t\x83g.txt", "\x83\\\x83t\x83g.txt",
+         "\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88.txt"},  // ソフト.txt
+        {"\x94|\x97\xCD.txt", "\x94\\\x97\xCD.txt", "\xE8\x83\xBD\xE5\x8A\x9B.txt"},  // 能力.txt
+    };
+    std::vector<std::string> written;
+    for (const auto& n : names) written.push_back(n.written);
+    const fs::path archive = crafted(written);
+    std::vector<std::pair<std::string, std::string>> expected;
+    for (const auto& n : names) {
+        restore_as(archive, n.written, n.stored, false);
+        expected.emplace_back(n.restored, content_of(n.written));
+    }
+    std::sort(expected.begin(), expected.end());
+    JobCounters c;
+    CryptJob job = c.job({utf8(archive)}, utf8(dir() / "out"), "pw");
+    job.name_code_page = 932;
+    ASSERT_EQ(decrypt_worker(job), result_ok);
+    EXPECT_EQ(tree(dir() / "out"), expected);
+    // Bytes that are no Shift-JIS are refused, not dropped.
+    const fs::path broken = crafted({"\x95.txt"});
+    restore_as(broken, "\x95.txt", "\x95.txt", false);
+    CryptJob again = c.job({utf8(broken)}, utf8(dir() / "out2"), "pw");
+    again.name_code_page = 932;
+    EXPECT_EQ(decrypt_worker(again), result_bad_path);
+}
+
 TEST_F(Reader, HostileNamesStopWithEarlierEntriesKept) {
     std::vector<std::string> hostile = {"../evil.txt", "/abs.txt", "\\abs.txt", "a/../../evil",
                                         "a/./b", "..", "with\\..\\dots", "x/",
@@ -149,6 +213,7 @@ TEST_F(Reader, HostileNamesStopWithEarlierEntriesKept) {
     }
     for (const auto& name : hostile) {
         const fs::path archive = crafted({"first.txt", name});
+        restore_as(archive, name, name, true);
         const fs::path out = dir() / "out";
         fs::remove_all(out);
         EXPECT_EQ(decrypt(archive, out, "pw"), result_bad_path) << name;
@@ -215,8 +280,8 @@ TEST_F(Reader, CancelLeavesNoPartialFileAndKeepsTheEarlierOne) {
     ArchiveReader reader;
     JobCounters c;
     c.cancel = true;  // noticed after the first block
-    EXPECT_EQ(reader.extract_all(archive.string().c_str(), out.string().c_str(), "pw",
-                                 c.processed, c.cancel),
+    EXPECT_EQ(reader.extract_all(archive.string().c_str(), out.string().c_str(), "pw", c.processed,
+                                 c.cancel),
               result_cancelled);
     EXPECT_EQ(c.processed.load(), block_size);
     EXPECT_EQ(tree(out), (std::vector<std::pair<std::string, std::string>>{{"b.bin", "earlier"}}));
@@ -313,9 +378,9 @@ TEST_F(Reader, EntriesOfOneNameEndAsTheLastOfThem) {
                         std::string(from) + text(1000 + 3000 * i));
     }
     const fs::path archive = dir() / "twice.cry";
-    ASSERT_EQ(encrypt({(dir() / "p1" / "A").string(), (dir() / "p2" / "A").string()}, archive,
-                      "pw"),
-              result_ok);
+    ASSERT_EQ(
+        encrypt({(dir() / "p1" / "A").string(), (dir() / "p2" / "A").string()}, archive, "pw"),
+        result_ok);
     for (int workers : {1, 4}) {
         const fs::path out = dir() / "out" += std::to_string(workers);
         ArchiveReader reader;
