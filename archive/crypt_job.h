@@ -38,8 +38,10 @@ struct CryptJob {
 };
 
 // Worker bodies. Each sets processed and total to 0 first, sets total before
-// processing data, adds to processed as it goes, tests cancel after every
-// block, and returns 0 or the first failure's code.
+// processing data, adds to processed as it goes, and returns 0 or the first
+// failure's code. Cancel is tested after every block a thread deflates or
+// decodes, the last one too; not while the job's thread writes chunks already
+// deflated, nor for an entry without data (a folder, an empty stored file).
 ResultCode encrypt_worker(CryptJob& job);
 ResultCode decrypt_worker(CryptJob& job);
 

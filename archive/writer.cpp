@@ -256,7 +256,10 @@ ResultCode for_each_input_file(const CryptJob& job, const std::string& temp_path
 namespace {
 
 // Chunk tasks ahead of the one being written: enough to keep every thread
-// busy on small files, while the buffers they hold stay within the budget.
+// busy on small files. The budget bounds the deflated chunks held, each
+// counted at twice a chunk's input (the file's size when smaller) plus the
+// dictionary, what a vector grown by doubling may take; each thread's
+// deflate state and blocks come on top.
 constexpr std::size_t lock_window = 64;
 constexpr std::uint64_t lock_buffer_budget = 8u << 20;
 

@@ -29,12 +29,12 @@ int register_file_type(const char* extension, const char* class_name, const char
 // that still has other subkeys (a verb of another program) stays.
 void unregister_file_type(const char* extension, const char* class_name);
 
-// class_id is the identifier text without braces. On a 64-bit Windows, where
-// this 32-bit program runs under WOW64, the class is split into two registry
-// views: library_path goes into the 32-bit view and library64_path (the
-// 64-bit build, for 64-bit hosts such as Explorer) into the 64-bit view;
-// a null or empty library64_path leaves the 64-bit view out. On a 32-bit
-// Windows only library_path is registered.
+// class_id is the identifier text without braces. On a 64-bit Windows (the
+// 32-bit program under WOW64, the 64-bit one natively) the class is split
+// into two registry views: library_path goes into the 32-bit view and
+// library64_path (the 64-bit build, for 64-bit hosts such as Explorer) into
+// the 64-bit view; a null or empty library64_path leaves the 64-bit view
+// out. On a 32-bit Windows only library_path is registered.
 int register_context_menu_handler(const char* class_id, const char* description,
                                   const char* handler, const char* library_path,
                                   const char* library64_path = nullptr);

@@ -41,7 +41,7 @@ public:
     // destination but the archive and the empty folders above it.
     void check_after(ResultCode result) {
         namespace fs = std::filesystem;
-        check(result >= 0 && result < result_code_count, "result outside 0..15");
+        check(result >= 0 && result < result_code_count, "result not a result code");
         const fs::path dest(destination_);
         for (const auto& entry : fs::recursive_directory_iterator(root_)) {
             const fs::path& p = entry.path();

@@ -15,7 +15,7 @@ int scan_target(const std::uint8_t* data, std::size_t size) {
         ++entries;
         return result_ok;
     });
-    check(listed >= 0 && listed < result_code_count, "list result outside 0..15");
+    check(listed >= 0 && listed < result_code_count, "list result not a result code");
     check(entries <= size / 46, "more entries than central records fit");
     std::atomic<std::uint32_t> processed{0};
     std::atomic<bool> cancel{false};
