@@ -37,7 +37,8 @@ struct Settings {
     char ini_path[settings_path_bytes] = {};  // where load and save go; not stored
 };
 
-// Read by every module; written by the settings dialog and the CLI options.
+// The process's settings: only the entry point reads them, loading them at
+// start-up and handing them on; the settings dialog writes what it is given.
 extern Settings current_settings;
 
 #ifdef _WIN32
