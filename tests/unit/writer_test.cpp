@@ -339,7 +339,7 @@ TEST_F(Writer, EntriesHoldExactlyTheSizeTheWalkFound) {
         ASSERT_TRUE(platform::find_path(source.string().c_str(), found));
         found.size = c.walked;
         EntryInfo entry;
-        ASSERT_EQ(ArchiveWriter::describe_entry("changing.bin", found, job, 0, entry), result_ok);
+        ASSERT_EQ(ArchiveWriter::describe_entry("changing.bin", found, job, entry), result_ok);
         ChunkWork work{source.string(), c.walked, 0, chunk_count(c.walked)};
         ChunkScratch scratch;
         ResultCode r = result_ok;
