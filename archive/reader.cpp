@@ -190,6 +190,15 @@ ResultCode walk_local_headers(std::FILE* f, DirectoryLayout& layout) {
     return result_ok;
 }
 
+bool has_zip64_locator(std::FILE* f, std::int64_t end_at) {
+    unsigned char bytes[4];
+    std::size_t got = 0;
+    std::int64_t position = -1;
+    return end_at >= std::int64_t{zip64_locator_size} &&
+           read_at(f, position, end_at - std::int64_t{zip64_locator_size}, bytes, 4, got) &&
+           got == 4 && read_u32(bytes) == zip64_locator_signature;
+}
+
 // The ZIP64 end record and its locator, just before the end record at
 // end_at, stand in for the end record's values. Trusted as the end record
 // is: one disk, the records back to back, the directory ending exactly where
@@ -241,7 +250,10 @@ bool find_directory(std::FILE* f, std::int64_t file_size, DirectoryLayout& layou
             i + std::int64_t{end_record_size} + end.comment_length != span)
             continue;
         const std::int64_t at = file_size - span + i;
-        if (end_record_defers_to_zip64(end)) return find_zip64_directory(f, at, layout);
+        // Some writers add the ZIP64 records when every value fits as well:
+        // then the directory ends where they start.
+        if (end_record_defers_to_zip64(end) || has_zip64_locator(f, at))
+            return find_zip64_directory(f, at, layout);
         if (end.disk != 0 || end.directory_disk != 0 || end.disk_entries != end.entries ||
             end.entries == 0 || std::int64_t{end.directory_offset} + end.directory_size != at ||
             end.entries > end.directory_size / central_record_size)

@@ -219,7 +219,7 @@ const char* usage_text() {
            "                 the password is the first line of FILE\n"
            "\n"
            "Without --password-file the password comes from KORVANE_PASSWORD, else it\n"
-           "is asked on the terminal. Exit status: 0 done, 1-15 the job's failure,\n"
+           "is asked on the terminal. Exit status: 0 done, 1-17 the job's failure,\n"
            "64 usage, 65 password refused, 66 no such input, 73 output in the way.\n";
 }
 
