@@ -48,7 +48,7 @@ std::string path_key_form(std::string_view path, bool windows_rules) {
     key.reserve(path.size());
     std::size_t i = 0;
     while (i < path.size() && separates(path[i])) ++i;
-    if (i > 0) key.assign(windows_rules && i >= 2 ? "//" : "/");
+    if (i > 0) key.append(windows_rules && i >= 2 ? 2 : 1, '/');
     const std::size_t root = key.size();
     bool trailing = false;
     while (i < path.size()) {
@@ -70,7 +70,7 @@ std::string path_key_form(std::string_view path, bool windows_rules) {
     // "X:\" is the drive's root, "X:" the drive's current folder.
     if (windows_rules && trailing && root == 0 && key.size() == 2 && key[1] == ':') key += '/';
     // A path of components that all trim away names the folder it is read in.
-    if (key.empty() && !path.empty()) key = ".";
+    if (key.empty() && !path.empty()) key.push_back('.');
     return key;
 }
 
