@@ -1,5 +1,7 @@
 // The ".cry" container: a single-disk ZIP archive whose entries are raw
 // deflate streams encrypted in the AE-2 layout. All integers little-endian.
+// ZIP64 records appear only where a value does not fit its field, so an
+// archive within the 32-bit and 16-bit limits has the classic layout.
 #pragma once
 
 #include <cstddef>
