@@ -66,7 +66,7 @@ ResultCode deflate_chunk(const CryptJob& job, const ChunkWork& work, ChunkScratc
             }
             z.next_in = in;
             z.avail_in = static_cast<uInt>(got);
-            job.processed.fetch_add(static_cast<std::uint32_t>(got), std::memory_order_relaxed);
+            job.processed.fetch_add(static_cast<std::uint64_t>(got), std::memory_order_relaxed);
         }
         const int flush = !input_over ? Z_NO_FLUSH : last ? Z_FINISH : Z_SYNC_FLUSH;
         z.next_out = out;

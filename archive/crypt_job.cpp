@@ -7,8 +7,8 @@
 namespace korvane {
 
 CryptJob::CryptJob(std::vector<std::string> inputs_, std::string output_path_,
-                   std::string password_, int level_, std::atomic<std::uint32_t>& processed_,
-                   std::atomic<std::uint32_t>& total_, std::atomic<bool>& cancel_)
+                   std::string password_, int level_, std::atomic<std::uint64_t>& processed_,
+                   std::atomic<std::uint64_t>& total_, std::atomic<bool>& cancel_)
     : inputs(std::move(inputs_)),
       output_path(std::move(output_path_)),
       password(std::move(password_)),

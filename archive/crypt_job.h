@@ -14,7 +14,7 @@ namespace korvane {
 struct CryptJob {
     // The key strength follows from the password's length, once for the job.
     CryptJob(std::vector<std::string> inputs, std::string output_path, std::string password,
-             int level, std::atomic<std::uint32_t>& processed, std::atomic<std::uint32_t>& total,
+             int level, std::atomic<std::uint64_t>& processed, std::atomic<std::uint64_t>& total,
              std::atomic<bool>& cancel);
 
     const std::vector<std::string> inputs;  // files and folders, or the archives to extract
@@ -22,8 +22,8 @@ struct CryptJob {
     const std::string password;             // 1 to 63 bytes, no NUL
     const int level;                        // deflate level 0..9 (encryption only)
     const int strength;                     // 1 AES-128, 2 AES-192, 3 AES-256
-    std::atomic<std::uint32_t>& processed;
-    std::atomic<std::uint32_t>& total;
+    std::atomic<std::uint64_t>& processed;
+    std::atomic<std::uint64_t>& total;
     std::atomic<bool>& cancel;
     // Threads the job may use: 0 one per processor. Any number leaves the
     // same archive or the same files, and fails or cancels the same way.

@@ -31,11 +31,13 @@ struct DirectoryLayout {
     std::int64_t offset = 0;      // the first central record
     bool from_directory = false;  // the local headers could not be walked
     bool single_top_level = false;
-    // Known only from the end record (from_directory): the central records
+    // Known only from the end records (from_directory): the central records
     // must end exactly there and be this many.
     std::int64_t end = 0;
-    std::uint32_t entries = 0;
+    std::uint64_t entries = 0;
     unsigned name_code_page = 0;  // of unflagged names; 0 as the platform reads them
+    // Every offset and size is checked against it.
+    std::uint64_t file_size = 0;
 };
 
 // An extracted entry's file, authenticated and dated, under the name it was
@@ -120,7 +122,7 @@ bool read_on(std::FILE* f, std::int64_t& position, void* buffer, std::size_t len
 
 // Tracks whether every name seen so far shares one first component, as the
 // file system compares names: first holds that component's path key.
-void note_top_level(std::string name, std::uint32_t index, bool& single, std::string& first) {
+void note_top_level(std::string name, std::size_t index, bool& single, std::string& first) {
     if (!cut_at_first_separator(name.data())) {
         single = false;
     } else if (index == 0) {
@@ -131,16 +133,22 @@ void note_top_level(std::string name, std::uint32_t index, bool& single, std::st
     }
 }
 
+// Whether length bytes from offset lie inside a file of file_size bytes,
+// computed without overflow.
+bool inside(std::uint64_t offset, std::uint64_t length, std::uint64_t file_size) {
+    return offset <= file_size && length <= file_size - offset;
+}
+
 // Steps through the local headers up to the central directory; every step
 // moves past at least one header, so the walk ends at the end of the file.
 // 11 also for a header announcing a data descriptor: its sizes are not in the
 // header, so only the central directory can tell where the entry ends.
 ResultCode walk_local_headers(std::FILE* f, DirectoryLayout& layout) {
     std::int64_t offset = 0, position = -1;
-    std::string first_top, name;
+    std::string first_top, name, extra;
     unsigned char bytes[local_header_size];
     layout.single_top_level = false;
-    for (std::uint32_t index = 0;; ++index) {
+    for (std::size_t index = 0;; ++index) {
         std::size_t got = 0;
         if (!read_at(f, position, offset, bytes, local_header_size, got))
             return result_not_encrypted;
@@ -150,15 +158,64 @@ ResultCode walk_local_headers(std::FILE* f, DirectoryLayout& layout) {
             (header.flags & flag_data_descriptor))
             return result_not_encrypted;
         name.assign(header.name_length, '\0');
-        if (!read_on(f, position, name.data(), name.size())) return result_not_encrypted;
+        extra.assign(header.extra_length, '\0');
+        if (!read_on(f, position, name.data(), name.size()) ||
+            !read_on(f, position, extra.data(), extra.size()) ||
+            !apply_zip64_field(reinterpret_cast<const unsigned char*>(extra.data()), extra.size(),
+                               header, nullptr))
+            return result_not_encrypted;
         bool decoded = false;
         note_top_level(decoded_name(name, header.flags, layout.name_code_page, decoded), index,
                        layout.single_top_level, first_top);
-        offset += std::int64_t{local_header_size} + header.name_length + header.extra_length +
-                  header.compressed_size;
+        const std::uint64_t data = static_cast<std::uint64_t>(offset) + local_header_size +
+                                   header.name_length + header.extra_length;
+        if (!inside(data, header.compressed_size, layout.file_size)) return result_not_encrypted;
+        offset = static_cast<std::int64_t>(data + header.compressed_size);
     }
     layout.offset = offset;
     return result_ok;
+}
+
+bool has_zip64_locator(std::FILE* f, std::int64_t end_at) {
+    unsigned char bytes[4];
+    std::size_t got = 0;
+    std::int64_t position = -1;
+    return end_at >= std::int64_t{zip64_locator_size} &&
+           read_at(f, position, end_at - std::int64_t{zip64_locator_size}, bytes, 4, got) &&
+           got == 4 && read_u32(bytes) == zip64_locator_signature;
+}
+
+// The ZIP64 end record and its locator, just before the end record at
+// end_at, stand in for the end record's values. Trusted as the end record
+// is: one disk, the records back to back, the directory ending exactly where
+// the ZIP64 end record starts, and no more entries than its bytes can hold.
+bool find_zip64_directory(std::FILE* f, std::int64_t end_at, DirectoryLayout& layout) {
+    if (end_at < std::int64_t{zip64_locator_size + zip64_end_record_size}) return false;
+    const std::int64_t locator_at = end_at - std::int64_t{zip64_locator_size};
+    unsigned char bytes[zip64_end_record_size];
+    std::size_t got = 0;
+    std::int64_t position = -1;
+    Zip64Locator locator;
+    if (!read_at(f, position, locator_at, bytes, zip64_locator_size, got) ||
+        got != zip64_locator_size || !read_zip64_locator(bytes, locator) || locator.disk != 0 ||
+        locator.disks > 1 ||
+        locator.end_record_offset >
+            static_cast<std::uint64_t>(locator_at) - zip64_end_record_size)
+        return false;
+    const auto end64_at = static_cast<std::int64_t>(locator.end_record_offset);
+    Zip64EndRecord end;
+    if (!read_at(f, position, end64_at, bytes, zip64_end_record_size, got) ||
+        got != zip64_end_record_size || !read_zip64_end_record(bytes, end) ||
+        end.record_size != static_cast<std::uint64_t>(locator_at - end64_at) - 12 ||
+        end.disk != 0 || end.directory_disk != 0 || end.disk_entries != end.entries ||
+        end.entries == 0 || end.directory_offset > locator.end_record_offset ||
+        end.directory_size != locator.end_record_offset - end.directory_offset ||
+        end.entries > end.directory_size / central_record_size)
+        return false;
+    layout.offset = static_cast<std::int64_t>(end.directory_offset);
+    layout.end = end64_at;
+    layout.entries = end.entries;
+    return true;
 }
 
 // The end record closes the file, followed only by its comment. Only a
@@ -179,8 +236,13 @@ bool find_directory(std::FILE* f, std::int64_t file_size, DirectoryLayout& layou
             i + std::int64_t{end_record_size} + end.comment_length != span)
             continue;
         const std::int64_t at = file_size - span + i;
+        // Some writers add the ZIP64 records when every value fits as well:
+        // then the directory ends where they start.
+        if (end_record_defers_to_zip64(end) || has_zip64_locator(f, at))
+            return find_zip64_directory(f, at, layout);
         if (end.disk != 0 || end.directory_disk != 0 || end.disk_entries != end.entries ||
-            end.entries == 0 || std::int64_t{end.directory_offset} + end.directory_size != at)
+            end.entries == 0 || std::int64_t{end.directory_offset} + end.directory_size != at ||
+            end.entries > end.directory_size / central_record_size)
             return false;
         layout.offset = end.directory_offset;
         layout.end = at;
@@ -197,12 +259,14 @@ ResultCode read_directory(std::FILE* f, DirectoryLayout& layout,
     std::int64_t offset = layout.offset, position = -1;
     std::string first_top, extra;
     unsigned char bytes[central_record_size];
-    for (std::uint32_t index = 0;; ++index) {
+    for (std::size_t index = 0;; ++index) {
         std::size_t got = 0;
         if (!read_at(f, position, offset, bytes, central_record_size, got))
             return result_not_encrypted;
-        // The end record is shorter than a central record: test it first.
-        if (got >= 4 && read_u32(bytes) == end_record_signature) break;
+        // The end records are shorter than a central record: test them first.
+        if (got >= 4 && (read_u32(bytes) == end_record_signature ||
+                         read_u32(bytes) == zip64_end_record_signature))
+            break;
         DirectoryEntry entry;
         if (got < central_record_size || !read_central_record(bytes, entry.record))
             return result_not_encrypted;
@@ -213,8 +277,15 @@ ResultCode read_directory(std::FILE* f, DirectoryLayout& layout,
             !read_on(f, position, extra.data(), extra.size()))
             return result_not_encrypted;
         entry.name = decoded_name(entry.name, r.flags, layout.name_code_page, entry.name_decoded);
-        entry.ae =
-            find_ae_field(reinterpret_cast<const unsigned char*>(extra.data()), extra.size());
+        const auto* extra_bytes = reinterpret_cast<const unsigned char*>(extra.data());
+        // Sizes and offset past 32 bits are in the ZIP64 field; the data
+        // must lie inside the file either way.
+        if (!apply_zip64_field(extra_bytes, extra.size(), entry.record,
+                               &entry.record.local_header_offset) ||
+            !inside(entry.record.local_header_offset, entry.record.compressed_size,
+                    layout.file_size))
+            return result_not_encrypted;
+        entry.ae = find_ae_field(extra_bytes, extra.size());
         if (layout.from_directory)
             note_top_level(entry.name, index, layout.single_top_level, first_top);
         offset +=
@@ -260,11 +331,11 @@ bool stopping(const DecodeState& s) {
     return s.cancel->load(std::memory_order_relaxed) || given_up(s);
 }
 
-ResultCode copy_stored(DecodeState& s, std::FILE* output, std::uint32_t remaining, CAesEnc& aes,
+ResultCode copy_stored(DecodeState& s, std::FILE* output, std::uint64_t remaining, CAesEnc& aes,
                        std::uint32_t* crc) {
     unsigned char* const in = s.in.get();
     while (remaining > 0) {
-        const std::uint32_t piece = std::min<std::uint32_t>(remaining, block_size);
+        const auto piece = static_cast<unsigned int>(std::min<std::uint64_t>(remaining, block_size));
         if (!read_exact(s.archive.get(), in, piece)) return result_read_failed;
         aes.decrypt(in, piece);
         remaining -= piece;
@@ -276,8 +347,8 @@ ResultCode copy_stored(DecodeState& s, std::FILE* output, std::uint32_t remainin
     return result_ok;
 }
 
-ResultCode inflate_stream(DecodeState& s, std::FILE* output, std::uint32_t remaining,
-                          std::optional<std::uint32_t> size, CAesEnc& aes, std::uint32_t* crc) {
+ResultCode inflate_stream(DecodeState& s, std::FILE* output, std::uint64_t remaining,
+                          std::optional<std::uint64_t> size, CAesEnc& aes, std::uint32_t* crc) {
     if (!s.inflater.start()) return result_expansion_error;
     unsigned char* const in = s.in.get();
     unsigned char* const out = s.out.get();
@@ -300,7 +371,8 @@ ResultCode inflate_stream(DecodeState& s, std::FILE* output, std::uint32_t remai
     // Every pass takes a block in or gives a block out, or ends the stream.
     while (true) {
         if (z.avail_in == 0 && remaining > 0) {
-            const std::uint32_t piece = std::min<std::uint32_t>(remaining, block_size);
+            const auto piece =
+                static_cast<unsigned int>(std::min<std::uint64_t>(remaining, block_size));
             if (!read_exact(s.archive.get(), in, piece)) return result_read_failed;
             aes.decrypt(in, piece);
             z.next_in = in;
@@ -342,7 +414,7 @@ ResultCode commit(const Extracted& done) {
 // when it is nullptr). The authenticated file stays under done->written for
 // the caller to commit. A new file is made under its own name at once, an
 // existing one gets a temporary file beside it.
-ResultCode decode(DecodeState& s, const char* output_path, std::uint32_t compressed_size,
+ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compressed_size,
                   const EntryCoding& coding, Extracted* done) {
     std::FILE* const archive = s.archive.get();
     const int strength = coding.strength ? coding.strength : s.strength;
@@ -360,7 +432,7 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint32_t compres
         return aes.ok() ? result_bad_password : result_expansion_error;
     if (coding.method != method_deflate && coding.method != method_stored)
         return result_expansion_error;
-    const std::uint32_t remaining =
+    const std::uint64_t remaining =
         compressed_size - salt_bytes - verifier_length - auth_code_length;
     // Stored data is as long as the file it holds.
     if (coding.method == method_stored && coding.size && remaining != *coding.size)
@@ -457,8 +529,17 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
     unsigned char bytes[local_header_size];
     std::size_t got = 0;
     LocalHeader local;
-    if (!read_at(f, s.position, record.local_header_offset, bytes, local_header_size, got) ||
+    // The directory's offsets were checked against the file's length.
+    if (!read_at(f, s.position, static_cast<std::int64_t>(record.local_header_offset), bytes,
+                 local_header_size, got) ||
         got < local_header_size || !read_local_header(bytes, local))
+        return result_not_encrypted;
+    // Read past the name and extra field rather than seek: the data follows.
+    std::string skipped(std::size_t{local.name_length} + local.extra_length, '\0');
+    if (!read_on(f, s.position, skipped.data(), skipped.size()) ||
+        !apply_zip64_field(reinterpret_cast<const unsigned char*>(skipped.data()) +
+                               local.name_length,
+                           local.extra_length, local, nullptr))
         return result_not_encrypted;
     // Unwalked local headers must agree with the directory about where the
     // data starts and, unless a descriptor follows it, how long it is.
@@ -472,9 +553,6 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
             return result_folder_failed;
         return result_ok;
     }
-    // Read past the name and extra field rather than seek: the data follows.
-    std::string skipped(std::size_t{local.name_length} + local.extra_length, '\0');
-    if (!read_on(f, s.position, skipped.data(), skipped.size())) return result_not_encrypted;
 
     EntryCoding coding;
     if (entry.ae.valid) {
@@ -487,13 +565,17 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
     coding.size = (local.flags & flag_data_descriptor) && local.uncompressed_size == 0
                       ? record.uncompressed_size
                       : local.uncompressed_size;
-    const std::uint32_t compressed =
+    const std::uint64_t compressed =
         layout.from_directory ? record.compressed_size : local.compressed_size;
     const std::int64_t data_offset = s.position;
+    if (data_offset < 0 ||
+        !inside(static_cast<std::uint64_t>(data_offset), compressed, layout.file_size))
+        return result_not_encrypted;
     const ResultCode result =
         decode(s, destination ? output.c_str() : nullptr, compressed, coding, &done);
     // A decoded entry was read to its end, where the next one often starts.
-    s.position = result == result_ok && data_offset >= 0 ? data_offset + compressed : -1;
+    s.position =
+        result == result_ok ? data_offset + static_cast<std::int64_t>(compressed) : -1;
     if (result == result_ok && destination)
         platform::set_file_times(done.written.c_str(), platform::to_local_time(local.time));
     return result;
@@ -559,7 +641,7 @@ constexpr std::size_t unlock_window = 64;
 
 }  // namespace
 
-void ArchiveReader::begin(const char* password, std::atomic<std::uint32_t>& processed,
+void ArchiveReader::begin(const char* password, std::atomic<std::uint64_t>& processed,
                           const std::atomic<bool>& cancel) {
     state_.password = password;
     state_.strength = key_strength(std::strlen(password));
@@ -568,7 +650,7 @@ void ArchiveReader::begin(const char* password, std::atomic<std::uint32_t>& proc
 }
 
 ResultCode ArchiveReader::extract_all(const char* archive_path, const char* destination,
-                                      const char* password, std::atomic<std::uint32_t>& processed,
+                                      const char* password, std::atomic<std::uint64_t>& processed,
                                       const std::atomic<bool>& cancel) {
     begin(password, processed, cancel);
     return out_of_memory_as_code(
@@ -576,7 +658,7 @@ ResultCode ArchiveReader::extract_all(const char* archive_path, const char* dest
 }
 
 ResultCode ArchiveReader::test_all(const char* archive_path, const char* password,
-                                   std::atomic<std::uint32_t>& processed,
+                                   std::atomic<std::uint64_t>& processed,
                                    const std::atomic<bool>& cancel) {
     begin(password, processed, cancel);
     return out_of_memory_as_code(
@@ -584,7 +666,7 @@ ResultCode ArchiveReader::test_all(const char* archive_path, const char* passwor
 }
 
 ResultCode ArchiveReader::list_all(const char* archive_path, const Visit& visit) {
-    std::atomic<std::uint32_t> unused{0};
+    std::atomic<std::uint64_t> unused{0};
     const std::atomic<bool> no_cancel{false};
     begin("", unused, no_cancel);
     return out_of_memory_as_code(
@@ -592,15 +674,15 @@ ResultCode ArchiveReader::list_all(const char* archive_path, const Visit& visit)
 }
 
 ResultCode ArchiveReader::decode_entry(const char* password, const char* output_path,
-                                       std::uint32_t compressed_size,
-                                       std::atomic<std::uint32_t>& processed,
+                                       std::uint64_t compressed_size,
+                                       std::atomic<std::uint64_t>& processed,
                                        const std::atomic<bool>& cancel) {
     return decode_entry(password, output_path, compressed_size, EntryCoding{}, processed, cancel);
 }
 
 ResultCode ArchiveReader::decode_entry(const char* password, const char* output_path,
-                                       std::uint32_t compressed_size, const EntryCoding& coding,
-                                       std::atomic<std::uint32_t>& processed,
+                                       std::uint64_t compressed_size, const EntryCoding& coding,
+                                       std::atomic<std::uint64_t>& processed,
                                        const std::atomic<bool>& cancel) {
     begin(password, processed, cancel);
     return out_of_memory_as_code([&]() -> ResultCode {
@@ -628,11 +710,14 @@ ResultCode ArchiveReader::scan(const char* archive_path, const char* destination
     // end record still leads to the directory.
     DirectoryLayout layout;
     layout.name_code_page = name_code_page_;
+    platform::FindData info;
+    if (!platform::find_path(archive_path, info) || info.is_folder ||
+        info.size > static_cast<std::uint64_t>(INT64_MAX))
+        return result_not_encrypted;
+    layout.file_size = info.size;
     const ResultCode walked = walk_local_headers(f, layout);
     if (walked == result_not_encrypted) {
-        platform::FindData info;
-        if (!platform::find_path(archive_path, info) ||
-            !find_directory(f, static_cast<std::int64_t>(info.size), layout))
+        if (!find_directory(f, static_cast<std::int64_t>(info.size), layout))
             return result_not_encrypted;
         layout.from_directory = true;
     } else if (walked != result_ok) {
@@ -735,11 +820,10 @@ ResultCode decrypt_worker(CryptJob& job) {
     job.total = 0;
     return out_of_memory_as_code([&]() -> ResultCode {
         const auto reader = std::make_unique<ArchiveReader>();
-        std::uint32_t total = 0;
+        std::uint64_t total = 0;
         for (const std::string& input : job.inputs) {
             platform::FindData found;
-            if (platform::find_path(input.c_str(), found))
-                total += static_cast<std::uint32_t>(found.size);
+            if (platform::find_path(input.c_str(), found)) total += found.size;
         }
         job.total = total;
         for (const std::string& input : job.inputs) {

@@ -28,8 +28,8 @@ class CAesEnc;
 // One entry as its central record describes it.
 struct EntrySummary {
     std::string name;  // UTF-8 (decoded as the flags say), '/' separated, unchecked
-    std::uint32_t size = 0;
-    std::uint32_t compressed_size = 0;  // salt, verifier and code included
+    std::uint64_t size = 0;
+    std::uint64_t compressed_size = 0;  // salt, verifier and code included
     platform::DosTime time;
     int strength = 0;          // 1, 2 or 3 from the AE extra field; 0 without one
     bool encrypted = false;    // general-purpose flag bit 0
@@ -48,7 +48,7 @@ struct EntryCoding {
     // The uncompressed size the headers declare: the data must come to
     // exactly this many bytes, or decoding fails with 5. Unset only where the
     // caller has no headers.
-    std::optional<std::uint32_t> size;
+    std::optional<std::uint64_t> size;
 };
 
 class FolderBook;
@@ -64,7 +64,7 @@ struct DecodeState {
     std::int64_t position = -1;  // where the stream is, when known
     const char* password = "";
     int strength = 1;  // the password's; an entry's AE field may name another
-    std::atomic<std::uint32_t>* processed = nullptr;
+    std::atomic<std::uint64_t>* processed = nullptr;
     const std::atomic<bool>* cancel = nullptr;
     // Set when the job gives up on entries after a failed one.
     const FailureMark* failures = nullptr;
@@ -88,7 +88,7 @@ class ArchiveReader {
     // records alone. The first failure ends it; entries extracted before it
     // stay.
     ResultCode extract_all(const char* archive_path, const char* destination, const char* password,
-                           std::atomic<std::uint32_t>& processed, const std::atomic<bool>& cancel);
+                           std::atomic<std::uint64_t>& processed, const std::atomic<bool>& cancel);
 
     // Threads for extract_all and test_all: 0 one per processor. One by
     // default.
@@ -105,24 +105,24 @@ class ArchiveReader {
     // Runs every check extract_all runs (names, password, inflate,
     // authentication) and writes nothing.
     ResultCode test_all(const char* archive_path, const char* password,
-                        std::atomic<std::uint32_t>& processed, const std::atomic<bool>& cancel);
+                        std::atomic<std::uint64_t>& processed, const std::atomic<bool>& cancel);
 
     // Decodes the entry data at the archive's current position into
     // output_path, or into nothing when output_path is nullptr. Public for
     // tests and peers' archives; extract_all is the normal way in.
     ResultCode decode_entry(const char* password, const char* output_path,
-                            std::uint32_t compressed_size, std::atomic<std::uint32_t>& processed,
+                            std::uint64_t compressed_size, std::atomic<std::uint64_t>& processed,
                             const std::atomic<bool>& cancel);
     ResultCode decode_entry(const char* password, const char* output_path,
-                            std::uint32_t compressed_size, const EntryCoding& coding,
-                            std::atomic<std::uint32_t>& processed, const std::atomic<bool>& cancel);
+                            std::uint64_t compressed_size, const EntryCoding& coding,
+                            std::atomic<std::uint64_t>& processed, const std::atomic<bool>& cancel);
 
     // The archive that decode_entry reads from (set by extract_all).
     void attach(FilePtr archive) { state_.archive = std::move(archive); }
 
   private:
     using Visit = std::function<ResultCode(const EntrySummary&)>;
-    void begin(const char* password, std::atomic<std::uint32_t>& processed,
+    void begin(const char* password, std::atomic<std::uint64_t>& processed,
                const std::atomic<bool>& cancel);
     // The scan behind the three public calls; destination nullptr tests,
     // visit lists.

@@ -23,6 +23,7 @@ constexpr const char* messages[result_code_count] = {
     "Invalid path to encrypted file.",
     "The input file exceeds the maximum size of 2GB.",
     "Internal error: the job stopped at a fault of the program.",
+    "The archive would be larger than the destination's file system allows for one file (FAT32: 4 GiB less one byte).",
 };
 }  // namespace
 

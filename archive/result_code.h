@@ -1,4 +1,4 @@
-// Outcome of every codec operation and worker: 0 success, 1..16 one failure each.
+// Outcome of every codec operation and worker: 0 success, 1..17 one failure each.
 #pragma once
 
 #include <cstdint>
@@ -26,12 +26,15 @@ enum : ResultCode {
     result_too_large = 15,
     // A fault of the program itself (an exception no code expected).
     result_internal_error = 16,
+    // The archive outgrows the largest file the destination's file system
+    // holds (FAT32: 4 GiB less one byte).
+    result_file_system_limit = 17,
 };
 
-inline constexpr ResultCode result_code_count = 17;
+inline constexpr ResultCode result_code_count = 18;
 
 // The user-visible text of a failure code; nullptr for 0 and for values
-// outside 0..16.
+// outside 0..17.
 const char* result_message(ResultCode code);
 
 }  // namespace korvane

@@ -14,13 +14,6 @@
 
 namespace korvane {
 
-namespace {
-
-constexpr std::uint64_t max_job_bytes = 1ull << 31;
-constexpr std::uint64_t max_file_bytes = 1ull << 32;
-
-}  // namespace
-
 ArchiveWriter::~ArchiveWriter() {
     discard();
 }
@@ -35,6 +28,7 @@ ResultCode ArchiveWriter::open(const char* path) {
     }
     archive_ = create_temp_beside(output_path_, temp_path_);
     if (!archive_) return result_open_output_failed;
+    file_limit_ = platform::largest_file_size(temp_path_.c_str());
     directory_.clear();
     entries_ = 0;
     directory_offset_ = 0;
@@ -44,8 +38,7 @@ ResultCode ArchiveWriter::open(const char* path) {
 }
 
 ResultCode ArchiveWriter::describe_entry(const char* stored_name, const platform::FindData& found,
-                                         const CryptJob& job, std::size_t index, EntryInfo& entry) {
-    if (found.size >= max_file_bytes) return result_too_large;
+                                         const CryptJob& job, EntryInfo& entry) {
     bool utf8_name = false;
     try {
         std::string name = stored_name;
@@ -58,13 +51,14 @@ ResultCode ArchiveWriter::describe_entry(const char* stored_name, const platform
     } catch (const std::bad_alloc&) {
         return result_out_of_memory;
     }
-    // The name-length and entry-count fields are 16 bits wide.
-    if (entry.name.size() > max_name_length || index >= max_entries) return result_too_large;
+    // The name-length field is 16 bits wide.
+    if (entry.name.size() > max_name_length) return result_too_large;
     entry.flags =
         static_cast<std::uint16_t>(general_flags(job.level) | (utf8_name ? flag_utf8_name : 0));
     entry.time = found.last_write;
     entry.attributes = found.attributes;
-    entry.uncompressed_size = static_cast<std::uint32_t>(found.size);
+    entry.uncompressed_size = found.size;
+    entry.zip64_local = local_header_needs_zip64(found.size);
     entry.strength = job.strength;
     return result_ok;
 }
@@ -73,7 +67,7 @@ ResultCode ArchiveWriter::add_file(const char* path, const char* stored_name, co
     platform::FindData found;
     if (!platform::find_path(path, found) || found.is_folder) return result_input_missing;
     EntryInfo entry;
-    if (ResultCode r = describe_entry(stored_name, found, job, entries_, entry)) return r;
+    if (ResultCode r = describe_entry(stored_name, found, job, entry)) return r;
     try {
         ChunkWork work{path, found.size, 0, chunk_count(found.size)};
         ChunkResult piece;
@@ -88,23 +82,25 @@ ResultCode ArchiveWriter::add_file(const char* path, const char* stored_name, co
     return result_ok;
 }
 
-bool ArchiveWriter::write(const void* data, std::size_t length) {
-    if (!write_exact(archive_.get(), data, length)) return false;
+ResultCode ArchiveWriter::write(const void* data, std::size_t length) {
+    // Known before the file system refuses: the job ends at once and says why.
+    if (length > file_limit_ - std::min(position_, file_limit_)) return result_file_system_limit;
+    if (!write_exact(archive_.get(), data, length)) return result_write_failed;
     position_ += length;
-    return true;
+    return result_ok;
 }
 
 ResultCode ArchiveWriter::write_encrypted(std::vector<unsigned char>& bytes) {
     if (bytes.empty()) return result_ok;
     aes_->encrypt(bytes.data(), static_cast<unsigned int>(bytes.size()));
     if (!aes_->ok()) return result_compression_error;
-    return write(bytes.data(), bytes.size()) ? result_ok : result_write_failed;
+    return write(bytes.data(), bytes.size());
 }
 
 ResultCode ArchiveWriter::add_chunk(const EntryInfo& entry, std::uint32_t chunk,
                                     std::uint32_t chunks, ChunkResult& piece) {
     if (!archive_) return result_write_failed;
-    const std::size_t header_size = local_header_size + entry.name.size() + ae_extra_size;
+    const std::size_t header_size = local_header_length(entry);
     const unsigned int salt_bytes = salt_length(entry.strength);
     const bool last = chunk + 1 == chunks;
     if (chunk == 0) {
@@ -115,19 +111,17 @@ ResultCode ArchiveWriter::add_chunk(const EntryInfo& entry, std::uint32_t chunk,
         if (last) {
             // The only chunk: every size is known, the header goes out as is.
             EntryInfo known = entry;
-            const std::uint64_t data = std::uint64_t{salt_bytes} + verifier_length +
-                                       piece.deflated.size() + auth_code_length;
-            if (data > 0xFFFFFFFFu) return result_too_large;
-            known.compressed_size = static_cast<std::uint32_t>(data);
-            known.local_header_offset = static_cast<std::uint32_t>(entry_start_);
+            known.compressed_size = std::uint64_t{salt_bytes} + verifier_length +
+                                    piece.deflated.size() + auth_code_length;
+            known.local_header_offset = entry_start_;
             append_local_header(header, known);
         } else {
             // Room for the local header, filled in once the sizes are known.
             header.assign(header_size, '\0');
         }
-        if (!write(header.data(), header.size()) || !write(piece.salt, salt_bytes) ||
-            !write(piece.verifier, verifier_length))
-            return result_write_failed;
+        if (ResultCode r = write(header.data(), header.size())) return r;
+        if (ResultCode r = write(piece.salt, salt_bytes)) return r;
+        if (ResultCode r = write(piece.verifier, verifier_length)) return r;
     }
     if (!aes_) return result_compression_error;
     if (ResultCode r = write_encrypted(piece.deflated)) return r;
@@ -138,13 +132,14 @@ ResultCode ArchiveWriter::add_chunk(const EntryInfo& entry, std::uint32_t chunk,
     const bool sealed = aes_->ok();
     aes_.reset();
     if (!sealed) return result_compression_error;
-    if (!write(code, auth_code_length)) return result_write_failed;
+    if (ResultCode r = write(code, auth_code_length)) return r;
     const std::uint64_t end = position_;
-    // Offsets and sizes are 32-bit fields: refuse rather than wrap.
-    if (end > 0xFFFFFFFFull) return result_too_large;
     EntryInfo done = entry;
-    done.compressed_size = static_cast<std::uint32_t>(end - entry_start_ - header_size);
-    done.local_header_offset = static_cast<std::uint32_t>(entry_start_);
+    done.compressed_size = end - entry_start_ - header_size;
+    done.local_header_offset = entry_start_;
+    // The header's room was fixed from a bound of the size: a size past it
+    // would not fit the header already written.
+    if (!entry.zip64_local && done.compressed_size >= zip64_marker) return result_internal_error;
     if (chunks > 1) {
         std::string header;
         append_local_header(header, done);
@@ -159,26 +154,28 @@ ResultCode ArchiveWriter::add_chunk(const EntryInfo& entry, std::uint32_t chunk,
         return result_out_of_memory;
     }
     ++entries_;
-    directory_offset_ = static_cast<std::uint32_t>(end);
+    directory_offset_ = end;
     return result_ok;
 }
 
 ResultCode ArchiveWriter::finish() {
     if (!archive_) return result_close_failed;
-    bool ok = true;
+    ResultCode result = result_ok;
     try {
         std::string tail;
-        append_end_record(tail, entries_, static_cast<std::uint32_t>(directory_.size()),
-                          directory_offset_);
-        ok = write_exact(archive_.get(), directory_.data(), directory_.size()) &&
-             write_exact(archive_.get(), tail.data(), tail.size()) &&
-             std::fflush(archive_.get()) == 0;
+        append_end_record(tail, entries_, directory_.size(), directory_offset_);
+        result = write(directory_.data(), directory_.size());
+        if (result == result_ok) result = write(tail.data(), tail.size());
+        if (result == result_ok && std::fflush(archive_.get()) != 0) result = result_close_failed;
     } catch (const std::bad_alloc&) {
-        ok = false;
+        result = result_close_failed;
     }
-    ok = close_file(archive_) && ok;
-    finished_ = ok;
-    return ok ? result_ok : result_close_failed;
+    if (!close_file(archive_) && result == result_ok) result = result_close_failed;
+    // Only the file system's limit keeps its own code; any other failure here
+    // is the archive not closing.
+    if (result == result_write_failed) result = result_close_failed;
+    finished_ = result == result_ok;
+    return result;
 }
 
 ResultCode ArchiveWriter::commit() {
@@ -302,7 +299,7 @@ class LockPipeline {
     ResultCode add(const char* path, const std::string& stored, const platform::FindData& found) {
         PendingEntry entry;
         const ResultCode refused =
-            ArchiveWriter::describe_entry(stored.c_str(), found, job_, walked_++, entry.info);
+            ArchiveWriter::describe_entry(stored.c_str(), found, job_, entry.info);
         entry.chunks = refused ? 1 : chunk_count(found.size);
         entries_.push_back(std::move(entry));
         for (std::uint32_t chunk = 0; chunk < entries_.back().chunks; ++chunk) {
@@ -363,7 +360,7 @@ class LockPipeline {
     std::vector<ChunkScratch> scratch_;  // one per thread slot
     std::vector<LockTask> tasks_;        // a ring over the window
     std::deque<PendingEntry> entries_;
-    std::size_t walked_ = 0, published_ = 0, written_ = 0;
+    std::size_t published_ = 0, written_ = 0;
     std::uint64_t buffered_ = 0;
     TaskPool pool_;  // last: its threads use everything above
 };
@@ -384,7 +381,6 @@ ResultCode encrypt_worker(CryptJob& job) {
             }
         }
         std::uint64_t sum = 0;
-        std::size_t files = 0;
         const ResultCode named = for_each_input_file(
             job, std::string(),
             [&](const char* path, const std::string& stored, const platform::FindData& f) {
@@ -393,15 +389,16 @@ ResultCode encrypt_worker(CryptJob& job) {
                     return result_bad_path;
                 }
                 sum += f.size;
-                ++files;
                 return result_ok;
             });
         if (named != result_ok) return named;
-        if (sum >= max_job_bytes || files > max_entries) return result_too_large;
-        job.total = static_cast<std::uint32_t>(sum);
+        job.total = sum;
 
         ArchiveWriter writer;
         if (ResultCode r = writer.open(job.output_path.c_str())) return r;
+        // Stored blocks never shrink the data: at level 0 the inputs alone
+        // tell that the archive cannot fit.
+        if (job.level == 0 && sum > writer.file_limit()) return result_file_system_limit;
         {
             LockPipeline pipeline(job, writer);
             ResultCode added = for_each_input_file(

@@ -29,17 +29,14 @@ public:
     // Creates the temporary file for the archive that commit() will move to
     // path. 9 when it cannot be created, 13 without memory.
     ResultCode open(const char* path);
-    // Appends one entry and its central record. 10 when the file is gone, 15
-    // for a file of 4 GiB or more or an archive past its 32-bit or 16-bit
-    // limits.
+    // Appends one entry and its central record. 10 when the file is gone.
     // The job gives the password, strength, level, counters and cancel flag.
     ResultCode add_file(const char* path, const char* stored_name, const CryptJob& job);
 
-    // The headers of the entry with this index (the entries before it) for a
-    // file found as found: 15 for a file of 4 GiB or more, a name longer
-    // than 65535 bytes or the 65536th entry.
+    // The headers of the entry for a file found as found: 15 for a name
+    // longer than 65535 bytes.
     static ResultCode describe_entry(const char* stored_name, const platform::FindData& found,
-                                     const CryptJob& job, std::size_t index, EntryInfo& entry);
+                                     const CryptJob& job, EntryInfo& entry);
     // Writes the next chunk of the entry being added, chunks in order: the
     // first writes the header, salt and verifier (the whole entry without a
     // seek when it is the only chunk), the last the authentication code, the
@@ -49,6 +46,11 @@ public:
     // Writes the central directory and the end record and closes the file
     // (exactly once); 6 on failure.
     ResultCode finish();
+    // The largest archive the destination's file system holds: any write
+    // past it fails with 17, and the archive is discarded. open() asks the
+    // file system; tests may lower it.
+    std::uint64_t file_limit() const { return file_limit_; }
+    void set_file_limit(std::uint64_t bytes) { file_limit_ = bytes; }
     // Moves the finished archive over the output path; 9 on failure.
     ResultCode commit();
     // Closes and deletes the temporary file.
@@ -59,16 +61,18 @@ public:
     const std::string& temp_path() const { return temp_path_; }
 
 private:
-    bool write(const void* data, std::size_t length);
+    // 8 when the stream fails, 17 past the file limit.
+    ResultCode write(const void* data, std::size_t length);
     // Encrypts the bytes in place and writes them.
     ResultCode write_encrypted(std::vector<unsigned char>& bytes);
 
     FilePtr archive_;
     std::string output_path_, temp_path_;
     std::string directory_;  // central records, back to back
-    std::uint16_t entries_ = 0;
-    std::uint32_t directory_offset_ = 0;
+    std::uint64_t entries_ = 0;
+    std::uint64_t directory_offset_ = 0;
     std::uint64_t position_ = 0;  // kept here: asking the stream costs a call
+    std::uint64_t file_limit_ = UINT64_MAX;
     bool finished_ = false;
     // The entry being added.
     std::unique_ptr<CAesEnc> aes_;

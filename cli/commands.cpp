@@ -34,7 +34,7 @@ namespace {
 constexpr std::uint32_t attribute_device = 0x40;
 
 struct Counters {
-    std::atomic<std::uint32_t> processed{0}, total{0};
+    std::atomic<std::uint64_t> processed{0}, total{0};
     std::atomic<bool> cancel{false};
 };
 
@@ -225,8 +225,7 @@ int test(const Options& options) {
     if (!reader) return report("Test", result_out_of_memory, false);
     reader->set_workers(options.jobs);
     reader->set_name_code_page(options.name_code_page);
-    counters.total =
-        found.size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(found.size);
+    counters.total = found.size;
     const ResultCode r = run_job(counters, show_progress(options), [&] {
         return reader->test_all(archive.c_str(), password.c_str(), counters.processed,
                                 counters.cancel);
@@ -269,7 +268,7 @@ int list(const Options& options) {
     if (!reader) return report("Listing", result_out_of_memory, false);
     reader->set_name_code_page(options.name_code_page);
     std::uint64_t size = 0, compressed = 0;
-    std::uint32_t entries = 0;
+    std::uint64_t entries = 0;
     const ResultCode r = reader->list_all(archive.c_str(), [&](const EntrySummary& entry) {
         const platform::LocalTime t = platform::to_local_time(entry.time);
         // One entry per line: a line end or control byte in a name must not
@@ -278,8 +277,9 @@ int list(const Options& options) {
         for (char& c : name)
             if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
         char fields[128];
-        std::snprintf(fields, sizeof fields, "%10u  %10u  %04d-%02d-%02d %02d:%02d:%02d  %3s  %s  ",
-                      entry.size, entry.compressed_size, t.year, t.month, t.day, t.hour, t.minute,
+        std::snprintf(fields, sizeof fields, "%10llu  %10llu  %04d-%02d-%02d %02d:%02d:%02d  %3s  %s  ",
+                      static_cast<unsigned long long>(entry.size),
+                      static_cast<unsigned long long>(entry.compressed_size), t.year, t.month, t.day, t.hour, t.minute,
                       t.second, strength_bits(entry.strength), coding_of(entry).c_str());
         write_text(stdout, fields + name + "\n");
         size += entry.size;
@@ -288,8 +288,9 @@ int list(const Options& options) {
         return result_ok;
     });
     if (r != result_ok) return report("Listing", r, false);
-    std::printf("%10llu  %10llu  %u %s\n", static_cast<unsigned long long>(size),
-                static_cast<unsigned long long>(compressed), entries,
+    std::printf("%10llu  %10llu  %llu %s\n", static_cast<unsigned long long>(size),
+                static_cast<unsigned long long>(compressed),
+                static_cast<unsigned long long>(entries),
                 entries == 1 ? "entry" : "entries");
     return std::fflush(stdout) == 0 ? 0 : result_write_failed;
 }

@@ -5,7 +5,7 @@
 namespace korvane::cli {
 
 // Runs the command line (without the program name) and returns the exit
-// status: 0, a result code 1-15, or a refusal (64, 65, 66, 73).
+// status: 0, a result code 1-17, or a refusal (64, 65, 66, 73).
 int run(int argc, const char* const* argv);
 
 }  // namespace korvane::cli

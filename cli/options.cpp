@@ -244,7 +244,7 @@ const char* usage_text() {
            "                 (932 for Shift-JIS); by default as they are\n"
            "\n"
            "Without --password-file the password comes from KORVANE_PASSWORD, else it\n"
-           "is asked on the terminal. Exit status: 0 done, 1-16 the job's failure,\n"
+           "is asked on the terminal. Exit status: 0 done, 1-17 the job's failure,\n"
            "64 usage, 65 password refused, 66 no such input, 73 output in the way.\n";
 }
 

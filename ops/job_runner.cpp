@@ -38,7 +38,7 @@ ResultCode run_job(HWND owner, const JobRequest& request, WorkerEntry worker,
     return result;
 }
 
-int progress_percent(std::uint32_t processed, std::uint32_t total) {
+int progress_percent(std::uint64_t processed, std::uint64_t total) {
     if (total == 0) return 0;
     const double percent = static_cast<double>(processed) / static_cast<double>(total) * 100.0;
     // Converting a double beyond int's range would be undefined.
@@ -108,7 +108,7 @@ LRESULT ProgressDialog::on_timer(WPARAM, LPARAM, bool&) {
     // A failed wait counts as running: ending now could free the job under
     // the worker.
     if (WaitForSingleObject(thread_.get(), 0) != WAIT_OBJECT_0) {
-        const std::uint32_t total = total_.load();
+        const std::uint64_t total = total_.load();
         if (total != 0) {
             SendDlgItemMessageA(window(), IDC_PROGRESS_BAR, PBM_SETPOS,
                                 progress_percent(processed_.load(), total), 0);

@@ -53,7 +53,7 @@ ResultCode run_job(HWND owner, const JobRequest& request, WorkerEntry worker,
 // Bar position in whole percent: the quotient in floating point times 100,
 // truncated, and never past 100 (a worker may overshoot). 0 for a zero total,
 // which the timer never shows: the bar then keeps its position.
-int progress_percent(std::uint32_t processed, std::uint32_t total);
+int progress_percent(std::uint64_t processed, std::uint64_t total);
 
 class ProgressDialog : public DialogBase {
   public:
@@ -90,8 +90,8 @@ class ProgressDialog : public DialogBase {
     ThreadStarter starter_;
     win::ScopedHandle thread_;
     std::atomic<bool> cancel_{false};
-    std::atomic<std::uint32_t> processed_{0};
-    std::atomic<std::uint32_t> total_{0};
+    std::atomic<std::uint64_t> processed_{0};
+    std::atomic<std::uint64_t> total_{0};
     std::optional<CryptJob> job_;
     // Also kept by the thread body itself, for when the exit code cannot be read.
     std::atomic<ResultCode> worker_result_{result_ok};

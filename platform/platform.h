@@ -175,9 +175,14 @@ bool set_file_times(const char* path, const LocalTime& when);
 // Converts a DOS time to a calendar time.
 LocalTime to_local_time(DosTime dos);
 
+// The largest file the file system that holds path (an existing file or
+// folder) can hold: 4 GiB less one byte on the FAT family; UINT64_MAX where
+// the file system sets no lower limit or cannot be asked.
+std::uint64_t largest_file_size(const char* path);
+
 // --- Streams ----------------------------------------------------------------
-// Archive fields are 32-bit, but positions inside are 64-bit so that a file
-// past 2 GiB is detected instead of wrapping.
+// Positions are 64-bit: an archive past 4 GiB keeps its offsets in ZIP64
+// records.
 
 // Creates a new file for binary writing; fails (nullptr) when it exists.
 std::FILE* create_new_file(const char* path);

@@ -4,6 +4,7 @@
 #include <iconv.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -257,6 +258,14 @@ std::int64_t position_of(std::FILE* stream) {
     if (!stream) return -1;
     const off_t position = ftello(stream);
     return position < 0 ? -1 : static_cast<std::int64_t>(position);
+}
+
+std::uint64_t largest_file_size(const char* path) {
+    // vfat's magic number, as statfs reports it.
+    constexpr long msdos_magic = 0x4D44;
+    struct statfs info;
+    if (statfs(path, &info) != 0) return UINT64_MAX;
+    return static_cast<long>(info.f_type) == msdos_magic ? 0xFFFFFFFFull : UINT64_MAX;
 }
 
 bool secure_random(void* buffer, std::size_t length) {

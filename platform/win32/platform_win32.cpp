@@ -8,6 +8,7 @@
 #include <io.h>
 
 #include <climits>
+#include <cwchar>
 #include <cstring>
 
 #include "platform/dos_time.h"
@@ -418,6 +419,16 @@ std::int64_t position_of(std::FILE* stream) {
     if (!stream) return -1;
     const __int64 position = _ftelli64(stream);
     return position < 0 ? -1 : static_cast<std::int64_t>(position);
+}
+
+std::uint64_t largest_file_size(const char* path) {
+    const std::wstring wide_path = wide(path);
+    wchar_t root[MAX_PATH + 1], name[MAX_PATH + 1];
+    if (!GetVolumePathNameW(wide_path.c_str(), root, MAX_PATH + 1) ||
+        !GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, name, MAX_PATH + 1))
+        return UINT64_MAX;
+    // FAT, FAT12, FAT16 and FAT32 keep a file's size in 32 bits; exFAT does not.
+    return std::wcsncmp(name, L"FAT", 3) == 0 ? 0xFFFFFFFFull : UINT64_MAX;
 }
 
 bool secure_random(void* buffer, std::size_t length) {

@@ -81,7 +81,7 @@ int crafted_target(const std::uint8_t* data, std::size_t size) {
     Scratch& s = scratch();
     s.write_archive(archive.data(), archive.size());
     ArchiveReader reader;
-    std::atomic<std::uint32_t> processed{0};
+    std::atomic<std::uint64_t> processed{0};
     std::atomic<bool> cancel{false};
     const ResultCode result = reader.extract_all(s.archive().c_str(), s.destination().c_str(),
                                                  password, processed, cancel);

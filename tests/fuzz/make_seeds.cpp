@@ -40,6 +40,39 @@ std::string claiming_stored(std::string archive) {
     return archive;
 }
 
+// The same archive with its end record's values in a ZIP64 end record and
+// locator, the end record holding only markers: what a writer does past the
+// 32-bit and 16-bit limits.
+std::string with_zip64_end(const std::string& archive) {
+    const std::size_t end = archive.size() - end_record_size;
+    EndRecord e;
+    if (!read_end_record(reinterpret_cast<const unsigned char*>(archive.data()) + end, e)) {
+        std::fprintf(stderr, "make_seeds: no end record\n");
+        std::exit(1);
+    }
+    unsigned char records[zip64_end_record_size + zip64_locator_size + end_record_size] = {};
+    unsigned char* r = records;
+    put_u32(r, zip64_end_record_signature);
+    put_u32(r + 4, zip64_end_record_size - 12);
+    put_u16(r + 12, version_needed_zip64);
+    put_u16(r + 14, version_needed_zip64);
+    put_u16(r + 24, e.entries);
+    put_u16(r + 32, e.entries);
+    put_u32(r + 40, e.directory_size);
+    put_u32(r + 48, e.directory_offset);
+    unsigned char* l = r + zip64_end_record_size;
+    put_u32(l, zip64_locator_signature);
+    put_u32(l + 8, static_cast<std::uint32_t>(end));
+    put_u32(l + 16, 1);
+    unsigned char* x = l + zip64_locator_size;
+    put_u32(x, end_record_signature);
+    put_u16(x + 8, zip64_count_marker);
+    put_u16(x + 10, zip64_count_marker);
+    put_u32(x + 12, zip64_marker);
+    put_u32(x + 16, zip64_marker);
+    return archive.substr(0, end) + std::string(reinterpret_cast<char*>(records), sizeof records);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -65,6 +98,7 @@ int main(int argc, char** argv) {
     archives.emplace_back("two-tops", lock({work / "Tree" / "sub", work / "single.txt"}, work / "m.cry",
                                            fuzz::password, 9));
     archives.emplace_back("empty-folders", lock({work / "Hollow"}, work / "h.cry", fuzz::password, 6));
+    archives.emplace_back("tree-zip64-end", with_zip64_end(archives.front().second));
 
     for (const auto& [name, bytes] : archives) {
         for (const char* target : {"reader", "scan"}) {

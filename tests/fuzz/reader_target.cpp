@@ -28,7 +28,7 @@ int reader_target(const std::uint8_t* data, std::size_t size) {
     ArchiveReader reader;
     // Two threads: entries decoded ahead, and wound back after a failure.
     reader.set_workers(2);
-    std::atomic<std::uint32_t> processed{0};
+    std::atomic<std::uint64_t> processed{0};
     std::atomic<bool> cancel{false};
     const ResultCode result = reader.extract_all(s.archive().c_str(), s.destination().c_str(),
                                                  password_for(data, size), processed, cancel);

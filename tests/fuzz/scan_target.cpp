@@ -17,7 +17,7 @@ int scan_target(const std::uint8_t* data, std::size_t size) {
     });
     check(listed >= 0 && listed < result_code_count, "list result not a result code");
     check(entries <= size / 46, "more entries than central records fit");
-    std::atomic<std::uint32_t> processed{0};
+    std::atomic<std::uint64_t> processed{0};
     std::atomic<bool> cancel{false};
     const ResultCode tested =
         reader.test_all(s.archive().c_str(), password_for(data, size), processed, cancel);

@@ -233,5 +233,50 @@ TEST_F(ArchiveLayout, CentralDirectoryGrowsPastItsFirstBlock) {
     EXPECT_EQ(read_bytes(out / (long_part + "299.txt")), "299");
 }
 
+
+// Archives whose values all fit 32 bits are what earlier versions wrote,
+// byte for byte: every byte outside the encrypted data (which the salt
+// changes) is pinned, for one entry of one chunk, one of two chunks (its
+// header rewritten) and an empty one.
+TEST_F(ArchiveLayout, SmallArchivesKeepTheirBytes) {
+    const struct {
+        const char* name;
+        std::string content;
+    } files[] = {{"a.txt", text(1000)}, {"b.bin", noise(300000)}, {"e", ""}};
+    std::vector<std::string> inputs;
+    for (const auto& f : files) {
+        write_bytes(dir() / f.name, f.content);
+        ASSERT_TRUE(platform::set_file_times(utf8(dir() / f.name).c_str(), {2020, 1, 2, 3, 4, 6}));
+        inputs.push_back(utf8(dir() / f.name));
+    }
+    ASSERT_EQ(encrypt(inputs, dir() / "pinned.cry", "pw"), result_ok);
+    const std::string a = read_bytes(dir() / "pinned.cry");
+    std::string outside;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        ASSERT_EQ(read_u32(bytes(a, at)), local_header_signature) << i;
+        const std::size_t data =
+            at + local_header_size + read_u16(bytes(a, at + 26)) + read_u16(bytes(a, at + 28));
+        outside += a.substr(at, data - at);
+        at = data + read_u32(bytes(a, at + 18));
+    }
+    outside += a.substr(at);
+    const std::string pinned =
+        "504b03041400010063008318225000000000aa000000e803000005000b00612e7478740199070002004145010800504b"
+        "0304140001006300831822500000000058940400e093040005000b00622e62696e0199070002004145010800504b0304"
+        "1400010063008318225000000000160000000000000001000b00650199070002004145010800504b0102140014000100"
+        "63008318225000000000aa000000e803000005000b000000000000002000000000000000612e74787401990700020041"
+        "45010800504b01021400140001006300831822500000000058940400e093040005000b0000000000000020000000d800"
+        "0000622e62696e0199070002004145010800504b01021400140001006300831822500000000016000000000000000100"
+        "0b00000000000000200000005e950400650199070002004145010800504b05060000000003000300b60000009e950400"
+        "0000";
+    std::string hex;
+    for (unsigned char c : outside) {
+        hex += "0123456789abcdef"[c >> 4];
+        hex += "0123456789abcdef"[c & 15];
+    }
+    EXPECT_EQ(hex, pinned);
+}
+
 }  // namespace
 }  // namespace korvane

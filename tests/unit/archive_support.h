@@ -62,7 +62,7 @@ inline std::string text(std::size_t n) {
 }
 
 struct JobCounters {
-    std::atomic<std::uint32_t> processed{0}, total{0};
+    std::atomic<std::uint64_t> processed{0}, total{0};
     std::atomic<bool> cancel{false};
 
     // A job over these counters.

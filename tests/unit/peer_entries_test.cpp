@@ -31,6 +31,7 @@ struct Entry {
     std::uint32_t crc_error = 0;  // added to the CRC in the headers
     std::uint32_t size_error = 0;  // added to the uncompressed size in the headers
     bool claims_stored = false;    // the AE field says stored whatever the data is
+    bool zip64 = false;  // sizes (and the directory's offset) in ZIP64 fields, markers in place
 };
 
 void u16(std::string& s, std::uint32_t v) {
@@ -41,10 +42,17 @@ void u32(std::string& s, std::uint32_t v) {
     u16(s, v & 0xFFFF);
     u16(s, v >> 16);
 }
+void u64(std::string& s, std::uint64_t v) {
+    u32(s, static_cast<std::uint32_t>(v));
+    u32(s, static_cast<std::uint32_t>(v >> 32));
+}
 
 constexpr platform::DosTime entry_time{0x5A8F, 0x3A6F};  // 2009-03-15 11:20:30
 
-std::string peer_archive(const std::vector<Entry>& entries, const std::string& password) {
+// zip64_end adds the ZIP64 end record and locator, as some tools do even
+// when every value fits.
+std::string peer_archive(const std::vector<Entry>& entries, const std::string& password,
+                         bool zip64_end = false) {
     std::string archive, directory;
     for (const Entry& e : entries) {
         std::string payload = e.method == 8 ? raw_deflate(e.data) : e.data;
@@ -77,6 +85,25 @@ std::string peer_archive(const std::vector<Entry>& entries, const std::string& p
         const std::uint16_t method = e.encrypted ? 99 : e.method;
         const auto size = static_cast<std::uint32_t>(e.data.size()) + e.size_error;
         const auto offset = static_cast<std::uint32_t>(archive.size());
+        std::string local_extra = extra, central_extra = extra;
+        if (e.zip64) {
+            // A descriptor leaves the local values zero.
+            const std::uint64_t local_size = e.descriptor ? 0 : size;
+            const std::uint64_t local_compressed = e.descriptor ? 0 : payload.size();
+            std::string field;
+            u16(field, 1);
+            u16(field, 16);
+            u64(field, local_size);
+            u64(field, local_compressed);
+            local_extra = field + extra;
+            field.clear();
+            u16(field, 1);
+            u16(field, 24);
+            u64(field, size);
+            u64(field, payload.size());
+            u64(field, offset);
+            central_extra = field + extra;
+        }
         auto common = [&](std::string& s, bool local) {
             u16(s, 51);
             u16(s, flags);
@@ -85,14 +112,14 @@ std::string peer_archive(const std::vector<Entry>& entries, const std::string& p
             u16(s, entry_time.date);
             const bool hidden = local && e.descriptor;
             u32(s, hidden ? 0 : crc);
-            u32(s, hidden ? 0 : static_cast<std::uint32_t>(payload.size()));
-            u32(s, hidden ? 0 : size);
+            u32(s, e.zip64 ? 0xFFFFFFFF : hidden ? 0 : static_cast<std::uint32_t>(payload.size()));
+            u32(s, e.zip64 ? 0xFFFFFFFF : hidden ? 0 : size);
             u16(s, static_cast<std::uint32_t>(e.name.size()));
-            u16(s, static_cast<std::uint32_t>(extra.size()));
+            u16(s, static_cast<std::uint32_t>((local ? local_extra : central_extra).size()));
         };
         u32(archive, local_header_signature);
         common(archive, true);
-        archive += e.name + extra + payload;
+        archive += e.name + local_extra + payload;
         if (e.descriptor) {
             u32(archive, 0x08074B50);
             u32(archive, crc);
@@ -106,11 +133,28 @@ std::string peer_archive(const std::vector<Entry>& entries, const std::string& p
         u16(directory, 0);
         u16(directory, 0);
         u32(directory, 0);
-        u32(directory, offset);
-        directory += e.name + extra;
+        u32(directory, e.zip64 ? 0xFFFFFFFF : offset);
+        directory += e.name + central_extra;
     }
     const auto directory_offset = static_cast<std::uint32_t>(archive.size());
     archive += directory;
+    if (zip64_end) {
+        const std::uint64_t end64 = archive.size();
+        u32(archive, zip64_end_record_signature);
+        u64(archive, 44);
+        u16(archive, 45);
+        u16(archive, 45);
+        u32(archive, 0);
+        u32(archive, 0);
+        u64(archive, entries.size());
+        u64(archive, entries.size());
+        u64(archive, directory.size());
+        u64(archive, directory_offset);
+        u32(archive, zip64_locator_signature);
+        u32(archive, 0);
+        u64(archive, end64);
+        u32(archive, 1);
+    }
     u32(archive, end_record_signature);
     u32(archive, 0);
     u16(archive, static_cast<std::uint32_t>(entries.size()));
@@ -147,10 +191,15 @@ TEST_F(PeerEntries, EntriesOfEveryLayoutExtract) {
         {"AE-2 with a data descriptor", {"f.bin", big, true, 2, 2, 8, true}},
         {"no AE field: the password's length decides", {"f.bin", big, true, 1, 0, 8}},
         {"empty stored file", {"f.bin", "", true, 3, 1, 0, true}},
+        {"ZIP64 sizes and offset", {"f.bin", big, true, 3, 2, 8, false, 0, 0, false, true}},
+        {"ZIP64 behind a data descriptor",
+         {"f.bin", big, true, 1, 1, 0, true, 0, 0, false, true}},
     };
     int n = 0;
     for (const auto& c : cases) {
-        const fs::path archive = write_archive({c.entry, {"g.txt", "second", true, 1, 2, 0, c.entry.descriptor}});
+        const std::vector<Entry> entries{c.entry, {"g.txt", "second", true, 1, 2, 0, c.entry.descriptor}};
+        const fs::path archive = dir() / "peer.zip";
+        write_bytes(archive, peer_archive(entries, short_password, c.entry.zip64));
         const fs::path out = dir() / ("out" + std::to_string(n++));
         ASSERT_EQ(decrypt(archive, out, short_password), result_ok) << c.why;
         EXPECT_EQ(tree(out), (Files{{"f.bin", c.entry.data}, {"g.txt", "second"}})) << c.why;
@@ -362,6 +411,66 @@ TEST_F(PeerEntries, DescriptorArchivesNeedAnIntactDirectory) {
     EXPECT_EQ(decrypt(dir() / "c.zip", dir() / "c", short_password), result_ok);
     write_bytes(dir() / "c.zip", commented + "note!");
     EXPECT_EQ(decrypt(dir() / "c.zip", dir() / "d", short_password), result_not_encrypted);
+}
+
+// ZIP64 values are 64-bit: each is checked against the file's length and
+// the others, with no sum that could wrap, whether the local headers are
+// walked or only the directory can be read.
+TEST_F(PeerEntries, Zip64ValuesMustFitTheFile) {
+    auto archive = [](bool descriptor) {
+        return peer_archive({{"a.txt", "aaa", true, 3, 1, 0, descriptor, 0, 0, false, true},
+                             {"b.txt", text(3000), true, 1, 2, 8, descriptor, 0, 0, false, true}},
+                            short_password, true);
+    };
+    const std::string described = archive(true), walked = archive(false);
+    const std::string central = std::string("PK\x01\x02", 4), local = std::string("PK\x03\x04", 4);
+    // The second entry's ZIP64 fields: after its 5-byte name.
+    const std::size_t central_field = described.find(central, described.find(central) + 4) + 46 + 5;
+    const std::size_t local_field = walked.find(local, 4) + 30 + 5;
+    const std::size_t end64 = described.find(std::string("PK\x06\x06", 4));
+    const std::size_t locator = described.find(std::string("PK\x06\x07", 4));
+    const std::string all_ones(8, '\xFF');
+    const struct {
+        const char* why;
+        bool descriptor;
+        std::size_t at;
+        std::string bytes;
+    } cases[] = {
+        {"entry count past what the directory holds", true, end64 + 24, all_ones + all_ones},
+        {"entry count one more", true, end64 + 32, std::string("\x03", 1)},
+        {"directory offset", true, end64 + 48, std::string("\x01", 1)},
+        {"directory size past the file", true, end64 + 47, std::string("\x80", 1)},
+        {"ZIP64 end record size", true, end64 + 4, std::string("\x2D", 1)},
+        {"locator past the file", true, locator + 15, std::string("\x7F", 1)},
+        {"locator's disk", true, locator + 4, std::string("\x01", 1)},
+        {"compressed size past the file", true, central_field + 4 + 15, std::string("\x01", 1)},
+        {"offset past the file", true, central_field + 4 + 23, std::string("\x80", 1)},
+        {"marker without its ZIP64 field", true, central_field, std::string("\x02", 1)},
+        {"ZIP64 field too short", true, central_field + 2, std::string("\x10", 1)},
+        {"local compressed size past the file", false, local_field + 4 + 15, std::string("\x80", 1)},
+        {"local compressed size that wraps", false, local_field + 4 + 8, all_ones},
+    };
+    ASSERT_NE(end64, std::string::npos);
+    ASSERT_NE(locator, std::string::npos);
+    for (const auto& c : cases) {
+        std::string bad = c.descriptor ? described : walked;
+        ASSERT_LE(c.at + c.bytes.size(), bad.size()) << c.why;
+        bad.replace(c.at, c.bytes.size(), c.bytes);
+        write_bytes(dir() / "bad.zip", bad);
+        const fs::path out = dir() / "out";
+        fs::remove_all(out);
+        EXPECT_EQ(decrypt(dir() / "bad.zip", out, short_password), result_not_encrypted) << c.why;
+        // A damaged directory stops it before any entry.
+        if (c.descriptor) {
+            EXPECT_FALSE(fs::exists(out)) << c.why;
+        }
+    }
+    for (const bool descriptor : {false, true}) {
+        write_bytes(dir() / "good.zip", archive(descriptor));
+        const fs::path out = dir() / ("good" + std::to_string(descriptor));
+        ASSERT_EQ(decrypt(dir() / "good.zip", out, short_password), result_ok) << descriptor;
+        EXPECT_EQ(tree(out), (Files{{"a.txt", "aaa"}, {"b.txt", text(3000)}})) << descriptor;
+    }
 }
 
 TEST_F(PeerEntries, TimesAreRestoredFromDescriptorArchives) {

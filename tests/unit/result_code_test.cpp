@@ -24,6 +24,7 @@ TEST(ResultCode, EveryCodeHasItsExactText) {
         "Invalid path to encrypted file.",
         "The input file exceeds the maximum size of 2GB.",
         "Internal error: the job stopped at a fault of the program.",
+        "The archive would be larger than the destination's file system allows for one file (FAT32: 4 GiB less one byte).",
     };
     EXPECT_EQ(result_message(result_ok), nullptr);
     for (ResultCode code = 1; code < result_code_count; ++code) {
@@ -31,7 +32,7 @@ TEST(ResultCode, EveryCodeHasItsExactText) {
         EXPECT_STREQ(result_message(code), expected[code]) << code;
     }
     EXPECT_EQ(result_message(-1), nullptr);
-    EXPECT_EQ(result_message(17), nullptr);
+    EXPECT_EQ(result_message(18), nullptr);
 }
 
 }  // namespace

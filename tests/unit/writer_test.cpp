@@ -23,6 +23,10 @@ namespace {
 
 using namespace test;
 
+const unsigned char* bytes_of(const std::string& s, std::size_t at) {
+    return reinterpret_cast<const unsigned char*>(s.data()) + at;
+}
+
 class Writer : public testing::Test {
 protected:
     TempFolder temp;
@@ -53,12 +57,104 @@ TEST_F(Writer, InputsJustUnderTwoGigabytesAreAccepted) {
     expect_only({"big"});
 }
 
-TEST_F(Writer, TwoGigabytesInTotalAreRefusedBeforeAnythingExists) {
-    make_sparse(dir() / "big", (1ull << 31) - 1);
+// Past 4 GiB the sizes go to ZIP64 fields (the local header's is written
+// before the data, so it holds both); the small entry beside it and the end
+// record stay exactly as they always were.
+TEST_F(Writer, FilesPastFourGigabytesGetZip64Sizes) {
+    const std::uint64_t big = (1ull << 32) + 1;
+    make_sparse(dir() / "big", big);
     write_bytes(dir() / "one", "x");
-    EXPECT_EQ(encrypt({(dir() / "big").string(), (dir() / "one").string()}, dir() / "a.cry", "pw"),
-              result_too_large);
-    expect_only({"big", "one"});
+    JobCounters counters;
+    CryptJob job = counters.job({(dir() / "big").string(), (dir() / "one").string()},
+                                (dir() / "a.cry").string(), "pw", 1);
+    ASSERT_EQ(encrypt_worker(job), result_ok);
+    EXPECT_EQ(counters.total.load(), big + 1);
+    EXPECT_EQ(counters.processed.load(), big + 1);
+    const std::string a = read_bytes(dir() / "a.cry");
+    auto u16_at = [&](std::size_t at) { return read_u16(bytes_of(a, at)); };
+    auto u32_at = [&](std::size_t at) { return read_u32(bytes_of(a, at)); };
+    auto u64_at = [&](std::size_t at) { return read_u64(bytes_of(a, at)); };
+    const std::string ae_field("\x01\x99\x07\x00\x02\x00" "AE\x01\x08\x00", 11);
+
+    // Local header: version 45, markers, the ZIP64 field, then the AE field.
+    EXPECT_EQ(u16_at(4), 45);
+    EXPECT_EQ(u32_at(18), 0xFFFFFFFFu);
+    EXPECT_EQ(u32_at(22), 0xFFFFFFFFu);
+    EXPECT_EQ(u16_at(28), 20 + 11);
+    EXPECT_EQ(u16_at(33), 1);
+    EXPECT_EQ(u16_at(35), 16);
+    EXPECT_EQ(u64_at(37), big);
+    const std::uint64_t compressed = u64_at(45);
+    EXPECT_EQ(a.substr(53, 11), ae_field);
+    const std::size_t second = 64 + static_cast<std::size_t>(compressed);
+    ASSERT_LT(second, a.size());
+    EXPECT_EQ(u32_at(second), local_header_signature);
+    EXPECT_EQ(u16_at(second + 4), 20);
+    EXPECT_EQ(u16_at(second + 28), 11);
+
+    const std::size_t end = a.size() - end_record_size;
+    ASSERT_EQ(u32_at(end), end_record_signature);
+    EXPECT_EQ(u16_at(end + 10), 2);
+    const std::size_t central = u32_at(end + 16);
+    EXPECT_EQ(central + u32_at(end + 12), end);  // no ZIP64 end record between
+    // The big entry's central record: only the size that does not fit is
+    // in its ZIP64 field; the compressed size and the offset 0 fit.
+    EXPECT_EQ(u16_at(central + 4), 45);
+    EXPECT_EQ(u16_at(central + 6), 45);
+    EXPECT_EQ(u32_at(central + 20), compressed);
+    EXPECT_EQ(u32_at(central + 24), 0xFFFFFFFFu);
+    EXPECT_EQ(u16_at(central + 30), 12 + 11);
+    EXPECT_EQ(u32_at(central + 42), 0u);
+    EXPECT_EQ(u16_at(central + 49), 1);
+    EXPECT_EQ(u16_at(central + 51), 8);
+    EXPECT_EQ(u64_at(central + 53), big);
+    EXPECT_EQ(a.substr(central + 61, 11), ae_field);
+    const std::size_t small = central + 72;
+    EXPECT_EQ(u16_at(small + 6), 20);
+    EXPECT_EQ(u16_at(small + 30), 11);
+    EXPECT_EQ(u32_at(small + 42), second);
+
+    std::atomic<std::uint64_t> processed{0};
+    const std::atomic<bool> cancel{false};
+    ArchiveReader reader;
+    EXPECT_EQ(reader.test_all(utf8(dir() / "a.cry").c_str(), "pw", processed, cancel), result_ok);
+}
+
+// A file system that holds no file as large as the archive ends the job
+// with its own code at the first byte past it, and nothing is left.
+TEST_F(Writer, ArchiveOutgrowingTheFileSystemsLimitEndsWithNothingLeft) {
+    write_bytes(dir() / "in" / "data.bin", noise(300000));
+    const std::string input = (dir() / "in" / "data.bin").string();
+    JobCounters counters;
+    const CryptJob job = counters.job({}, "", "pw");
+    auto lock = [&](std::uint64_t limit) {
+        ArchiveWriter writer;
+        EXPECT_EQ(writer.open((dir() / "a.cry").string().c_str()), result_ok);
+        writer.set_file_limit(limit);
+        ResultCode r = writer.add_file(input.c_str(), "data.bin", job);
+        if (r == result_ok) r = writer.finish();
+        if (r == result_ok) r = writer.commit();
+        return r;
+    };
+    ASSERT_EQ(lock(UINT64_MAX), result_ok);
+    const std::uint64_t size = fs::file_size(dir() / "a.cry");
+    fs::remove(dir() / "a.cry");
+    const struct {
+        std::uint64_t limit;
+        ResultCode expected;
+    } cases[] = {
+        {size, result_ok},
+        {size - 1, result_file_system_limit},  // the end record's last byte
+        {size - 23, result_file_system_limit},  // the central directory
+        {1000, result_file_system_limit},      // the data
+        {10, result_file_system_limit},        // the first header
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(lock(c.limit), c.expected) << c.limit;
+        expect_only(c.expected == result_ok ? std::vector<std::string>{"a.cry", "in"}
+                                            : std::vector<std::string>{"in"});
+        fs::remove(dir() / "a.cry");
+    }
 }
 
 TEST_F(Writer, MissingInputsAreSkipped) {
@@ -339,7 +435,7 @@ TEST_F(Writer, EntriesHoldExactlyTheSizeTheWalkFound) {
         ASSERT_TRUE(platform::find_path(source.string().c_str(), found));
         found.size = c.walked;
         EntryInfo entry;
-        ASSERT_EQ(ArchiveWriter::describe_entry("changing.bin", found, job, 0, entry), result_ok);
+        ASSERT_EQ(ArchiveWriter::describe_entry("changing.bin", found, job, entry), result_ok);
         ChunkWork work{source.string(), c.walked, 0, chunk_count(c.walked)};
         ChunkScratch scratch;
         ResultCode r = result_ok;

@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 std::atomic<ResultCode> worker_code{0};
 std::atomic<bool> worker_ran{false};
 std::atomic<bool> release_worker{false};
-std::atomic<std::uint32_t> worker_processed{0}, worker_total{0};
+std::atomic<std::uint64_t> worker_processed{0}, worker_total{0};
 
 void reset_workers() {
     worker_code = 0;
@@ -76,10 +76,13 @@ LRESULT bar(HWND dialog, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
 
 TEST(ProgressPercent, TruncatesAndNeverPassesAHundred) {
     struct Case {
-        std::uint32_t processed, total;
+        std::uint64_t processed, total;
         int percent;
     };
     const Case cases[] = {
+        // Past 32 bits: a 10 GiB job still counts up by the percent.
+        {0x140000000ull * 37 / 100 + 1, 0x140000000ull, 37},
+        {0xFFFFFFFFFFFFFFFFull, 0xFFFFFFFFFFFFFFFFull, 100},
         {0, 5, 0},          {1, 3, 33},
         {2, 3, 66},         {99, 100, 99},
         {1, 1, 100},        {0x7FFFFFFF, 0xFFFFFFFE, 50},

@@ -33,7 +33,7 @@ protected:
 
 ResultCode run(ResultCode (*worker)(CryptJob&), const std::string& input,
                const std::string& output) {
-    std::atomic<std::uint32_t> processed{0}, total{0};
+    std::atomic<std::uint64_t> processed{0}, total{0};
     std::atomic<bool> cancel{false};
     CryptJob job({input}, output, "password", 6, processed, total, cancel);
     return worker(job);
@@ -136,7 +136,7 @@ TEST_F(Cp932RoundTrip, PeerUtf8NamesAreRestored) {
     peer.erase(peer.find_last_of('\\') + 1);
     peer += "peer\\utf8-names.zip";
     test::TempFolder tmp;
-    std::atomic<std::uint32_t> processed{0}, total{0};
+    std::atomic<std::uint64_t> processed{0}, total{0};
     std::atomic<bool> cancel{false};
     CryptJob job({peer}, tmp / "out", "peer password", 6, processed, total, cancel);
     ASSERT_EQ(decrypt_worker(job), result_ok);
