@@ -32,9 +32,11 @@ Owner adopt(HANDLE h) {
     return Owner(h == INVALID_HANDLE_VALUE ? nullptr : h);
 }
 
-// The wide form of a UTF-8 path; empty stays empty, so the call fails.
+// The form in which a UTF-8 path reaches the file functions: full and
+// "\\?\"-prefixed, so its length is no limit. Empty stays empty, so the call
+// fails.
 std::wstring wide(const char* path) {
-    return win::widen(path);
+    return win::system_path(path);
 }
 
 bool is_separator(char c) {
@@ -149,19 +151,7 @@ bool names_no_entry(const char* path) {
 }
 
 std::string full_path_of(const char* path) {
-    const std::wstring name = wide(path);
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        const DWORD n = GetFullPathNameW(name.c_str(), static_cast<DWORD>(buffer.size()),
-                                         buffer.data(), nullptr);
-        if (n == 0) return {};
-        if (n < buffer.size()) {
-            buffer.resize(n);
-            return win::narrow(buffer);
-        }
-        buffer.resize(n);  // n is the size needed, terminator included
-    }
-    return {};
+    return win::narrow(win::full_path(win::widen(path)));
 }
 
 // Position of the first separator at or after from, or npos.
@@ -292,7 +282,9 @@ struct FolderEnum::State {
 FolderEnum::FolderEnum(const char* folder) : state_(std::make_unique<State>()) {
     if (!folder || !*folder) return;
     state_->folder = folder;
-    const std::string pattern = join(state_->folder, "*.*");
+    // "*" matches every name however the wildcards are read; "*.*" does only
+    // in the DOS reading, which need not hold for a "\\?\" path.
+    const std::string pattern = join(state_->folder, "*");
     state_->find =
         adopt<FindHandle>(FindFirstFileW(wide(pattern.c_str()).c_str(), &state_->pending));
     state_->has_pending = static_cast<bool>(state_->find);

@@ -24,6 +24,56 @@ inline std::wstring widen(std::string_view utf8) {
     return out;
 }
 
+// The full form of a path as the system's path layer makes it: relative and
+// drive-relative paths made absolute, '/' turned into '\\', "." and ".."
+// resolved, trailing dots and spaces dropped where the layer drops them, and
+// a device name ("nul") turned into its device path. Empty when that fails.
+inline std::wstring full_path(const std::wstring& path) {
+    std::wstring full(MAX_PATH, L'\0');
+    // The current folder may change between the calls, and the size with it.
+    for (int attempt = 0; attempt < 4 && !path.empty(); ++attempt) {
+        const DWORD n =
+            GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (n == 0) break;
+        if (n < full.size()) {
+            full.resize(n);
+            return full;
+        }
+        full.resize(n);  // n is the size needed, terminator included
+    }
+    return std::wstring();
+}
+
+// "\\?\" (verbatim) and "\\.\" (device) paths: the path layer leaves them
+// as they are.
+inline bool is_device_form(std::wstring_view path) {
+    return path.size() >= 4 && path[0] == L'\\' && path[1] == L'\\' &&
+           (path[2] == L'?' || path[2] == L'.') && path[3] == L'\\';
+}
+
+// A path as the file functions receive it: its full form with the "\\?\"
+// prefix ("\\?\UNC\" for a share), so a path of any length works whether or
+// not long paths are enabled. The prefix turns the path layer off, so it is
+// put only on what that layer has already made of the path: the file meant
+// is the one the plain spelling names, and a name the layer changes (a
+// trailing dot, "nul") is never created as it is written. Every path gets
+// the prefix, not only the long ones, so the one form is the form every
+// caller exercises. Device and verbatim paths are left alone; empty when the
+// path is empty or has no full form, so that the call fails.
+inline std::wstring system_path(std::wstring_view path) {
+    if (path.empty() || path.find(L'\0') != std::wstring_view::npos) return std::wstring();
+    if (is_device_form(path)) return std::wstring(path);
+    const std::wstring full = full_path(std::wstring(path));
+    if (full.empty() || is_device_form(full)) return full;
+    if (full.size() > 2 && full[0] == L'\\' && full[1] == L'\\')
+        return L"\\\\?\\UNC" + full.substr(1);
+    return L"\\\\?\\" + full;
+}
+
+inline std::wstring system_path(std::string_view utf8) {
+    return system_path(widen(utf8));
+}
+
 // True when a high surrogate lacks its low one or a low one its high one:
 // NTFS takes such names, UTF-8 has no form for them.
 inline bool has_unpaired_surrogate(std::wstring_view utf16) {
