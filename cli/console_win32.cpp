@@ -134,15 +134,8 @@ void write_text(std::FILE* stream, std::string_view text) {
 }
 
 std::string full_path(const std::string& path) {
-    if (path.empty()) return path;
-    const std::wstring name = win::widen(path);
-    const DWORD needed = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return path;
-    std::wstring full(needed, L'\0');
-    const DWORD n = GetFullPathNameW(name.c_str(), needed, full.data(), nullptr);
-    if (n == 0 || n >= needed) return path;
-    full.resize(n);
-    return win::narrow(full);
+    const std::wstring full = win::full_path(win::widen(path));
+    return full.empty() ? path : win::narrow(full);
 }
 
 }  // namespace korvane::cli

@@ -11,6 +11,7 @@
 
 #include "menu/launch.h"
 #include "platform/win32/scoped_win.h"
+#include "platform/win32/wide.h"
 
 namespace korvane::menu {
 
@@ -34,7 +35,7 @@ bool has_cry_extension(const std::wstring& path) {
 }
 
 bool is_folder(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(win::system_path(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 

@@ -1,6 +1,7 @@
 #include "menu/launch.h"
 
 #include "platform/win32/scoped_win.h"
+#include "platform/win32/wide.h"
 
 #include <memory>
 #include <type_traits>
@@ -32,7 +33,7 @@ void message_box(void*, HWND owner, const wchar_t* text) {
 }
 
 bool is_file(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(win::system_path(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 

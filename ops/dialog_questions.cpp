@@ -10,7 +10,7 @@ namespace korvane {
 namespace {
 
 DWORD attributes_of(const std::string& path) {
-    return GetFileAttributesW(win::widen(path).c_str());
+    return GetFileAttributesW(win::system_path(path).c_str());
 }
 
 }  // namespace

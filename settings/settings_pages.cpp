@@ -251,7 +251,7 @@ StartUpActions default_start_up_actions() {
 namespace {
 
 bool file_exists(const char* path) {
-    return GetFileAttributesW(win::widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(win::system_path(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // Acts only when the box and the state at opening differ; true when it acted.
@@ -262,7 +262,7 @@ bool apply_shortcut(bool wanted, bool present, const char* link, const char* arg
     if (wanted)
         create_shortcut(link, arguments, nullptr, icon_index);
     else
-        DeleteFileW(win::widen(link).c_str());
+        DeleteFileW(win::system_path(link).c_str());
     return true;
 }
 

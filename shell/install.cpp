@@ -105,9 +105,9 @@ int uninstall_shell_integration(const ShellPaths& paths, const char* ini_path) {
     notify_association_changed();
     // Empty paths (no desktop folder) name nothing to delete.
     for (const char* path : {paths.lock_shortcut_path, paths.unlock_shortcut_path, ini_path})
-        if (path && path[0]) DeleteFileW(win::widen(path).c_str());
+        if (path && path[0]) DeleteFileW(win::system_path(path).c_str());
     for (const std::string& path : later)
-        MoveFileExW(win::widen(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        MoveFileExW(win::system_path(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     return 0;
 }
 
