@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -131,6 +132,12 @@ TEST(ResourceManifest, SelectsCommonControlsSix) {
     const std::string manifest(text, size);
     EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
     EXPECT_NE(manifest.find("<dpiAware"), std::string::npos);
+    // As the loader read it: paths past 260 characters where the system allows them.
+    wchar_t value[8] = {};
+    SIZE_T written = 0;
+    ASSERT_TRUE(QueryActCtxSettingsW(0, nullptr, L"http://schemas.microsoft.com/SMI/2016/WindowsSettings",
+                                     L"longPathAware", value, std::size(value), &written));
+    EXPECT_STREQ(value, L"true");
 
     // Its effect: comctl32 comes from the side-by-side store, version 6 (Wine's
     // copy there reports 5.81 from DllGetVersion, so the path is what tells).
