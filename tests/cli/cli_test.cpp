@@ -182,6 +182,27 @@ TEST_F(Cli, OutputsAtThePlatformLimit) {
     EXPECT_EQ(left, (std::vector<std::string>{base, archive, "out", "out/" + base}));
 }
 
+// A tree deeper than 260 characters, named relative on one side and absolute
+// on the other, round-trips (on win32 through the "\\?\" form).
+TEST_F(Cli, TreesDeeperThanThePathLimitRoundTrip) {
+    const fs::path deep = fs::path(std::string(100, 'a')) / std::string(100, 'b') /
+                          std::string(100, 'c') / "file.txt";
+    write_bytes(dir() / "Deep" / deep, text(5000));
+    write_bytes(dir() / "Deep" / "top.txt", "top");
+    ScopedEnv env("KORVANE_PASSWORD", "pw");
+    const std::string archive = (dir() / "Deep.cry").string();
+    const CliResult locked = cli({"lock", "-o", archive, "Deep"});
+    ASSERT_EQ(locked.status, 0) << locked.err;
+    const fs::path out = dir() / std::string(100, 'o');
+    const CliResult unlocked = cli({"unlock", "-o", out.string(), "Deep.cry"});
+    ASSERT_EQ(unlocked.status, 0) << unlocked.err;
+    ASSERT_GT((out / deep).string().size(), 400u);
+    // Not tree(): the folder listing of the win32 C runtime stops at 260
+    // characters.
+    EXPECT_EQ(read_bytes(out / deep), text(5000));
+    EXPECT_EQ(read_bytes(out / "top.txt"), "top");
+}
+
 // Names in any script come back exactly, and list shows them (as UTF-8 when
 // the output is not a console).
 TEST_F(Cli, NamesInAnyScriptRoundTrip) {

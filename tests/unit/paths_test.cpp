@@ -24,6 +24,7 @@
 namespace korvane {
 namespace {
 
+using test::CurrentFolder;
 using test::TempFolder;
 using test::write_file;
 
@@ -263,21 +264,6 @@ TEST(EntryNameTest, SafeNames) {
     }
     EXPECT_EQ(windows_name_rules(), platform::separator == '\\');
 }
-
-// Changes the current folder for one test.
-class CurrentFolder {
-  public:
-    explicit CurrentFolder(const std::string& path) : saved_(std::filesystem::current_path()) {
-        std::filesystem::current_path(path);
-    }
-    ~CurrentFolder() {
-        std::error_code ec;
-        std::filesystem::current_path(saved_, ec);
-    }
-
-  private:
-    std::filesystem::path saved_;
-};
 
 TEST(PlatformTest, FindPathNamesTheFolderMeant) {
     TempFolder tmp;

@@ -50,4 +50,21 @@ private:
     std::string path_;
 };
 
+// The process's current folder, set for as long as this lives.
+class CurrentFolder {
+  public:
+    explicit CurrentFolder(const std::string& path) : saved_(std::filesystem::current_path()) {
+        std::filesystem::current_path(path);
+    }
+    ~CurrentFolder() {
+        std::error_code ec;
+        std::filesystem::current_path(saved_, ec);
+    }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+  private:
+    std::filesystem::path saved_;
+};
+
 }  // namespace korvane::test
