@@ -87,11 +87,11 @@ class ImportPatch {
 };
 
 // Each hook notes its path and calls the function it stands in for.
-#define KORVANE_HOOK(name, result, parameters, arguments)                      \
-    ImportPatch* name##_patch = nullptr;                                       \
-    result WINAPI name##_hook parameters {                                     \
-        note(path);                                                            \
-        return name##_patch->original<decltype(&name##_hook)>() arguments;     \
+#define KORVANE_HOOK(name, result, parameters, arguments)                  \
+    ImportPatch* name##_patch = nullptr;                                   \
+    result WINAPI name##_hook parameters {                                 \
+        note(path);                                                        \
+        return name##_patch->original<decltype(&name##_hook)>() arguments; \
     }
 
 KORVANE_HOOK(CreateFileW, HANDLE,
@@ -104,10 +104,9 @@ KORVANE_HOOK(CreateDirectoryW, BOOL, (LPCWSTR path, LPSECURITY_ATTRIBUTES securi
 KORVANE_HOOK(RemoveDirectoryW, BOOL, (LPCWSTR path), (path))
 KORVANE_HOOK(DeleteFileW, BOOL, (LPCWSTR path), (path))
 KORVANE_HOOK(GetFileAttributesW, DWORD, (LPCWSTR path), (path))
-KORVANE_HOOK(GetFileAttributesExW, BOOL,
-             (LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data), (path, level, data))
-KORVANE_HOOK(GetVolumePathNameW, BOOL, (LPCWSTR path, LPWSTR root, DWORD size),
-             (path, root, size))
+KORVANE_HOOK(GetFileAttributesExW, BOOL, (LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data),
+             (path, level, data))
+KORVANE_HOOK(GetVolumePathNameW, BOOL, (LPCWSTR path, LPWSTR root, DWORD size), (path, root, size))
 ImportPatch* MoveFileExW_patch = nullptr;
 BOOL WINAPI MoveFileExW_hook(LPCWSTR path, LPCWSTR to, DWORD flags) {
     note(path);
@@ -122,21 +121,23 @@ FILE* __cdecl _wfopen_hook(const wchar_t* path, const wchar_t* mode) {
 }
 #undef KORVANE_HOOK
 
+// clang-format off
+#define KORVANE_PATCH(name) {#name, reinterpret_cast<const void*>(&name##_hook), &name##_patch}
+// clang-format on
+
 // Records the paths the seam hands the system while it lives.
 class WideCalls {
   public:
     WideCalls() {
-#define KORVANE_PATCH(name) \
-    {#name, reinterpret_cast<const void*>(&name##_hook), &name##_patch}
         const struct {
             const char* name;
             const void* hook;
             ImportPatch** patch;
-        } hooks[] = {KORVANE_PATCH(CreateFileW),        KORVANE_PATCH(FindFirstFileW),
-                     KORVANE_PATCH(CreateDirectoryW),   KORVANE_PATCH(RemoveDirectoryW),
-                     KORVANE_PATCH(DeleteFileW),        KORVANE_PATCH(GetFileAttributesW),
+        } hooks[] = {KORVANE_PATCH(CreateFileW),          KORVANE_PATCH(FindFirstFileW),
+                     KORVANE_PATCH(CreateDirectoryW),     KORVANE_PATCH(RemoveDirectoryW),
+                     KORVANE_PATCH(DeleteFileW),          KORVANE_PATCH(GetFileAttributesW),
                      KORVANE_PATCH(GetFileAttributesExW), KORVANE_PATCH(GetVolumePathNameW),
-                     KORVANE_PATCH(MoveFileExW),        KORVANE_PATCH(_wfopen)};
+                     KORVANE_PATCH(MoveFileExW),          KORVANE_PATCH(_wfopen)};
 #undef KORVANE_PATCH
         for (const auto& hook : hooks) {
             patches_.push_back(std::make_unique<ImportPatch>(hook.name, hook.hook));
@@ -153,7 +154,9 @@ class WideCalls {
     WideCalls& operator=(const WideCalls&) = delete;
 
     // What was received since the last call.
-    std::vector<std::wstring> take() { return std::exchange(paths_, {}); }
+    std::vector<std::wstring> take() {
+        return std::exchange(paths_, {});
+    }
 
   private:
     std::vector<std::unique_ptr<ImportPatch>> patches_;
@@ -231,7 +234,9 @@ TEST(LongPaths, EverySeamCallHandsTheSystemTheLongForm) {
                  return f && std::fputs("deep", f) >= 0 && std::fclose(f) == 0;
              }},
             {"set_file_times",
-             [&] { return platform::set_file_times(file.c_str(), {2020, 5, 6, 7, 8, 10}); }},
+             [&] {
+                 return platform::set_file_times(file.c_str(), {2020, 5, 6, 7, 8, 10});
+             }},
             {"file_identity", [&] { return platform::file_identity(file.c_str(), identity); }},
             {"find_path",
              [&] {
@@ -252,9 +257,7 @@ TEST(LongPaths, EverySeamCallHandsTheSystemTheLongForm) {
                  return read && std::string(text) == "deep";
              }},
             {"largest_file_size",
-             [&] {
-                 return platform::largest_file_size(file.c_str()) == volume_limit;
-             }},
+             [&] { return platform::largest_file_size(file.c_str()) == volume_limit; }},
             {"replace_file", [&] { return platform::replace_file(file.c_str(), moved.c_str()); }},
             {"folder_exists", [&] { return platform::folder_exists(folder.c_str()); }},
             {"delete_file", [&] { return platform::delete_file(moved.c_str()); }},
@@ -274,7 +277,8 @@ TEST(LongPaths, EverySeamCallHandsTheSystemTheLongForm) {
             }
             EXPECT_FALSE(paths.empty()) << step.what;
             for (const std::wstring& path : paths)
-                EXPECT_EQ(path.rfind(expected_start, 0), 0u) << step.what << ": " << win::narrow(path);
+                EXPECT_EQ(path.rfind(expected_start, 0), 0u)
+                    << step.what << ": " << win::narrow(path);
         }
         EXPECT_FALSE(platform::folder_exists(top.c_str()));
     }
@@ -288,7 +292,8 @@ TEST(LongPaths, EverySeamCallHandsTheSystemTheLongForm) {
     const std::vector<std::wstring> paths = calls.take();
     ASSERT_EQ(paths.size(), 2u);
     for (const std::wstring& path : paths)
-        EXPECT_EQ(win::narrow(path), "\\\\?\\UNC\\server\\share\\" + level + "\\" + level + "\\" + leaf);
+        EXPECT_EQ(win::narrow(path),
+                  "\\\\?\\UNC\\server\\share\\" + level + "\\" + level + "\\" + leaf);
 }
 
 }  // namespace

@@ -135,7 +135,8 @@ TEST(ResourceManifest, SelectsCommonControlsSix) {
     // As the loader read it: paths past 260 characters where the system allows them.
     wchar_t value[8] = {};
     SIZE_T written = 0;
-    ASSERT_TRUE(QueryActCtxSettingsW(0, nullptr, L"http://schemas.microsoft.com/SMI/2016/WindowsSettings",
+    ASSERT_TRUE(QueryActCtxSettingsW(0, nullptr,
+                                     L"http://schemas.microsoft.com/SMI/2016/WindowsSettings",
                                      L"longPathAware", value, std::size(value), &written));
     EXPECT_STREQ(value, L"true");
 
