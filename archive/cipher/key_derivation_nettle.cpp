@@ -1,16 +1,17 @@
-// PBKDF2 over nettle's SHA-1. Every round after the first hashes one 20-byte
-// digest behind a 64-byte pad, which is exactly one compression from the
-// pad's saved state; so the pads are hashed once per derivation and each
-// round costs two calls of nettle_sha1_compress, with no buffering or
-// padding work in between. nettle's own PBKDF2 rehashes through its generic
-// HMAC each round and measured slower.
+// PBKDF2 over nettle's SHA-1, the native path where the CPU lacks the SHA
+// extensions. Every round after the first hashes one 20-byte digest behind a
+// 64-byte pad, which is exactly one compression from the pad's saved state;
+// so the pads are hashed once per derivation and each round costs two calls
+// of nettle_sha1_compress, with no buffering or padding work in between.
+// nettle's own PBKDF2 rehashes through its generic HMAC each round and
+// measured slower.
 #include <nettle/sha1.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
+#include "archive/cipher/big_endian.h"
 #include "archive/cipher/key_derivation.h"
 #include "archive/cipher/wipe.h"
 
@@ -21,12 +22,6 @@ namespace {
 constexpr std::size_t digest_size = SHA1_DIGEST_SIZE;
 constexpr std::size_t block_size = SHA1_BLOCK_SIZE;
 constexpr std::size_t state_words = digest_size / 4;
-
-void store_be32(unsigned char* p, std::uint32_t v) {
-    // One byte swap and one store where the compiler sees them as such.
-    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
-    std::memcpy(p, &v, 4);
-}
 
 // The SHA-1 contexts of HMAC's inner and outer pad, each after its pad block.
 struct Pads {
@@ -78,18 +73,12 @@ void compress_from(const sha1_ctx& pad, std::uint32_t* state, unsigned char* blo
     for (std::size_t k = 0; k < state_words; ++k) store_be32(block + 4 * k, state[k]);
 }
 
-std::uint32_t load_be32(const unsigned char* p) {
-    std::uint32_t v;
-    std::memcpy(&v, p, 4);
-    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
-    return v;
-}
-
 }  // namespace
 
-bool pbkdf2_sha1(const unsigned char* password, std::size_t password_size,
-                 const unsigned char* salt, std::size_t salt_size, unsigned int iterations,
-                 unsigned char* out, std::size_t out_size) {
+bool pbkdf2_sha1_library(const unsigned char* password, std::size_t password_size,
+                         const unsigned char* salt, std::size_t salt_size, unsigned int iterations,
+                         unsigned char* out, std::size_t out_size) {
+    if (iterations == 0) return false;
     const Pads pads(password, password_size);
     // A 20-byte message after a 64-byte pad: SHA-1's padding and the bit
     // length, 84 * 8, never change.
