@@ -12,6 +12,9 @@
 
 #define KORVANE_SHA_TARGET __attribute__((target("sha,sse4.1")))
 #define KORVANE_SHA_INLINE __attribute__((target("sha,sse4.1"), always_inline)) inline
+// Every lane loop unrolled, at any optimisation level that unrolls at all:
+// only then do the lanes' vectors live in registers and interleave.
+#define FOR_EACH_LANE(l) _Pragma("GCC unroll 4") for (std::size_t l = 0; l < N; ++l)
 
 namespace korvane::sha1 {
 
@@ -29,7 +32,7 @@ using Messages = __m128i[N][4];
 template <std::size_t G, std::size_t N>
 KORVANE_SHA_INLINE void rounds(Vectors<N>& abcd, const Vectors<N>& e, Vectors<N>& last,
                                Messages<N>& m) {
-    for (std::size_t l = 0; l < N; ++l) {
+    FOR_EACH_LANE(l) {
         if constexpr (G >= 4) {
             m[l][G % 4] = _mm_sha1msg2_epu32(
                 _mm_xor_si128(_mm_sha1msg1_epu32(m[l][G % 4], m[l][(G + 1) % 4]),
@@ -53,9 +56,9 @@ KORVANE_SHA_INLINE void rounds(Vectors<N>& abcd, const Vectors<N>& e, Vectors<N>
 template <std::size_t N>
 KORVANE_SHA_INLINE void compress_lanes(Vectors<N>& abcd, Vectors<N>& e, Messages<N>& m) {
     Vectors<N> start, last;
-    for (std::size_t l = 0; l < N; ++l) start[l] = abcd[l];
+    FOR_EACH_LANE(l) start[l] = abcd[l];
     rounds<0, N>(abcd, e, last, m);
-    for (std::size_t l = 0; l < N; ++l) {
+    FOR_EACH_LANE(l) {
         e[l] = _mm_sha1nexte_epu32(last[l], e[l]);
         abcd[l] = _mm_add_epi32(abcd[l], start[l]);
     }
@@ -78,15 +81,16 @@ KORVANE_SHA_TARGET void compress_blocks(State* states, const unsigned char* cons
     const __m128i reverse = _mm_set_epi64x(0x0001020304050607, 0x08090A0B0C0D0E0F);
     Vectors<N> abcd, e;
     Messages<N> m;
-    for (std::size_t l = 0; l < N; ++l) {
+    FOR_EACH_LANE(l) {
         abcd[l] = load_abcd(states[l]);
         e[l] = load_e(states[l]);
+#pragma GCC unroll 4
         for (std::size_t k = 0; k < 4; ++k)
             m[l][k] = _mm_shuffle_epi8(
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks[l] + 16 * k)), reverse);
     }
     compress_lanes<N>(abcd, e, m);
-    for (std::size_t l = 0; l < N; ++l) store(states[l], abcd[l], e[l]);
+    FOR_EACH_LANE(l) store(states[l], abcd[l], e[l]);
 }
 
 template <std::size_t N>
@@ -100,7 +104,7 @@ KORVANE_SHA_TARGET void pbkdf2_lanes(const State& inner, const State& outer, Sta
     const __m128i length = _mm_set_epi32(0, 0, 0, (block_size + digest_size) * 8);
     const __m128i zero = _mm_setzero_si128();
     Vectors<N> u_abcd, u_e, sum_abcd, sum_e;
-    for (std::size_t l = 0; l < N; ++l) {
+    FOR_EACH_LANE(l) {
         sum_abcd[l] = u_abcd[l] = load_abcd(sums[l]);
         sum_e[l] = u_e[l] = load_e(sums[l]);
     }
@@ -108,7 +112,7 @@ KORVANE_SHA_TARGET void pbkdf2_lanes(const State& inner, const State& outer, Sta
         Vectors<N> abcd, e;
         Messages<N> m;
         // E's lower words are zero, so the end bit is simply or-ed in.
-        for (std::size_t l = 0; l < N; ++l) {
+        FOR_EACH_LANE(l) {
             m[l][0] = u_abcd[l];
             m[l][1] = _mm_or_si128(u_e[l], end_bit);
             m[l][2] = zero;
@@ -117,7 +121,7 @@ KORVANE_SHA_TARGET void pbkdf2_lanes(const State& inner, const State& outer, Sta
             e[l] = inner_e;
         }
         compress_lanes<N>(abcd, e, m);
-        for (std::size_t l = 0; l < N; ++l) {
+        FOR_EACH_LANE(l) {
             m[l][0] = abcd[l];
             m[l][1] = _mm_or_si128(e[l], end_bit);
             m[l][2] = zero;
@@ -126,14 +130,14 @@ KORVANE_SHA_TARGET void pbkdf2_lanes(const State& inner, const State& outer, Sta
             e[l] = outer_e;
         }
         compress_lanes<N>(abcd, e, m);
-        for (std::size_t l = 0; l < N; ++l) {
+        FOR_EACH_LANE(l) {
             u_abcd[l] = abcd[l];
             u_e[l] = e[l];
             sum_abcd[l] = _mm_xor_si128(sum_abcd[l], abcd[l]);
             sum_e[l] = _mm_xor_si128(sum_e[l], e[l]);
         }
     }
-    for (std::size_t l = 0; l < N; ++l) store(sums[l], sum_abcd[l], sum_e[l]);
+    FOR_EACH_LANE(l) store(sums[l], sum_abcd[l], sum_e[l]);
 }
 
 }  // namespace
