@@ -47,9 +47,10 @@ double derivation_ms(decltype(&korvane::pbkdf2_sha1) derive, std::size_t key_siz
     const unsigned char password[] = "bench-password-0123", salt[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     unsigned char key[66];
     return 1000 * seconds_per_call([&] {
-        if (!derive(password, sizeof password - 1, salt, sizeof salt, iterations, key, key_size))
-            failed = true;
-    });
+               if (!derive(password, sizeof password - 1, salt, sizeof salt, iterations, key,
+                           key_size))
+                   failed = true;
+           });
 }
 
 // One compression's cost in `lanes` lanes, per compression.
@@ -57,8 +58,8 @@ double compression_ns(std::size_t lanes) {
     const korvane::sha1::State inner = korvane::sha1::initial_state, outer = {{1, 2, 3, 4, 5}};
     korvane::sha1::State sums[korvane::sha1::max_lanes] = {};
     constexpr unsigned int rounds = 1000;
-    const double s = seconds_per_call(
-        [&] { korvane::sha1::pbkdf2_rounds(inner, outer, sums, lanes, rounds); });
+    const double s =
+        seconds_per_call([&] { korvane::sha1::pbkdf2_rounds(inner, outer, sums, lanes, rounds); });
     return 1e9 * s / (2.0 * rounds * lanes);
 }
 

@@ -1,16 +1,15 @@
-// PBKDF2 over the SHA-1 lanes, and the choice between it and the library's
-// path. Per derivation the pads are hashed once and each output block's
-// first round, U1 = HMAC(salt || index), one lane at a time (a handful of
-// compressions); then up to four blocks run their remaining rounds side by
-// side, which is where the time goes.
+// The PBKDF2 driver, the lanes' engine, and the choice between the lanes and
+// the library's path. Per derivation the pads are hashed once and each
+// output block's first round, U1 = HMAC(salt || index), one block at a time
+// (a handful of compressions); then the engine runs the remaining rounds,
+// where the time goes: with the lanes, up to four output blocks side by side.
 #include "archive/cipher/key_derivation.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
-#include "archive/cipher/big_endian.h"
-#include "archive/cipher/sha1_lanes.h"
+#include "archive/cipher/pbkdf2_driver.h"
 #include "archive/cipher/wipe.h"
 
 namespace korvane {
@@ -21,16 +20,13 @@ using sha1::block_size;
 using sha1::digest_size;
 using sha1::State;
 
-void store_digest(const State& s, unsigned char* out) {
-    for (std::size_t k = 0; k < 5; ++k) store_be32(out + 4 * k, s.h[k]);
-}
-
-// SHA-1 of a message over one lane, from the initial state or from a pad's
-// state (which has taken one block).
+// SHA-1 of a message, from the initial state or from a pad's state (which
+// has taken one block).
 class Hash {
   public:
-    explicit Hash(const State& state = sha1::initial_state, std::uint64_t done = 0)
-        : state_(state), total_(done) {}
+    explicit Hash(const Sha1Engine& engine, const State& state = sha1::initial_state,
+                  std::uint64_t done = 0)
+        : engine_(engine), state_(state), total_(done) {}
     Hash(const Hash&) = delete;
     Hash& operator=(const Hash&) = delete;
     ~Hash() {
@@ -67,11 +63,11 @@ class Hash {
 
   private:
     void compress() {
-        const unsigned char* block = block_;
-        sha1::compress(&state_, &block, 1);
+        engine_.compress(state_, block_);
         used_ = 0;
     }
 
+    const Sha1Engine& engine_;
     State state_;
     std::uint64_t total_;
     unsigned char block_[block_size] = {};
@@ -82,20 +78,19 @@ class Hash {
 struct Pads {
     State inner = sha1::initial_state, outer = sha1::initial_state;
 
-    Pads(const unsigned char* key, std::size_t key_size) {
+    Pads(const Sha1Engine& engine, const unsigned char* key, std::size_t key_size) {
         unsigned char block[block_size] = {};
         if (key_size > block_size) {
-            Hash h;
+            Hash h(engine);
             h.update(key, key_size);
             store_digest(h.finish(), block);
         } else if (key_size > 0) {
             std::memcpy(block, key, key_size);
         }
-        const unsigned char* pad = block;
         for (unsigned char& b : block) b ^= 0x36;
-        sha1::compress(&inner, &pad, 1);
+        engine.compress(inner, block);
         for (unsigned char& b : block) b ^= 0x36 ^ 0x5c;
-        sha1::compress(&outer, &pad, 1);
+        engine.compress(outer, block);
         wipe(block, sizeof block);
     }
     Pads(const Pads&) = delete;
@@ -106,30 +101,37 @@ struct Pads {
     }
 };
 
+void compress_one_lane(State& state, const unsigned char* block) {
+    sha1::compress(&state, &block, 1);
+}
+
+const Sha1Engine lanes_engine = {compress_one_lane, sha1::pbkdf2_rounds, sha1::max_lanes};
+
 }  // namespace
 
-bool pbkdf2_sha1_lanes(const unsigned char* password, std::size_t password_size,
-                       const unsigned char* salt, std::size_t salt_size, unsigned int iterations,
-                       unsigned char* out, std::size_t out_size) {
+bool pbkdf2_sha1_over(const Sha1Engine& engine, const unsigned char* password,
+                      std::size_t password_size, const unsigned char* salt, std::size_t salt_size,
+                      unsigned int iterations, unsigned char* out, std::size_t out_size) {
     if (iterations == 0) return false;
-    const Pads pads(password, password_size);
+    const Pads pads(engine, password, password_size);
     const std::size_t blocks = (out_size + digest_size - 1) / digest_size;
     State sums[sha1::max_lanes];
     unsigned char digest[digest_size];
-    for (std::size_t first = 0; first < blocks; first += sha1::max_lanes) {
-        const std::size_t lanes = std::min(sha1::max_lanes, blocks - first);
+    const std::size_t at_once = std::min(engine.lanes, sha1::max_lanes);
+    for (std::size_t first = 0; first < blocks; first += at_once) {
+        const std::size_t lanes = std::min(at_once, blocks - first);
         for (std::size_t l = 0; l < lanes; ++l) {
             unsigned char index[4];
             store_be32(index, static_cast<std::uint32_t>(first + l + 1));
-            Hash inner(pads.inner, block_size);
+            Hash inner(engine, pads.inner, block_size);
             inner.update(salt, salt_size);
             inner.update(index, sizeof index);
             store_digest(inner.finish(), digest);
-            Hash outer(pads.outer, block_size);
+            Hash outer(engine, pads.outer, block_size);
             outer.update(digest, digest_size);
             sums[l] = outer.finish();
         }
-        sha1::pbkdf2_rounds(pads.inner, pads.outer, sums, lanes, iterations - 1);
+        engine.rounds(pads.inner, pads.outer, sums, lanes, iterations - 1);
         for (std::size_t l = 0; l < lanes; ++l) {
             store_digest(sums[l], digest);
             const std::size_t n = std::min(out_size, digest_size);
@@ -141,6 +143,13 @@ bool pbkdf2_sha1_lanes(const unsigned char* password, std::size_t password_size,
     wipe(sums, sizeof sums);
     wipe(digest, sizeof digest);
     return true;
+}
+
+bool pbkdf2_sha1_lanes(const unsigned char* password, std::size_t password_size,
+                       const unsigned char* salt, std::size_t salt_size, unsigned int iterations,
+                       unsigned char* out, std::size_t out_size) {
+    return pbkdf2_sha1_over(lanes_engine, password, password_size, salt, salt_size, iterations, out,
+                            out_size);
 }
 
 bool pbkdf2_sha1(const unsigned char* password, std::size_t password_size,

@@ -34,10 +34,9 @@ KORVANE_SHA_INLINE void rounds(Vectors<N>& abcd, const Vectors<N>& e, Vectors<N>
                                Messages<N>& m) {
     FOR_EACH_LANE(l) {
         if constexpr (G >= 4) {
-            m[l][G % 4] = _mm_sha1msg2_epu32(
-                _mm_xor_si128(_mm_sha1msg1_epu32(m[l][G % 4], m[l][(G + 1) % 4]),
-                              m[l][(G + 2) % 4]),
-                m[l][(G + 3) % 4]);
+            const __m128i early = _mm_sha1msg1_epu32(m[l][G % 4], m[l][(G + 1) % 4]);
+            const __m128i mixed = _mm_xor_si128(early, m[l][(G + 2) % 4]);
+            m[l][G % 4] = _mm_sha1msg2_epu32(mixed, m[l][(G + 3) % 4]);
         }
         __m128i e_now;
         if constexpr (G == 0) {
@@ -93,46 +92,42 @@ KORVANE_SHA_TARGET void compress_blocks(State* states, const unsigned char* cons
     FOR_EACH_LANE(l) store(states[l], abcd[l], e[l]);
 }
 
+// One HMAC half in every lane: the digest in (abcd, e), a 20-byte message
+// after a 64-byte pad, compressed from the pad's state; the new digest
+// replaces it. Message words 0-4 are the digest, word 5 SHA-1's end bit
+// (E's lower words are zero, so it is simply or-ed in), word 15 the length
+// in bits, 84 * 8.
+template <std::size_t N>
+KORVANE_SHA_INLINE void hmac_half(Vectors<N>& abcd, Vectors<N>& e, __m128i pad_abcd,
+                                  __m128i pad_e) {
+    const __m128i end_bit = _mm_set_epi32(0, static_cast<int>(0x80000000), 0, 0);
+    const __m128i length = _mm_set_epi32(0, 0, 0, (block_size + digest_size) * 8);
+    Messages<N> m;
+    FOR_EACH_LANE(l) {
+        m[l][0] = abcd[l];
+        m[l][1] = _mm_or_si128(e[l], end_bit);
+        m[l][2] = _mm_setzero_si128();
+        m[l][3] = length;
+        abcd[l] = pad_abcd;
+        e[l] = pad_e;
+    }
+    compress_lanes<N>(abcd, e, m);
+}
+
 template <std::size_t N>
 KORVANE_SHA_TARGET void pbkdf2_lanes(const State& inner, const State& outer, State* sums,
                                      unsigned int count) {
     const __m128i inner_abcd = load_abcd(inner), inner_e = load_e(inner);
     const __m128i outer_abcd = load_abcd(outer), outer_e = load_e(outer);
-    // A 20-byte message after a 64-byte pad: words 0-4 the digest, word 5
-    // SHA-1's end bit, word 15 the length in bits, 84 * 8.
-    const __m128i end_bit = _mm_set_epi32(0, static_cast<int>(0x80000000), 0, 0);
-    const __m128i length = _mm_set_epi32(0, 0, 0, (block_size + digest_size) * 8);
-    const __m128i zero = _mm_setzero_si128();
-    Vectors<N> u_abcd, u_e, sum_abcd, sum_e;
+    Vectors<N> abcd, e, sum_abcd, sum_e;
     FOR_EACH_LANE(l) {
-        sum_abcd[l] = u_abcd[l] = load_abcd(sums[l]);
-        sum_e[l] = u_e[l] = load_e(sums[l]);
+        sum_abcd[l] = abcd[l] = load_abcd(sums[l]);
+        sum_e[l] = e[l] = load_e(sums[l]);
     }
     for (unsigned int i = 0; i < count; ++i) {
-        Vectors<N> abcd, e;
-        Messages<N> m;
-        // E's lower words are zero, so the end bit is simply or-ed in.
+        hmac_half<N>(abcd, e, inner_abcd, inner_e);
+        hmac_half<N>(abcd, e, outer_abcd, outer_e);
         FOR_EACH_LANE(l) {
-            m[l][0] = u_abcd[l];
-            m[l][1] = _mm_or_si128(u_e[l], end_bit);
-            m[l][2] = zero;
-            m[l][3] = length;
-            abcd[l] = inner_abcd;
-            e[l] = inner_e;
-        }
-        compress_lanes<N>(abcd, e, m);
-        FOR_EACH_LANE(l) {
-            m[l][0] = abcd[l];
-            m[l][1] = _mm_or_si128(e[l], end_bit);
-            m[l][2] = zero;
-            m[l][3] = length;
-            abcd[l] = outer_abcd;
-            e[l] = outer_e;
-        }
-        compress_lanes<N>(abcd, e, m);
-        FOR_EACH_LANE(l) {
-            u_abcd[l] = abcd[l];
-            u_e[l] = e[l];
             sum_abcd[l] = _mm_xor_si128(sum_abcd[l], abcd[l]);
             sum_e[l] = _mm_xor_si128(sum_e[l], e[l]);
         }
@@ -156,20 +151,28 @@ bool lanes_usable() {
 
 void compress(State* states, const unsigned char* const* blocks, std::size_t lanes) {
     switch (lanes) {
-        case 1: return compress_blocks<1>(states, blocks);
-        case 2: return compress_blocks<2>(states, blocks);
-        case 3: return compress_blocks<3>(states, blocks);
-        case 4: return compress_blocks<4>(states, blocks);
+        case 1:
+            return compress_blocks<1>(states, blocks);
+        case 2:
+            return compress_blocks<2>(states, blocks);
+        case 3:
+            return compress_blocks<3>(states, blocks);
+        case 4:
+            return compress_blocks<4>(states, blocks);
     }
 }
 
 void pbkdf2_rounds(const State& inner, const State& outer, State* sums, std::size_t lanes,
                    unsigned int rounds) {
     switch (lanes) {
-        case 1: return pbkdf2_lanes<1>(inner, outer, sums, rounds);
-        case 2: return pbkdf2_lanes<2>(inner, outer, sums, rounds);
-        case 3: return pbkdf2_lanes<3>(inner, outer, sums, rounds);
-        case 4: return pbkdf2_lanes<4>(inner, outer, sums, rounds);
+        case 1:
+            return pbkdf2_lanes<1>(inner, outer, sums, rounds);
+        case 2:
+            return pbkdf2_lanes<2>(inner, outer, sums, rounds);
+        case 3:
+            return pbkdf2_lanes<3>(inner, outer, sums, rounds);
+        case 4:
+            return pbkdf2_lanes<4>(inner, outer, sums, rounds);
     }
 }
 

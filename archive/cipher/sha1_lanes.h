@@ -19,7 +19,8 @@ inline constexpr std::size_t max_lanes = 4;
 struct State {
     std::uint32_t h[5];
 };
-inline constexpr State initial_state = {{0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0}};
+inline constexpr State initial_state = {
+    {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0}};
 
 // True when this CPU has the SHA extensions and SSE4.1, checked once. The
 // functions below may be called only then.

@@ -161,7 +161,8 @@ TEST(AesEnc, KeyDerivationVectors) {
             EXPECT_EQ(got, want);
         }
         unsigned char out[20];
-        EXPECT_FALSE(path.derive(pw("password"), 8, pw("salt"), 4, 0, out, sizeof out)) << path.name;
+        EXPECT_FALSE(path.derive(pw("password"), 8, pw("salt"), 4, 0, out, sizeof out))
+            << path.name;
     }
 }
 
@@ -196,15 +197,17 @@ TEST(AesEnc, KeyDerivationPathsAgreeWithTheLibrary) {
         for (auto& b : password) b = static_cast<unsigned char>(random());
         for (auto& b : salt) b = static_cast<unsigned char>(random());
         const std::size_t size = round % 8 == 7 ? 1 + below(120) : key_lengths[round % 3];
-        const unsigned int iterations = round % 10 == 0 ? 1000 : 1 + static_cast<unsigned>(below(20));
-        SCOPED_TRACE(::testing::Message() << "round " << round << ": password " << password_size
-                                          << ", salt " << salt_size << ", size " << size
-                                          << ", iterations " << iterations);
-        const Bytes want = library_pbkdf2(password, password_size, salt, salt_size, iterations, size);
+        const unsigned int iterations =
+            round % 10 == 0 ? 1000 : 1 + static_cast<unsigned>(below(20));
+        SCOPED_TRACE(::testing::Message()
+                     << "round " << round << ": password " << password_size << ", salt "
+                     << salt_size << ", size " << size << ", iterations " << iterations);
+        const Bytes want =
+            library_pbkdf2(password, password_size, salt, salt_size, iterations, size);
         for (const DerivePath& path : derive_paths()) {
             Bytes got(size + 1, 0xA5);
-            ASSERT_TRUE(path.derive(password, password_size, salt, salt_size, iterations,
-                                    got.data(), size))
+            ASSERT_TRUE(
+                path.derive(password, password_size, salt, salt_size, iterations, got.data(), size))
                 << path.name;
             EXPECT_EQ(got.back(), 0xA5) << path.name << " wrote past the end";
             got.pop_back();
