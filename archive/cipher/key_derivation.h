@@ -1,9 +1,8 @@
 // PBKDF2-HMAC-SHA1, the key derivation of every AES entry. Where the CPU has
 // the SHA extensions, the output blocks of a derivation run side by side as
 // lanes of our own (sha1_lanes.h); elsewhere the library's path runs, one per
-// build, chosen in CMake: over nettle natively (its SHA-1 uses the SHA
-// extensions too, one block at a time), over libgcrypt in the Windows builds,
-// for which no nettle is packaged.
+// build, chosen in CMake: our driver over nettle's compression natively,
+// libgcrypt's PBKDF2 in the Windows builds, for which no nettle is packaged.
 #pragma once
 
 #include <cstddef>
