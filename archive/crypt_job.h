@@ -35,6 +35,9 @@ struct CryptJob {
     // Set by the job's own thread with result_bad_path when one file's name
     // is why the job failed: that file, as the program spells it.
     std::string refused_path;
+    // Set by decrypt_worker when an archive's directory or one of its entries
+    // is why the job failed.
+    ArchiveFault fault;
 };
 
 // Worker bodies. Each sets processed and total to 0 first, sets total before
