@@ -308,8 +308,8 @@ TEST_F(PeerEntries, SpellingsOfOnePathEndAsOneThreadLeavesThem) {
     const std::string data = noise(700000, 3), large = brief(data);
 #ifdef _WIN32
     // The short name the file system gives a long one, learnt from a file of
-    // that name: Windows numbers it (ALONGF~1.TXT), Wine hashes it into
-    // letters and digits (ALONG~ZX.TXT).
+    // that name: Windows numbers it (ALONGF~1.TXT), Wine puts a hash of
+    // letters and digits after the '~'.
     const std::string long_name = "a long file name.txt";
     write_bytes(dir() / "probe" / long_name, "");
     wchar_t short_path[MAX_PATH];
