@@ -37,6 +37,9 @@ struct CryptJob {
     // result_read_failed a file that could not be read or a folder that could
     // not be listed.
     std::string refused_path;
+    // Set by decrypt_worker when an archive's directory or one of its entries
+    // is why the job failed.
+    ArchiveFault fault;
 };
 
 // Worker bodies. Each sets processed and total to 0 first, sets total before

@@ -1,6 +1,7 @@
 #include "archive/directory.h"
 
 #include <algorithm>
+#include <numeric>
 
 #include "archive/paths.h"
 #include "archive/stdio_file.h"
@@ -10,64 +11,33 @@ namespace korvane {
 
 namespace {
 
-// The UTF-8 form of a stored name; the stored bytes when they cannot be read
-// as the flags say (decoded is then false).
-std::string decoded_name(const std::string& stored, std::uint16_t flags, unsigned code_page,
-                         bool& decoded) {
-    std::string name;
-    decoded =
-        platform::path_from_archive_name(stored, (flags & flag_utf8_name) != 0, name, code_page);
-    return decoded ? name : stored;
+// Where the end records put the central directory.
+struct DirectoryClaim {
+    std::int64_t offset = 0;  // the first central record
+    std::int64_t end = 0;     // where the records end: the first end record
+    std::uint64_t entries = 0;
+};
+
+// Whether length bytes from offset lie inside the first limit bytes of the
+// file, computed without overflow.
+bool inside(std::uint64_t offset, std::uint64_t length, std::uint64_t limit) {
+    return offset <= limit && length <= limit - offset;
 }
 
-// Tracks whether every name seen so far shares one first component, as the
-// file system compares names: first holds that component's path key.
-void note_top_level(std::string name, std::size_t index, bool& single, std::string& first) {
-    if (!cut_at_first_separator(name.data())) {
-        single = false;
-    } else if (index == 0) {
-        single = true;
-        first = platform::path_key(name.c_str());
-    } else if (single && platform::path_key(name.c_str()) != first) {
-        single = false;
-    }
+// Deflate gives at most 258 bytes for a match coded in two bits: no stream
+// inflates to more than this many times its length.
+constexpr std::uint64_t max_deflate_ratio = 1032;
+
+std::string counted(std::uint64_t n) {
+    return std::to_string(n) + (n == 1 ? " entry" : " entries");
 }
 
-// Steps through the local headers up to the central directory; every step
-// moves past at least one header, so the walk ends at the end of the file.
-// 11 also for a header announcing a data descriptor: its sizes are not in the
-// header, so only the central directory can tell where the entry ends.
-ResultCode walk_local_headers(std::FILE* f, DirectoryLayout& layout) {
-    std::int64_t offset = 0, position = -1;
-    std::string first_top, name, extra;
-    unsigned char bytes[local_header_size];
-    layout.single_top_level = false;
-    for (std::size_t index = 0;; ++index) {
-        std::size_t got = 0;
-        if (!read_at(f, position, offset, bytes, local_header_size, got))
-            return result_not_encrypted;
-        if (got >= 4 && read_u32(bytes) == central_record_signature) break;
-        LocalHeader header;
-        if (got < local_header_size || !read_local_header(bytes, header) ||
-            (header.flags & flag_data_descriptor))
-            return result_not_encrypted;
-        name.assign(header.name_length, '\0');
-        extra.assign(header.extra_length, '\0');
-        if (!read_on(f, position, name.data(), name.size()) ||
-            !read_on(f, position, extra.data(), extra.size()) ||
-            !apply_zip64_field(reinterpret_cast<const unsigned char*>(extra.data()), extra.size(),
-                               header, nullptr))
-            return result_not_encrypted;
-        bool decoded = false;
-        note_top_level(decoded_name(name, header.flags, layout.name_code_page, decoded), index,
-                       layout.single_top_level, first_top);
-        const std::uint64_t data = static_cast<std::uint64_t>(offset) + local_header_size +
-                                   header.name_length + header.extra_length;
-        if (!inside(data, header.compressed_size, layout.file_size)) return result_not_encrypted;
-        offset = static_cast<std::int64_t>(data + header.compressed_size);
-    }
-    layout.offset = offset;
-    return result_ok;
+// An end record counting more central records than its directory's bytes
+// can hold: one at least has gone.
+bool overcounted(std::uint64_t entries, std::uint64_t directory_size, ArchiveFault& fault) {
+    fault.reason = "its end record counts " + counted(entries) + ", more than its directory's " +
+                   std::to_string(directory_size) + " bytes can hold";
+    return false;
 }
 
 bool has_zip64_locator(std::FILE* f, std::int64_t end_at) {
@@ -79,11 +49,19 @@ bool has_zip64_locator(std::FILE* f, std::int64_t end_at) {
            got == 4 && read_u32(bytes) == zip64_locator_signature;
 }
 
+// A field of the end record agrees with the ZIP64 end record when it holds
+// the same value, or the marker that sends a reader there.
+bool agrees(std::uint64_t classic, std::uint64_t marker, std::uint64_t value) {
+    return classic == marker || classic == value;
+}
+
 // The ZIP64 end record and its locator, just before the end record at
 // end_at, stand in for the end record's values. Trusted as the end record
 // is: one disk, the records back to back, the directory ending exactly where
-// the ZIP64 end record starts, and no more entries than its bytes can hold.
-bool find_zip64_directory(std::FILE* f, std::int64_t end_at, DirectoryLayout& layout) {
+// the ZIP64 end record starts, no more entries than its bytes can hold, and
+// every value the end record holds as well the same there.
+bool find_zip64_directory(std::FILE* f, std::int64_t end_at, const EndRecord& classic,
+                          DirectoryClaim& claim, ArchiveFault& fault) {
     if (end_at < std::int64_t{zip64_locator_size + zip64_end_record_size}) return false;
     const std::int64_t locator_at = end_at - std::int64_t{zip64_locator_size};
     unsigned char bytes[zip64_end_record_size];
@@ -102,20 +80,31 @@ bool find_zip64_directory(std::FILE* f, std::int64_t end_at, DirectoryLayout& la
         got != zip64_end_record_size || !read_zip64_end_record(bytes, end) ||
         end.record_size != static_cast<std::uint64_t>(locator_at - end64_at) - 12 ||
         end.disk != 0 || end.directory_disk != 0 || end.disk_entries != end.entries ||
-        end.entries == 0 || end.directory_offset > locator.end_record_offset ||
-        end.directory_size != locator.end_record_offset - end.directory_offset ||
-        end.entries > end.directory_size / central_record_size)
+        end.directory_offset > locator.end_record_offset ||
+        end.directory_size != locator.end_record_offset - end.directory_offset)
         return false;
-    layout.offset = static_cast<std::int64_t>(end.directory_offset);
-    layout.end = end64_at;
-    layout.entries = end.entries;
+    if (end.entries > end.directory_size / central_record_size)
+        return overcounted(end.entries, end.directory_size, fault);
+    if (!agrees(classic.disk, zip64_count_marker, end.disk) ||
+        !agrees(classic.directory_disk, zip64_count_marker, end.directory_disk) ||
+        !agrees(classic.disk_entries, zip64_count_marker, end.disk_entries) ||
+        !agrees(classic.entries, zip64_count_marker, end.entries) ||
+        !agrees(classic.directory_size, zip64_marker, end.directory_size) ||
+        !agrees(classic.directory_offset, zip64_marker, end.directory_offset)) {
+        fault.reason = "its end record and its ZIP64 end record disagree about the directory";
+        return false;
+    }
+    claim.offset = static_cast<std::int64_t>(end.directory_offset);
+    claim.end = end64_at;
+    claim.entries = end.entries;
     return true;
 }
 
 // The end record closes the file, followed only by its comment. Only a
-// single-disk directory with at least one entry that ends exactly where the
-// end record starts is trusted.
-bool find_directory(std::FILE* f, std::int64_t file_size, DirectoryLayout& layout) {
+// single-disk directory that ends exactly where the end record starts is
+// trusted; it may hold no entry at all.
+bool find_directory(std::FILE* f, std::int64_t file_size, DirectoryClaim& claim,
+                    ArchiveFault& fault) {
     const std::int64_t span = std::min<std::int64_t>(file_size, end_record_size + 0xFFFF);
     if (span < std::int64_t{end_record_size}) return false;
     std::string tail(static_cast<std::size_t>(span), '\0');
@@ -133,79 +122,199 @@ bool find_directory(std::FILE* f, std::int64_t file_size, DirectoryLayout& layou
         // Some writers add the ZIP64 records when every value fits as well:
         // then the directory ends where they start.
         if (end_record_defers_to_zip64(end) || has_zip64_locator(f, at))
-            return find_zip64_directory(f, at, layout);
+            return find_zip64_directory(f, at, end, claim, fault);
         if (end.disk != 0 || end.directory_disk != 0 || end.disk_entries != end.entries ||
-            end.entries == 0 || std::int64_t{end.directory_offset} + end.directory_size != at ||
-            end.entries > end.directory_size / central_record_size)
+            std::int64_t{end.directory_offset} + end.directory_size != at)
             return false;
-        layout.offset = end.directory_offset;
-        layout.end = at;
-        layout.entries = end.entries;
+        if (end.entries > end.directory_size / central_record_size)
+            return overcounted(end.entries, end.directory_size, fault);
+        claim.offset = end.directory_offset;
+        claim.end = at;
+        claim.entries = end.entries;
         return true;
     }
     return false;
 }
 
-// Reads every central record up to the end record. They are all read before
-// the first entry is extracted, so a damaged directory extracts nothing.
-ResultCode read_directory(std::FILE* f, DirectoryLayout& layout,
-                          std::vector<DirectoryEntry>& entries) {
-    std::int64_t offset = layout.offset, position = -1;
-    std::string first_top, extra;
+// The UTF-8 form of a stored name; the stored bytes when they cannot be read
+// as the flags say (decoded is then false).
+std::string decoded_name(const std::string& stored, std::uint16_t flags, unsigned code_page,
+                         bool& decoded) {
+    std::string name;
+    decoded =
+        platform::path_from_archive_name(stored, (flags & flag_utf8_name) != 0, name, code_page);
+    return decoded ? name : stored;
+}
+
+// Reads the central records from where the end records say the directory
+// starts to where they say it ends: exactly that many, back to back, nothing
+// else between them.
+bool read_central_records(std::FILE* f, const DirectoryClaim& claim, unsigned code_page,
+                          std::uint64_t file_size, std::vector<DirectoryEntry>& entries,
+                          ArchiveFault& fault) {
+    std::int64_t offset = claim.offset, position = -1;
+    std::string extra;
     unsigned char bytes[central_record_size];
-    for (std::size_t index = 0;; ++index) {
+    const auto broken_off = [&] {
+        fault.reason = "its directory breaks off after " + counted(entries.size()) + " of the " +
+                       std::to_string(claim.entries) + " its end record counts";
+        return false;
+    };
+    while (offset < claim.end) {
         std::size_t got = 0;
-        if (!read_at(f, position, offset, bytes, central_record_size, got))
-            return result_not_encrypted;
-        // The end records are shorter than a central record: test them first.
-        if (got >= 4 && (read_u32(bytes) == end_record_signature ||
-                         read_u32(bytes) == zip64_end_record_signature))
-            break;
         DirectoryEntry entry;
-        if (got < central_record_size || !read_central_record(bytes, entry.record))
-            return result_not_encrypted;
+        if (!read_at(f, position, offset, bytes, central_record_size, got) ||
+            got < central_record_size || !read_central_record(bytes, entry.record))
+            return broken_off();
+        if (entries.size() == claim.entries) {
+            fault.reason = "its directory holds more entries than the " +
+                           counted(claim.entries) + " its end record counts";
+            return false;
+        }
         const CentralRecord& r = entry.record;
-        entry.name.assign(r.name_length, '\0');
+        offset +=
+            std::int64_t{central_record_size} + r.name_length + r.extra_length + r.comment_length;
+        if (offset > claim.end) return broken_off();
+        entry.stored.assign(r.name_length, '\0');
         extra.assign(r.extra_length, '\0');
-        if (!read_on(f, position, entry.name.data(), entry.name.size()) ||
+        if (!read_on(f, position, entry.stored.data(), entry.stored.size()) ||
             !read_on(f, position, extra.data(), extra.size()))
-            return result_not_encrypted;
-        entry.name = decoded_name(entry.name, r.flags, layout.name_code_page, entry.name_decoded);
+            return false;
+        entry.name = decoded_name(entry.stored, r.flags, code_page, entry.name_decoded);
         const auto* extra_bytes = reinterpret_cast<const unsigned char*>(extra.data());
         // Sizes and offset past 32 bits are in the ZIP64 field; the data
         // must lie inside the file either way.
         if (!apply_zip64_field(extra_bytes, extra.size(), entry.record,
                                &entry.record.local_header_offset) ||
-            !inside(entry.record.local_header_offset, entry.record.compressed_size,
-                    layout.file_size))
-            return result_not_encrypted;
+            !inside(entry.record.local_header_offset, entry.record.compressed_size, file_size))
+            return false;
         entry.ae = find_ae_field(extra_bytes, extra.size());
-        if (layout.from_directory)
-            note_top_level(entry.name, index, layout.single_top_level, first_top);
-        offset +=
-            std::int64_t{central_record_size} + r.name_length + r.extra_length + r.comment_length;
         entries.push_back(std::move(entry));
     }
-    if (layout.from_directory && (offset != layout.end || entries.size() != layout.entries))
-        return result_not_encrypted;
-    return result_ok;
+    if (entries.size() != claim.entries) return broken_off();
+    return true;
+}
+
+// Whether the entry's data is a deflate stream: as its AE field says, and
+// for an encrypted entry without one as for our own.
+bool inflates(const DirectoryEntry& e) {
+    if (e.ae.valid) return e.ae.method == method_deflate;
+    return (e.record.flags & flag_encrypted) != 0 || e.record.method == method_deflate;
+}
+
+// Reads each entry's local header, in the order they lie in the file. Each
+// must name its entry as the central record does, agree about its sizes
+// (unless a data descriptor holds them), and the header and data of no two
+// entries may share a byte, nor reach into the directory. A declared size
+// that its data cannot inflate to fails here, before any file is made.
+bool check_local_headers(std::FILE* f, std::int64_t directory, std::vector<DirectoryEntry>& entries,
+                         ArchiveFault& fault) {
+    std::vector<std::size_t> order(entries.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return entries[a].record.local_header_offset < entries[b].record.local_header_offset;
+    });
+    const auto limit = static_cast<std::uint64_t>(directory);
+    const DirectoryEntry* previous = nullptr;
+    std::uint64_t previous_end = 0;
+    std::int64_t position = -1;
+    std::string name, extra;
+    for (const std::size_t i : order) {
+        DirectoryEntry& e = entries[i];
+        const CentralRecord& r = e.record;
+        const auto refuse = [&](std::string reason) {
+            fault.entry = shown_name(e);
+            fault.reason = std::move(reason);
+            return false;
+        };
+        if (inflates(e) && r.uncompressed_size / max_deflate_ratio > r.compressed_size)
+            return refuse("claims " + std::to_string(r.uncompressed_size) +
+                          " bytes, more than its " + std::to_string(r.compressed_size) +
+                          " bytes of deflate data can hold");
+        const std::uint64_t at = r.local_header_offset;
+        if (previous && at < previous_end)
+            return refuse("shares bytes of the archive with entry '" + shown_name(*previous) + "'");
+        unsigned char bytes[local_header_size];
+        std::size_t got = 0;
+        LocalHeader local;
+        if (at >= limit || !read_at(f, position, static_cast<std::int64_t>(at), bytes,
+                                    local_header_size, got) ||
+            got < local_header_size || !read_local_header(bytes, local))
+            return refuse("has no local header where its central record points");
+        name.assign(local.name_length, '\0');
+        extra.assign(local.extra_length, '\0');
+        if (!read_on(f, position, name.data(), name.size()) ||
+            !read_on(f, position, extra.data(), extra.size()) ||
+            !apply_zip64_field(reinterpret_cast<const unsigned char*>(extra.data()), extra.size(),
+                               local, nullptr))
+            return refuse("has a damaged local header");
+        if (name != e.stored) return refuse("has another name in its local header");
+        if (!(local.flags & flag_data_descriptor) &&
+            (local.compressed_size != r.compressed_size ||
+             local.uncompressed_size != r.uncompressed_size))
+            return refuse("has other sizes in its local header than in the directory");
+        const std::uint64_t data = at + local_header_size + local.name_length + local.extra_length;
+        if (!inside(data, r.compressed_size, limit))
+            return refuse("reaches into the directory or past the end of the archive");
+        e.data_offset = data;
+        e.local_time = local.time;
+        previous = &e;
+        previous_end = data + r.compressed_size;
+    }
+    return true;
+}
+
+bool single_top_level(const std::vector<DirectoryEntry>& entries) {
+    std::string first;
+    for (const DirectoryEntry& e : entries) {
+        const std::size_t separator = first_separator(e.name);
+        if (separator == std::string::npos) return false;
+        std::string key = platform::path_key(std::string_view(e.name).substr(0, separator));
+        if (&e == &entries.front()) {
+            first = std::move(key);
+        } else if (key != first) {
+            return false;
+        }
+    }
+    return !entries.empty();
 }
 
 }  // namespace
 
 ResultCode read_archive_directory(std::FILE* f, std::uint64_t file_size, unsigned name_code_page,
-                                  DirectoryLayout& layout, std::vector<DirectoryEntry>& entries) {
-    layout.name_code_page = name_code_page;
-    layout.file_size = file_size;
-    const ResultCode walked = walk_local_headers(f, layout);
-    if (walked == result_not_encrypted) {
-        if (!find_directory(f, static_cast<std::int64_t>(file_size), layout))
-            return result_not_encrypted;
-        layout.from_directory = true;
-    } else if (walked != result_ok) {
-        return walked;
+                                  DirectoryLayout& layout, std::vector<DirectoryEntry>& entries,
+                                  ArchiveFault& fault) {
+    DirectoryClaim claim;
+    if (file_size > static_cast<std::uint64_t>(INT64_MAX) ||
+        !find_directory(f, static_cast<std::int64_t>(file_size), claim, fault) ||
+        !read_central_records(f, claim, name_code_page, file_size, entries, fault) ||
+        !check_local_headers(f, claim.offset, entries, fault))
+        return result_not_encrypted;
+    layout.single_top_level = single_top_level(entries);
+    return result_ok;
+}
+
+std::size_t first_separator(std::string_view name) {
+    // In UTF-8 a byte '\' is always the character itself.
+    return name.find_first_of(windows_name_rules() ? "/\\" : "/");
+}
+
+std::string shown_name(const DirectoryEntry& entry) {
+    std::string shown;
+    for (const char c : entry.name_decoded ? entry.name : entry.stored) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            shown += '?';
+        } else if (byte >= 0x80 && !entry.name_decoded) {
+            static constexpr char hex[] = "0123456789ABCDEF";
+            shown += "\\x";
+            shown += hex[byte >> 4];
+            shown += hex[byte & 15];
+        } else {
+            shown += c;
+        }
     }
-    return read_directory(f, layout, entries);
+    return shown;
 }
 
 }  // namespace korvane

@@ -1,52 +1,57 @@
-// What an archive's directory says about its entries, read before any
-// entry is extracted: where the central records are, each record with its
-// name decoded, and whether every name shares one first component.
+// What an archive claims about its entries, checked before any entry is
+// extracted: the end records against each other, the central records
+// against the count and the place the end records give, every local header
+// against its central record, and the entries' bytes against each other.
+// The central directory is the one source of names; a local header only says
+// where its entry's data starts.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/format.h"
 #include "archive/result_code.h"
+#include "platform/platform.h"
 
 namespace korvane {
 
-// One central record with its name and AE field, parsed once.
+// One entry as its central record describes it, with what its local header
+// adds once checked.
 struct DirectoryEntry {
     CentralRecord record;
+    std::string stored;        // the name's bytes as the archive holds them
     std::string name;          // UTF-8, '/' separated, unchecked
-    bool name_decoded = true;  // false: flagged UTF-8 but not, kept as stored
+    bool name_decoded = true;  // false: not readable as the flags say; name is stored
     AeField ae;
+    std::uint64_t data_offset = 0;  // past the local header
+    platform::DosTime local_time;   // the local header's, which the file is dated by
 };
 
-// Where the entries are and how they are read.
 struct DirectoryLayout {
-    std::int64_t offset = 0;      // the first central record
-    bool from_directory = false;  // the local headers could not be walked
+    // Every name holds a separator and shares its first component, as the
+    // file system compares names: that component is dropped on extraction.
     bool single_top_level = false;
-    // Known only from the end records (from_directory): the central records
-    // must end exactly there and be this many.
-    std::int64_t end = 0;
-    std::uint64_t entries = 0;
-    unsigned name_code_page = 0;  // of unflagged names; 0 as the platform reads them
-    // Every offset and size is checked against it.
-    std::uint64_t file_size = 0;
 };
 
-// Reads the directory of the archive f, file_size bytes long, into layout
-// and entries: the local headers are walked up to the central records or,
-// when they cannot be walked, the end record leads there. Names without the
-// UTF-8 flag are read in name_code_page (0: as the platform reads them).
-// 11 when the archive is none of ours or is damaged.
+// Reads and checks the directory of the archive f, file_size bytes long.
+// Names without the UTF-8 flag are read in name_code_page (0: as the
+// platform reads them). 11 for a file that is no archive, or one whose
+// records contradict each other; fault then says why, when words help.
 ResultCode read_archive_directory(std::FILE* f, std::uint64_t file_size, unsigned name_code_page,
-                                  DirectoryLayout& layout, std::vector<DirectoryEntry>& entries);
+                                  DirectoryLayout& layout, std::vector<DirectoryEntry>& entries,
+                                  ArchiveFault& fault);
 
-// Whether length bytes from offset lie inside a file of file_size bytes,
-// computed without overflow.
-inline bool inside(std::uint64_t offset, std::uint64_t length, std::uint64_t file_size) {
-    return offset <= file_size && length <= file_size - offset;
-}
+// Where a name's first component ends: at its first '/' or, where the file
+// system takes '\' for a separator too, its first single-byte '\'. npos
+// when it has none. Natively '\' is a byte of the name (a Shift-JIS trail
+// byte, say), so the top folder is split where the output path splits.
+std::size_t first_separator(std::string_view name);
+
+// The entry's name for a message: control bytes as '?', and a name that
+// could not be decoded with its other bytes outside ASCII as \xHH.
+std::string shown_name(const DirectoryEntry& entry);
 
 }  // namespace korvane

@@ -231,6 +231,16 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
     return result_ok;
 }
 
+// Drops the single top folder from an entry's name, where there is one;
+// false when the name has none to drop.
+bool below_top_level(std::string& name, const DirectoryLayout& layout) {
+    if (!layout.single_top_level) return true;
+    const std::size_t separator = first_separator(name);
+    if (separator == std::string::npos) return false;
+    name.erase(0, separator + 1);
+    return true;
+}
+
 // Extracts the entry of one central record into destination (nothing when it
 // is nullptr); the file is left in done for commit.
 ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char* destination,
@@ -251,10 +261,7 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
     if (!entry.name_decoded || name.find('\0') != std::string::npos ||
         !is_safe_entry_name(name.c_str(), windows_rules))
         return result_bad_path;
-    if (layout.single_top_level) {
-        if (!strip_first_component(name.data())) return result_bad_path;
-        name.resize(std::strlen(name.c_str()));
-    }
+    if (!below_top_level(name, layout)) return result_bad_path;
     if (folder && !name.empty()) name.pop_back();
     if ((!folder || !name.empty()) &&
         (name.empty() || !is_safe_entry_name(name.c_str(), windows_rules) || name.back() == '/' ||
@@ -268,28 +275,6 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
         output = name.empty() ? std::string(destination)
                               : std::string(destination) + platform::separator + name;
 
-    std::FILE* const f = s.archive.get();
-    unsigned char bytes[local_header_size];
-    std::size_t got = 0;
-    LocalHeader local;
-    // The directory's offsets were checked against the file's length.
-    if (!read_at(f, s.position, static_cast<std::int64_t>(record.local_header_offset), bytes,
-                 local_header_size, got) ||
-        got < local_header_size || !read_local_header(bytes, local))
-        return result_not_encrypted;
-    // Read past the name and extra field rather than seek: the data follows.
-    std::string skipped(std::size_t{local.name_length} + local.extra_length, '\0');
-    if (!read_on(f, s.position, skipped.data(), skipped.size()) ||
-        !apply_zip64_field(reinterpret_cast<const unsigned char*>(skipped.data()) +
-                               local.name_length,
-                           local.extra_length, local, nullptr))
-        return result_not_encrypted;
-    // Unwalked local headers must agree with the directory about where the
-    // data starts and, unless a descriptor follows it, how long it is.
-    if (layout.from_directory && (local.name_length != record.name_length ||
-                                  (!(local.flags & flag_data_descriptor) &&
-                                   local.compressed_size != record.compressed_size)))
-        return result_not_encrypted;
     if (folder) {
         if (destination &&
             !(s.folders ? s.folders->ensure(output, s.entry) : create_folder_chain(output.c_str())))
@@ -304,31 +289,26 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
         coding.check_crc = entry.ae.version == 1;
         coding.crc = record.crc;
     }
-    // A descriptor leaves the local header's sizes 0; the directory has them.
-    coding.size = (local.flags & flag_data_descriptor) && local.uncompressed_size == 0
-                      ? record.uncompressed_size
-                      : local.uncompressed_size;
-    const std::uint64_t compressed =
-        layout.from_directory ? record.compressed_size : local.compressed_size;
-    const std::int64_t data_offset = s.position;
-    if (data_offset < 0 ||
-        !inside(static_cast<std::uint64_t>(data_offset), compressed, layout.file_size))
-        return result_not_encrypted;
+    // The directory's sizes: the local header's agree unless a descriptor
+    // holds them.
+    coding.size = record.uncompressed_size;
+    const std::uint64_t compressed = record.compressed_size;
+    const auto data_offset = static_cast<std::int64_t>(entry.data_offset);
+    if (!go_to(s.archive.get(), s.position, data_offset)) return result_not_encrypted;
     const ResultCode result =
         decode(s, destination ? output.c_str() : nullptr, compressed, coding, &done);
     // A decoded entry was read to its end, where the next one often starts.
     s.position =
         result == result_ok ? data_offset + static_cast<std::int64_t>(compressed) : -1;
     if (result == result_ok && destination)
-        platform::set_file_times(done.written.c_str(), platform::to_local_time(local.time));
+        platform::set_file_times(done.written.c_str(), platform::to_local_time(entry.local_time));
     return result;
 }
 
 // The key of the path an entry's name leads to below the destination.
 std::string output_key(const DirectoryEntry& entry, const DirectoryLayout& layout) {
     std::string name = entry.name;
-    if (layout.single_top_level && strip_first_component(name.data()))
-        name.resize(std::strlen(name.c_str()));
+    below_top_level(name, layout);
     to_platform_separators(name.data(), name.data(), name.size());
     return platform::path_key(name);
 }
@@ -378,6 +358,24 @@ std::vector<std::size_t> earlier_conflicts(const std::vector<DirectoryEntry>& en
     return earlier;
 }
 
+// What a failed entry tells the user beyond its code.
+ArchiveFault entry_fault(const DirectoryEntry& entry, ResultCode result, unsigned code_page) {
+    ArchiveFault fault;
+    fault.entry = shown_name(entry);
+    if (result != result_bad_path) return fault;
+    if (entry.name_decoded) {
+        fault.reason = "cannot be written below the destination under its name";
+    } else if (entry.record.flags & flag_utf8_name) {
+        fault.reason = "has a name flagged as UTF-8 that is not";
+    } else {
+        fault.name_unreadable = true;
+        fault.reason = code_page ? "has a name that code page " + std::to_string(code_page) +
+                                       " has no reading for"
+                                 : "has a name that this system's code page has no reading for";
+    }
+    return fault;
+}
+
 // Entries decoded ahead of the one being finished: bounds what a failure
 // has to take back.
 constexpr std::size_t unlock_window = 64;
@@ -390,6 +388,7 @@ void ArchiveReader::begin(const char* password, std::atomic<std::uint64_t>& proc
     state_.strength = key_strength(std::strlen(password));
     state_.processed = &processed;
     state_.cancel = &cancel;
+    fault_ = ArchiveFault{};
 }
 
 ResultCode ArchiveReader::extract_all(const char* archive_path, const char* destination,
@@ -449,12 +448,11 @@ ResultCode ArchiveReader::scan(const char* archive_path, const char* destination
     std::FILE* const f = state_.archive.get();
 
     platform::FindData info;
-    if (!platform::find_path(archive_path, info) || info.is_folder ||
-        info.size > static_cast<std::uint64_t>(INT64_MAX))
-        return result_not_encrypted;
+    if (!platform::find_path(archive_path, info) || info.is_folder) return result_not_encrypted;
     DirectoryLayout layout;
     std::vector<DirectoryEntry> entries;
-    if (ResultCode r = read_archive_directory(f, info.size, name_code_page_, layout, entries))
+    if (ResultCode r =
+            read_archive_directory(f, info.size, name_code_page_, layout, entries, fault_))
         return r;
     if (!visit) return extract_entries(archive_path, destination, layout, entries);
     for (const DirectoryEntry& entry : entries) {
@@ -527,6 +525,8 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
             publish_up_to(i + 1 + unlock_window, i + 1);
             continue;
         }
+        if (r != result_cancelled && r != result_bad_password)
+            fault_ = entry_fault(entries[i], r, name_code_page_);
         // Wind back what the threads did past the failed entry: only files
         // they made that are still theirs.
         pool.failures().fail(i);
@@ -560,8 +560,10 @@ ResultCode decrypt_worker(CryptJob& job) {
             reader->set_workers(job.workers);
             reader->set_name_code_page(job.name_code_page);
             if (ResultCode r = reader->extract_all(input.c_str(), job.output_path.c_str(),
-                                                   job.password.c_str(), job.processed, job.cancel))
+                                                   job.password.c_str(), job.processed, job.cancel)) {
+                job.fault = reader->fault();
                 return r;
+            }
         }
         return result_ok;
     });

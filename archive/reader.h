@@ -81,12 +81,9 @@ struct Extracted;
 // Each public call catches allocation failure itself and returns 13 for it.
 class ArchiveReader {
   public:
-    // Scans one archive (local headers, then central records) and extracts
-    // every entry in central-directory order. An archive whose local headers
-    // cannot be walked (data descriptors, a damaged header) but whose end
-    // record and central directory are intact is read from the central
-    // records alone. The first failure ends it; entries extracted before it
-    // stay.
+    // Reads and checks one archive's directory (read_archive_directory),
+    // then extracts every entry in central-directory order. The first
+    // failure ends it; entries extracted before it stay.
     ResultCode extract_all(const char* archive_path, const char* destination, const char* password,
                            std::atomic<std::uint64_t>& processed, const std::atomic<bool>& cancel);
 
@@ -117,6 +114,10 @@ class ArchiveReader {
                             std::uint64_t compressed_size, const EntryCoding& coding,
                             std::atomic<std::uint64_t>& processed, const std::atomic<bool>& cancel);
 
+    // Why the last call failed, in words, where its code alone does not say
+    // it (see ArchiveFault); empty after a success.
+    const ArchiveFault& fault() const { return fault_; }
+
     // The archive that decode_entry reads from (set by extract_all).
     void attach(FilePtr archive) { state_.archive = std::move(archive); }
 
@@ -135,6 +136,7 @@ class ArchiveReader {
     DecodeState state_;
     int workers_ = 1;
     unsigned name_code_page_ = 0;
+    ArchiveFault fault_;
 };
 
 }  // namespace korvane

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace korvane {
 
@@ -32,6 +33,17 @@ enum : ResultCode {
 };
 
 inline constexpr ResultCode result_code_count = 18;
+
+// Why reading an archive failed, in words, where the code alone does not
+// say it: the entry at fault (as shown_name gives it; empty when the
+// directory as a whole is) and what is wrong with it or the directory.
+struct ArchiveFault {
+    std::string entry;
+    std::string reason;  // empty: the code says it
+    // The entry's name has no reading in the code page it was read in;
+    // another code page may read it.
+    bool name_unreadable = false;
+};
 
 // The user-visible text of a failure code; nullptr for 0 and for values
 // outside 0..17.

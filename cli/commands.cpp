@@ -47,6 +47,19 @@ void say(const char* format, const std::string& path) {
     write_text(stderr, "korvane-cli: " + line + "\n");
 }
 
+// What the reader found wrong with an archive, naming the entry at fault
+// where there is one: after the failure's own lines, which scripts match.
+void say_fault(const ArchiveFault& fault) {
+    if (fault.entry.empty() && fault.reason.empty()) return;
+    std::string line = fault.entry.empty()
+                           ? "the archive is refused: " + fault.reason
+                           : "entry '" + fault.entry + "' " +
+                                 (fault.reason.empty() ? "failed" : fault.reason);
+    if (fault.name_unreadable)
+        line += "; --name-code-page CP reads such names in the code page they were written in";
+    say("%s", line);
+}
+
 // Runs work on one worker thread while this thread draws the counters. When
 // no thread can start (a process limit), the work runs on this thread, without
 // progress: the job needs no thread but its own.
@@ -216,7 +229,9 @@ int unlock(const Options& options) {
     job.name_code_page = options.name_code_page;
     const ResultCode r =
         run_job(counters, show_progress(options), [&] { return decrypt_worker(job); });
-    return report("Decryption", r, options.quiet);
+    const int status = report("Decryption", r, options.quiet);
+    say_fault(job.fault);
+    return status;
 }
 
 int test(const Options& options) {
@@ -238,7 +253,9 @@ int test(const Options& options) {
         return reader->test_all(archive.c_str(), password.c_str(), counters.processed,
                                 counters.cancel);
     });
-    return report("Test", r, options.quiet);
+    const int status = report("Test", r, options.quiet);
+    say_fault(reader->fault());
+    return status;
 }
 
 const char* strength_bits(int strength) {
@@ -295,7 +312,11 @@ int list(const Options& options) {
         ++entries;
         return result_ok;
     });
-    if (r != result_ok) return report("Listing", r, false);
+    if (r != result_ok) {
+        const int status = report("Listing", r, false);
+        say_fault(reader->fault());
+        return status;
+    }
     std::printf("%10llu  %10llu  %llu %s\n", static_cast<unsigned long long>(size),
                 static_cast<unsigned long long>(compressed),
                 static_cast<unsigned long long>(entries),

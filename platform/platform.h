@@ -50,10 +50,10 @@ bool is_lead_byte(unsigned char c);
 std::string path_key(std::string_view utf8_path);
 
 // True when a component of the path may be the 8.3 short name of another
-// name (a '~' followed by a digit, as in PROGRA~1): the path may then name
-// the same file as a different key, and only the file system can tell. The
-// same test in both builds, as FAT and NTFS volumes mounted on Linux answer
-// to short names too.
+// name (a '~' followed by a letter or digit, as in PROGRA~1 or Wine's
+// LONG~ZXD.TXT): the path may then name the same file as a different key,
+// and only the file system can tell. The same test in both builds, as FAT
+// and NTFS volumes mounted on Linux answer to short names too.
 bool may_be_short_name(std::string_view utf8_path);
 
 // --- Names inside archives -------------------------------------------------
@@ -69,7 +69,9 @@ struct ArchiveName {
 // code page (no best-fit substitutes); ansi receives those bytes. posix has no
 // such code page and holds ASCII only.
 bool to_ansi_name(std::string_view name, std::string& ansi);
-// The UTF-8 form of ANSI code-page bytes (posix: the bytes as they are).
+// The UTF-8 form of ANSI code-page bytes (posix: the bytes as they are);
+// win32: empty for bytes that are no text of the code page, never a name
+// with a character replaced.
 std::string from_ansi_name(std::string_view ansi);
 
 // The stored form of a name ('/'-separated UTF-8): the ANSI code page's bytes

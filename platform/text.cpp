@@ -84,7 +84,12 @@ std::string path_key_form(std::string_view path, bool windows_rules) {
 
 bool may_be_short_name(std::string_view utf8_path) {
     for (std::size_t i = 0; i + 1 < utf8_path.size(); ++i) {
-        if (utf8_path[i] == '~' && utf8_path[i + 1] >= '0' && utf8_path[i + 1] <= '9') return true;
+        const char next = utf8_path[i + 1];
+        // Windows numbers its short names (PROGRA~1), Wine hashes them
+        // (LONG~ZXD.TXT).
+        if (utf8_path[i] == '~' && ((next >= '0' && next <= '9') || (next >= 'A' && next <= 'Z') ||
+                                    (next >= 'a' && next <= 'z')))
+            return true;
     }
     return false;
 }

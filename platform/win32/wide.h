@@ -129,14 +129,18 @@ inline bool to_ansi(std::wstring_view utf16, std::string& out) {
     return true;
 }
 
-// Bytes of the ANSI code page to UTF-16.
+// Bytes of the ANSI code page to UTF-16; empty when they are not text of
+// that code page (a lead byte without its trail byte, a byte it leaves
+// undefined), rather than one with a character replaced.
 inline std::wstring from_ansi(std::string_view ansi) {
     if (ansi.empty() || ansi.size() > INT_MAX) return std::wstring();
+    const int length = static_cast<int>(ansi.size());
     const int n =
-        MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), length, nullptr, 0);
     if (n <= 0) return std::wstring();
     std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), out.data(), n);
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), length, out.data(), n) != n)
+        return std::wstring();
     return out;
 }
 

@@ -370,6 +370,30 @@ TEST_F(Cli, RefusalsTouchNothing) {
                 "e\n");
     write_bytes(dir() / "pw-nul.txt", std::string("ab\0cd\n", 6));
     ASSERT_EQ(encrypt({(dir() / "in.txt").string()}, dir() / "good.cry", "pw"), result_ok);
+    {
+        // Two central records for the one entry.
+        std::string a = read_bytes(dir() / "good.cry");
+        const std::size_t end = a.size() - end_record_size;
+        auto* p = reinterpret_cast<unsigned char*>(a.data());
+        const std::uint32_t size = read_u32(p + end + 12), offset = read_u32(p + end + 16);
+        a.insert(end, a.substr(offset, size));
+        p = reinterpret_cast<unsigned char*>(a.data());
+        put_u16(p + end + size + 8, 2);
+        put_u16(p + end + size + 10, 2);
+        put_u32(p + end + size + 12, 2 * size);
+        write_bytes(dir() / "twice.cry", a);
+        // A name without the UTF-8 flag that code page 932 cannot read.
+        write_bytes(dir() / "payload", "latin");
+        ArchiveWriter writer;
+        JobCounters c;
+        ASSERT_EQ(writer.open(utf8(dir() / "latin.cry").c_str()), result_ok);
+        ASSERT_EQ(writer.add_file(utf8(dir() / "payload").c_str(), "caf\xE9.txt",
+                                  c.job({}, "", "pw")),
+                  result_ok);
+        ASSERT_EQ(writer.finish(), result_ok);
+        ASSERT_EQ(writer.commit(), result_ok);
+        fs::remove(dir() / "payload");
+    }
 #ifdef _WIN32
     fs::copy_file(dir() / "good.cry", dir() / "....cry");
 #else
@@ -415,6 +439,14 @@ TEST_F(Cli, RefusalsTouchNothing) {
         {{"lock", "in.txt"}, too_long.c_str(), 65, "Input a password of within 63 characters."},
         {{"lock", "in.txt", "--password-file", "pw-nonascii.txt"}, nullptr, 65, "code page"},
         {{"lock", "in.txt", "--password-file", "pw-nul.txt"}, nullptr, 65, "NUL"},
+        {{"unlock", "twice.cry"}, "pw", 11, "entry 'in.txt' shares bytes"},
+        {{"test", "twice.cry"}, "pw", 11, "entry 'in.txt' shares bytes"},
+        {{"list", "twice.cry"}, nullptr, 11, "entry 'in.txt' shares bytes"},
+        {{"unlock", "--name-code-page", "932", "latin.cry"},
+         "pw",
+         14,
+         "entry 'caf\\xE9.txt' has a name that code page 932 has no reading for; "
+         "--name-code-page"},
 #ifdef _WIN32
         // Characters code page 1252 cannot hold, from the variable.
         {{"lock", "in.txt"}, "\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C", 65, "code page"},

@@ -73,6 +73,68 @@ std::string with_zip64_end(const std::string& archive) {
     return archive.substr(0, end) + std::string(reinterpret_cast<char*>(records), sizeof records);
 }
 
+// Archives whose directory lies, each from a real one of three or more
+// entries: what the reader must refuse before it extracts anything.
+std::vector<std::pair<std::string, std::string>> lying(const std::string& archive) {
+    const std::string pk12("PK\x01\x02", 4);
+    const std::size_t end = archive.size() - end_record_size;
+    auto central = [&](const std::string& a, int k) {
+        std::size_t at = a.find(pk12);
+        while (k-- > 0) at = a.find(pk12, at + 4);
+        return at;
+    };
+    auto bytes = [](std::string& a) { return reinterpret_cast<unsigned char*>(a.data()); };
+    const std::size_t first = central(archive, 0), second = central(archive, 1);
+    const std::uint32_t size = read_u32(reinterpret_cast<const unsigned char*>(archive.data()) + end + 12);
+    std::vector<std::pair<std::string, std::string>> lies;
+
+    std::string dropped = archive;
+    dropped.erase(second, central(archive, 2) - second);
+    put_u32(bytes(dropped) + dropped.size() - end_record_size + 12,
+            size - static_cast<std::uint32_t>(central(archive, 2) - second));
+    lies.emplace_back("lie-record-missing", dropped);
+
+    std::string stray = archive;
+    stray.replace(second, 4, "PK\x06\x06", 4);
+    lies.emplace_back("lie-stray-zip64-signature", stray);
+
+    // The ZIP64 end record counts one entry fewer, from the second record.
+    std::string disagree = with_zip64_end(archive);
+    const std::size_t end64 = disagree.find(std::string("PK\x06\x06", 4));
+    std::string classic = archive.substr(end);
+    disagree.replace(disagree.size() - end_record_size, end_record_size, classic);
+    auto* z = bytes(disagree) + end64;
+    put_u16(z + 24, static_cast<std::uint16_t>(read_u16(z + 24) - 1));
+    put_u16(z + 32, static_cast<std::uint16_t>(read_u16(z + 32) - 1));
+    put_u32(z + 40, static_cast<std::uint32_t>(end64 - second));
+    put_u32(z + 48, static_cast<std::uint32_t>(second));
+    lies.emplace_back("lie-end-records-disagree", disagree);
+
+    // Twenty central records for the first entry's bytes.
+    std::string overlapping = archive.substr(0, end);
+    const std::string record = archive.substr(first, second - first);
+    for (int i = 0; i < 19; ++i) overlapping += record;
+    overlapping += archive.substr(end);
+    auto* o = bytes(overlapping) + overlapping.size() - end_record_size;
+    put_u16(o + 8, static_cast<std::uint16_t>(read_u16(o + 8) + 19));
+    put_u16(o + 10, static_cast<std::uint16_t>(read_u16(o + 10) + 19));
+    put_u32(o + 12, static_cast<std::uint32_t>(size + 19 * record.size()));
+    lies.emplace_back("lie-overlapping-entries", overlapping);
+
+    std::string claimed = archive;
+    put_u32(bytes(claimed) + first + 24, 0x7FFFFFFF);
+    lies.emplace_back("lie-size-in-directory", claimed);
+    put_u32(bytes(claimed) + 22, 0x7FFFFFFF);
+    lies.emplace_back("lie-size-in-both-headers", claimed);
+
+    std::string renamed = archive;
+    renamed[second + central_record_size] = 'X';
+    lies.emplace_back("lie-central-name", renamed);
+
+    lies.emplace_back("empty-archive", archive.substr(end, 4) + std::string(18, '\0'));
+    return lies;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -99,6 +161,7 @@ int main(int argc, char** argv) {
                                            fuzz::password, 9));
     archives.emplace_back("empty-folders", lock({work / "Hollow"}, work / "h.cry", fuzz::password, 6));
     archives.emplace_back("tree-zip64-end", with_zip64_end(archives.front().second));
+    std::vector<std::pair<std::string, std::string>> lies = lying(archives.front().second);
 
     for (const auto& [name, bytes] : archives) {
         for (const char* target : {"reader", "scan"}) {
@@ -109,6 +172,9 @@ int main(int argc, char** argv) {
             if (flipped.size() > 60) flipped[60] = static_cast<char>(flipped[60] ^ 0x20);
             write_bytes(dir / (name + "-flipped"), flipped);
         }
+    }
+    for (const auto& [name, bytes] : lies) {
+        for (const char* target : {"reader", "scan"}) write_bytes(corpus / target / name, bytes);
     }
     write_bytes(corpus / "reader" / "not-an-archive", "plain text, not an archive");
     write_bytes(corpus / "reader" / "single-level0-claiming-stored", claiming_stored(level0));

@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <map>
 
 #include "archive/cipher/aes_enc.h"
@@ -308,6 +312,20 @@ TEST_F(PeerEntries, SpellingsOfOnePathEndAsOneThreadLeavesThem) {
         return left;
     };
     const std::string data = noise(700000, 3), large = brief(data);
+#ifdef _WIN32
+    // The short name the file system gives a long one, learnt from a file of
+    // that name: Windows numbers it (ALONGF~1.TXT), Wine puts a hash of
+    // letters and digits after the '~'.
+    const std::string long_name = "a long file name.txt";
+    write_bytes(dir() / "probe" / long_name, "");
+    wchar_t short_path[MAX_PATH];
+    ASSERT_GT(GetShortPathNameW((dir() / "probe" / long_name).wstring().c_str(), short_path,
+                                MAX_PATH),
+              0u);
+    const std::string short_name = utf8(fs::path(short_path).filename());
+    ASSERT_NE(short_name, long_name);
+    fs::remove_all(dir() / "probe");
+#endif
     const Entry folder_d{"t/d/", "", false, 0, 0, 0};
     const Entry damaged{"t/bad", text(5000), true, 1, 1, 8, false, 1};  // AE-1, wrong CRC
     const struct {
@@ -349,6 +367,10 @@ TEST_F(PeerEntries, SpellingsOfOnePathEndAsOneThreadLeavesThem) {
         {"a.txt, then a.txt.", {{"t/a.txt", data}, {"t/a.txt.", "YYYY"}}, -1, {}},
         {"a\\b, then A/B", {{"t/a\\b", data}, {"t/A/B", "YYYY"}}, -1, {}},
         {"file A, then a/b", {{"t/A", data}, {"t/a/b", "YYYY"}}, -1, {}},
+        {"a long name, then its short name",
+         {{"t/" + long_name, data}, {"t/" + short_name, "YYYY"}},
+         -1,
+         {}},
 #endif
     };
     for (const auto& c : cases) {
@@ -476,6 +498,136 @@ TEST_F(PeerEntries, Zip64ValuesMustFitTheFile) {
         const fs::path out = dir() / ("good" + std::to_string(descriptor));
         ASSERT_EQ(decrypt(dir() / "good.zip", out, short_password), result_ok) << descriptor;
         EXPECT_EQ(tree(out), (Files{{"a.txt", "aaa"}, {"b.txt", text(3000)}})) << descriptor;
+    }
+}
+
+// Directories whose records contradict each other, or whose entries share
+// bytes or claim sizes their data cannot have: refused before anything is
+// extracted, with the entry at fault named where there is one.
+TEST_F(PeerEntries, DirectoriesThatContradictThemselvesExtractNothing) {
+    const std::string pk12("PK\x01\x02", 4), pk66("PK\x06\x06", 4), pk67("PK\x06\x07", 4);
+    // The k-th central record.
+    auto central = [&](const std::string& a, int k) {
+        std::size_t at = a.find(pk12);
+        while (k-- > 0) at = a.find(pk12, at + 4);
+        return at;
+    };
+    auto set = [](std::string& a, std::size_t at, std::uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) a[at + i] = static_cast<char>(v >> (8 * i));
+    };
+    auto get = [](const std::string& a, std::size_t at, int bytes) {
+        std::uint64_t v = 0;
+        for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(a[at + i]);
+        return v;
+    };
+    // Drops the second central record and makes every size and offset of
+    // the end records fit what is left; the counts stay.
+    auto drop_second_record = [&](std::string a) {
+        const std::size_t from = central(a, 1), length = central(a, 2) - from;
+        a.erase(from, length);
+        const std::size_t end = a.size() - end_record_size;
+        set(a, end + 12, get(a, end + 12, 4) - length, 4);
+        const std::size_t end64 = a.find(pk66), locator = a.find(pk67);
+        if (end64 != std::string::npos) {
+            set(a, end64 + 40, get(a, end64 + 40, 8) - length, 8);
+            set(a, locator + 8, get(a, locator + 8, 8) - length, 8);
+        }
+        return a;
+    };
+    const std::string big = text(3000);
+    const std::vector<Entry> three{{"t/a.txt", "aaa"}, {"t/b.txt", big}, {"t/c.txt", "ccc"}};
+    const std::string classic = peer_archive(three, short_password);
+    const std::string with_zip64_end = peer_archive(three, short_password, true);
+    std::vector<Entry> large{{"t/a.txt", big}, {"t/b.txt", big}};
+    for (Entry& e : large) e.zip64 = true;
+    const std::string zip64_sizes = peer_archive(large, short_password, true);
+    // Where the second entry's ZIP64 fields hold its uncompressed size.
+    const std::size_t local_size = zip64_sizes.find("t/b.txt") + 7 + 4;
+    const std::size_t central_size = central(zip64_sizes, 1) + central_record_size + 7 + 4;
+    const std::uint64_t five_gib = std::uint64_t{5} << 30;
+
+    const struct {
+        const char* why;
+        std::string archive;
+        const char* entry;  // the entry named as at fault; "" the directory
+    } cases[] = {
+        {"a central record missing, still counted", drop_second_record(classic), ""},
+        {"a central record missing, still counted in ZIP64", drop_second_record(with_zip64_end),
+         ""},
+        {"a ZIP64 end record signature after the first central record",
+         [&] {
+             std::string a = classic;
+             a.replace(central(a, 1), 4, pk66);
+             return a;
+         }(),
+         ""},
+        {"end records that disagree: 3 entries, and 2 from the second record",
+         [&] {
+             std::string a = with_zip64_end;
+             const std::size_t end64 = a.find(pk66), second = central(a, 1);
+             set(a, end64 + 24, 2, 8);
+             set(a, end64 + 32, 2, 8);
+             set(a, end64 + 40, end64 - second, 8);
+             set(a, end64 + 48, second, 8);
+             return a;
+         }(),
+         ""},
+        {"two central records for one entry's bytes",
+         [&] {
+             std::string a = peer_archive({{"t/a.txt", big}, {"t/a.txt", big}}, short_password);
+             set(a, central(a, 1) + 42, 0, 4);
+             return a;
+         }(),
+         "t/a.txt"},
+        {"5 GiB in the directory's ZIP64 field only",
+         [&] {
+             std::string a = zip64_sizes;
+             set(a, central_size, five_gib, 8);
+             return a;
+         }(),
+         "t/b.txt"},
+        {"a byte more in the directory than in the local header",
+         [&] {
+             std::string a = zip64_sizes;
+             set(a, central_size, big.size() + 1, 8);
+             return a;
+         }(),
+         "t/b.txt"},
+        {"5 GiB in both ZIP64 fields for 3000 bytes",
+         [&] {
+             std::string a = zip64_sizes;
+             set(a, central_size, five_gib, 8);
+             set(a, local_size, five_gib, 8);
+             return a;
+         }(),
+         "t/b.txt"},
+        {"another name in the directory than in the local header",
+         [&] {
+             std::string a = peer_archive({{"top/x.txt", "one"}, {"top/y.txt", "two"}},
+                                          short_password);
+             a.replace(central(a, 1) + central_record_size, 9, "evl/y.txt");
+             return a;
+         }(),
+         "evl/y.txt"},
+    };
+    ASSERT_EQ(zip64_sizes.compare(local_size - 11, 7, "t/b.txt"), 0);
+    ASSERT_EQ(get(zip64_sizes, local_size, 8), big.size());
+    ASSERT_EQ(get(zip64_sizes, central_size, 8), big.size());
+    for (const auto& c : cases) {
+        write_bytes(dir() / "lies.zip", c.archive);
+        const fs::path out = dir() / "out";
+        fs::remove_all(out);
+        JobCounters counters;
+        CryptJob job = counters.job({utf8(dir() / "lies.zip")}, utf8(out), short_password);
+        EXPECT_EQ(decrypt_worker(job), result_not_encrypted) << c.why;
+        EXPECT_FALSE(fs::exists(out)) << c.why;
+        EXPECT_EQ(job.fault.entry, c.entry) << c.why;
+        EXPECT_FALSE(job.fault.reason.empty()) << c.why;
+        ArchiveReader reader;
+        EXPECT_EQ(reader.test_all(utf8(dir() / "lies.zip").c_str(), short_password,
+                                  counters.processed, counters.cancel),
+                  result_not_encrypted)
+            << c.why;
     }
 }
 

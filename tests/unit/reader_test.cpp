@@ -117,7 +117,6 @@ TEST_F(Reader, FilesThatAreNotArchivesAreNotEncrypted) {
     } cases[] = {
         {"empty", ""},
         {"text", "just some text, nothing more, but longer than any header at all"},
-        {"end record only", std::string("PK\x05\x06", 4) + std::string(18, '\0')},
         {"local signature only", std::string("PK\x03\x04", 4)},
     };
     for (const auto& c : cases) {
@@ -128,16 +127,45 @@ TEST_F(Reader, FilesThatAreNotArchivesAreNotEncrypted) {
     EXPECT_EQ(decrypt(dir() / "absent.cry", dir() / "out", "pw"), result_input_missing);
 }
 
+// An end record that counts no entry, with a ZIP64 end record or without, is
+// an archive other tools write: nothing to list, extract or test.
+TEST_F(Reader, ArchivesWithoutEntriesHaveNothingToDo) {
+    const std::string classic = std::string("PK\x05\x06", 4) + std::string(18, '\0');
+    std::string zip64(zip64_end_record_size + zip64_locator_size, '\0');
+    auto* z = reinterpret_cast<unsigned char*>(zip64.data());
+    put_u32(z, zip64_end_record_signature);
+    put_u32(z + 4, zip64_end_record_size - 12);
+    put_u32(z + zip64_end_record_size, zip64_locator_signature);
+    put_u32(z + zip64_end_record_size + 16, 1);
+    for (const std::string& bytes : {classic, zip64 + classic}) {
+        write_bytes(dir() / "empty.zip", bytes);
+        const std::string archive = utf8(dir() / "empty.zip");
+        ArchiveReader reader;
+        int listed = 0;
+        EXPECT_EQ(reader.list_all(archive.c_str(), [&](const EntrySummary&) { return ++listed, result_ok; }),
+                  result_ok);
+        EXPECT_EQ(listed, 0);
+        JobCounters c;
+        EXPECT_EQ(reader.test_all(archive.c_str(), "pw", c.processed, c.cancel), result_ok);
+        EXPECT_EQ(decrypt(dir() / "empty.zip", dir() / "out", "pw"), result_ok);
+        EXPECT_EQ(snapshot(dir() / "out").size(), 0u);
+    }
+}
+
 TEST_F(Reader, EntryTooShortForItsSaltIsNotEncrypted) {
     const fs::path archive = crafted({"a.txt"});
     std::string a = read_bytes(archive);
-    // Compressed size 19 < salt 8 + verifier 2 + code 10; the first pass
-    // still steps to the (moved) central directory, so it is reached.
+    // Compressed size 19 < salt 8 + verifier 2 + code 10, in both headers,
+    // the directory moved up to just after it.
     const std::uint32_t real = read_u32(reinterpret_cast<const unsigned char*>(a.data()) + 18);
     const std::string data = a.substr(30 + 5 + 11, real);
     std::string shrunk =
         a.substr(0, 30 + 5 + 11) + data.substr(0, 19) + a.substr(30 + 5 + 11 + real);
-    put_u32(reinterpret_cast<unsigned char*>(shrunk.data()) + 18, 19);
+    auto* p = reinterpret_cast<unsigned char*>(shrunk.data());
+    const std::size_t central = 30 + 5 + 11 + 19, end = shrunk.size() - end_record_size;
+    put_u32(p + 18, 19);
+    put_u32(p + central + 20, 19);
+    put_u32(p + end + 16, static_cast<std::uint32_t>(central));
     write_bytes(archive, shrunk);
     EXPECT_EQ(decrypt(archive, dir() / "out", "pw"), result_not_encrypted);
 }
@@ -156,14 +184,31 @@ TEST_F(Reader, SingleTopLevelFolderIsDropped) {
         {{"report.doc"}, {"report.doc"}},
         {{"Photos/a.jpg", "loose.txt"}, {"Photos/a.jpg", "loose.txt"}},
     };
+    std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> all;
+    for (const auto& c : cases) all.emplace_back(c.names, c.restored);
+    // Natively '\' is a byte of a name, as a Shift-JIS trail byte (83 5C is
+    // the first character of the unflagged name), not a separator to split
+    // the top folder at: the files keep every byte.
+    if (!windows_name_rules()) {
+        // Written with '|' for the 0x5C, which the writer would turn into '/'.
+        all.push_back({{"\x83|\x83t\x83g.txt"}, {"\x83\\\x83t\x83g.txt"}});
+        all.push_back({{"\x83|\x83t\x83g.txt", "\x83|x.txt"},
+                       {"\x83\\x.txt", "\x83\\\x83t\x83g.txt"}});
+    }
     int n = 0;
-    for (const auto& c : cases) {
-        const fs::path archive = crafted(c.names);
+    for (const auto& c : all) {
+        const fs::path archive = crafted(c.first);
+        for (std::string name : c.first) {
+            if (name.find('|') == std::string::npos) continue;
+            std::string stored = name;
+            std::replace(stored.begin(), stored.end(), '|', '\\');
+            restore_as(archive, name, stored, false);
+        }
         const fs::path out = dir() / ("out" + std::to_string(n++));
-        ASSERT_EQ(decrypt(archive, out, "pw"), result_ok) << c.names[0];
+        ASSERT_EQ(decrypt(archive, out, "pw"), result_ok) << c.first[0];
         std::vector<std::string> got;
         for (const auto& [name, content] : tree(out)) got.push_back(name);
-        EXPECT_EQ(got, c.restored) << c.names[0];
+        EXPECT_EQ(got, c.second) << c.first[0];
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include "archive/crypt_job.h"
 #include "archive/paths.h"
+#include "archive/writer.h"
 #include "ops/output_naming.h"
 #include "platform/platform.h"
 #include "unit/temp_folder.h"
@@ -127,6 +128,34 @@ TEST_F(Cp932RoundTrip, NamesAreStoredInTheCodePageUnlessItCannotHoldThem) {
         EXPECT_EQ(test::read_file(out + "\\x.txt"), "x");
         ASSERT_TRUE(platform::delete_file(archive.c_str()));
     }
+}
+
+// Names without the UTF-8 flag whose bytes this code page has no reading
+// for (Latin-1 café.txt and cafè.txt, as a native lock stores them) are
+// refused, naming the entry; read with a character replaced, both would be
+// one file.
+TEST_F(Cp932RoundTrip, NamesTheCodePageCannotReadAreRefused) {
+    test::TempFolder tmp;
+    const std::string archive = tmp / "latin.cry", payload = tmp / "payload";
+    ASSERT_TRUE(test::write_file(payload, "x"));
+    {
+        std::atomic<std::uint64_t> processed{0}, total{0};
+        std::atomic<bool> cancel{false};
+        const CryptJob job({}, "", "password", 6, processed, total, cancel);
+        ArchiveWriter writer;
+        ASSERT_EQ(writer.open(archive.c_str()), result_ok);
+        for (const char* name : {"caf\xE9.txt", "caf\xE8.txt"})
+            ASSERT_EQ(writer.add_file(payload.c_str(), name, job), result_ok);
+        ASSERT_EQ(writer.finish(), result_ok);
+        ASSERT_EQ(writer.commit(), result_ok);
+    }
+    std::atomic<std::uint64_t> processed{0}, total{0};
+    std::atomic<bool> cancel{false};
+    CryptJob job({archive}, tmp / "out", "password", 6, processed, total, cancel);
+    EXPECT_EQ(decrypt_worker(job), result_bad_path);
+    EXPECT_TRUE(job.fault.name_unreadable);
+    EXPECT_EQ(job.fault.entry, "caf\\xE9.txt");
+    EXPECT_FALSE(platform::folder_exists((tmp / "out").c_str()));
 }
 
 // 7zz stores 中文名.txt as UTF-8 with bit 11; read as the code page's bytes
