@@ -10,6 +10,7 @@
 #include "archive/cipher/aes_enc.h"
 #include "archive/crypt_job.h"
 #include "archive/directory.h"
+#include "archive/entry_pipeline.h"
 #include "archive/folder_book.h"
 #include "archive/format.h"
 #include "archive/paths.h"
@@ -70,78 +71,57 @@ bool given_up(const DecodeState& s) {
     return s.failures && s.failures->given_up(s.entry);
 }
 
-bool stopping(const DecodeState& s) {
-    return s.cancel->load(std::memory_order_relaxed) || given_up(s);
+}  // namespace
+
+bool DecodeState::stopping() const {
+    return cancel->load(std::memory_order_relaxed) || given_up(*this);
 }
+
+ResultCode DecodeState::read_block(CAesEnc& aes, unsigned char* block, unsigned int length) {
+    if (!read_exact(archive.get(), block, length)) return result_read_failed;
+    aes.decrypt(block, length);
+    processed->fetch_add(length, std::memory_order_relaxed);
+    return result_ok;
+}
+
+ResultCode DecodeState::write_block(std::FILE* output, std::uint32_t* crc,
+                                    const unsigned char* block, unsigned int length) {
+    if (crc) *crc = static_cast<std::uint32_t>(::crc32(*crc, block, length));
+    return !output || write_exact(output, block, length) ? result_ok : result_write_failed;
+}
+
+namespace {
 
 ResultCode copy_stored(DecodeState& s, std::FILE* output, std::uint64_t remaining, CAesEnc& aes,
                        std::uint32_t* crc) {
     unsigned char* const in = s.in.get();
     while (remaining > 0) {
         const auto piece = static_cast<unsigned int>(std::min<std::uint64_t>(remaining, block_size));
-        if (!read_exact(s.archive.get(), in, piece)) return result_read_failed;
-        aes.decrypt(in, piece);
+        if (ResultCode r = s.read_block(aes, in, piece)) return r;
         remaining -= piece;
-        s.processed->fetch_add(piece, std::memory_order_relaxed);
-        if (crc) *crc = static_cast<std::uint32_t>(::crc32(*crc, in, piece));
-        if (output && !write_exact(output, in, piece)) return result_write_failed;
-        if (stopping(s)) return result_cancelled;
+        if (ResultCode r = DecodeState::write_block(output, crc, in, piece)) return r;
+        if (s.stopping()) return result_cancelled;
     }
     return result_ok;
 }
 
+// A big entry is inflated on a thread of its own when one can be had.
 ResultCode inflate_stream(DecodeState& s, std::FILE* output, std::uint64_t remaining,
                           std::optional<std::uint64_t> size, CAesEnc& aes, std::uint32_t* crc) {
-    if (!s.inflater.start()) return result_expansion_error;
+    if (const std::optional<ResultCode> r = inflate_pipelined(s, output, remaining, size, aes, crc))
+        return *r;
     unsigned char* const in = s.in.get();
-    unsigned char* const out = s.out.get();
-    auto emit = [&](unsigned int filled) {
-        if (crc) *crc = static_cast<std::uint32_t>(::crc32(*crc, out, filled));
-        return !output || write_exact(output, out, filled);
-    };
-    // What the stream may still give; the window it inflates into holds at
-    // most one byte more, so a stream longer than its entry stops there.
-    std::uint64_t left = size ? *size : UINT64_MAX;
-    unsigned int window = 0;
-    z_stream& z = s.inflater.stream();
-    auto next_window = [&] {
-        window = left < block_size ? static_cast<unsigned int>(left + 1) : block_size;
-        z.next_out = out;
-        z.avail_out = window;
-    };
-    z.avail_in = 0;
-    next_window();
-    // Every pass takes a block in or gives a block out, or ends the stream.
-    while (true) {
-        if (z.avail_in == 0 && remaining > 0) {
-            const auto piece =
-                static_cast<unsigned int>(std::min<std::uint64_t>(remaining, block_size));
-            if (!read_exact(s.archive.get(), in, piece)) return result_read_failed;
-            aes.decrypt(in, piece);
-            z.next_in = in;
-            z.avail_in = piece;
-            remaining -= piece;
-            s.processed->fetch_add(piece, std::memory_order_relaxed);
-        }
-        const int status = inflate(&z, Z_NO_FLUSH);
-        const unsigned int filled = window - z.avail_out;
-        if (filled > left) return result_expansion_error;
-        if (status == Z_STREAM_END) {
-            if (size && filled != left) return result_expansion_error;
-            if (!emit(filled)) return result_write_failed;
-            // The last block too: a file of one block is cancelled like any other.
-            return stopping(s) ? result_cancelled : result_ok;
-        }
-        // Corrupt data, or a stream that wants more than the entry holds.
-        const bool starved = z.avail_in == 0 && remaining == 0 && z.avail_out != 0;
-        if ((status != Z_OK && status != Z_BUF_ERROR) || starved) return result_expansion_error;
-        if (z.avail_out == 0) {
-            if (!emit(window)) return result_write_failed;
-            left -= window;
-            next_window();
-        }
-        if (stopping(s)) return result_cancelled;
-    }
+    return inflate_exact(
+        s.inflater, remaining, size, s.out.get(), block_size,
+        [&](std::uint64_t left, unsigned char*& data, unsigned int& length) {
+            length = static_cast<unsigned int>(std::min<std::uint64_t>(left, block_size));
+            data = in;
+            return s.read_block(aes, in, length);
+        },
+        [&](unsigned char*& out, unsigned int filled, bool) {
+            return DecodeState::write_block(output, crc, out, filled);
+        },
+        [&] { return s.stopping(); });
 }
 
 // Moves an extracted file over an earlier one of its name; 9 when that fails,
@@ -431,6 +411,7 @@ ResultCode ArchiveReader::decode_entry(const char* password, const char* output_
     return out_of_memory_as_code([&]() -> ResultCode {
         state_.folders = nullptr;
         state_.failures = nullptr;
+        state_.pool = nullptr;
         Extracted done;
         if (ResultCode r = decode(state_, output_path, compressed_size, coding, &done)) return r;
         return output_path ? commit(done) : result_ok;
@@ -505,8 +486,11 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
         }
         s.entry = i;
         return extract_entry(s, entries[i], destination, layout, slot.done);
-    });
-    for (DecodeState& s : states) s.failures = &pool.failures();
+    }, worker_count(workers_));
+    for (DecodeState& s : states) {
+        s.failures = &pool.failures();
+        s.pool = &pool;
+    }
     // Entries below finished are done; an entry is handed out once every
     // entry it conflicts with is done.
     std::size_t published = 0;

@@ -53,6 +53,7 @@ struct EntryCoding {
 
 class FolderBook;
 class FailureMark;
+class TaskPool;
 
 // What one thread decoding an archive's entries holds: its own stream on the
 // archive, the password and the key strength it selects, the caller's
@@ -72,6 +73,19 @@ struct DecodeState {
     Inflater inflater;
     FolderBook* folders = nullptr;  // none: each chain is made afresh
     std::size_t entry = 0;          // the entry being decoded, for the folder book
+    // Lends a big entry a second thread; none: every entry on one.
+    TaskPool* pool = nullptr;
+
+    // The next length bytes of the entry's stream into block, authenticated
+    // and decrypted, and counted as processed; 4 when they cannot be read.
+    ResultCode read_block(CAesEnc& aes, unsigned char* block, unsigned int length);
+    // Plain data out: into crc when one is kept, then into output if any; 6
+    // when it cannot be written.
+    static ResultCode write_block(std::FILE* output, std::uint32_t* crc, const unsigned char* block,
+                                  unsigned int length);
+    // True once the job is cancelled or has given up on the entry: tested
+    // after every block, on every thread that decodes it.
+    bool stopping() const;
 };
 
 struct DirectoryEntry;

@@ -5,6 +5,12 @@
 #include <ctime>
 #include <map>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
+#include "archive/entry_pipeline.h"
 #include "archive/paths.h"
 #include "archive/writer.h"
 #include "archive_support.h"
@@ -365,6 +371,109 @@ TEST_F(Reader, FailureOrCancelLeavesWhatOneThreadLeaves) {
             EXPECT_EQ(left[0]["d2/s2/e2.txt"], content_of(names[2])) << c.why;
             EXPECT_EQ(left[0]["d3/s8/e8.txt"], content_of(names[8])) << c.why;
             EXPECT_EQ(left[0].count("d0/s10"), 0u) << c.why;
+        }
+    }
+}
+
+TEST_F(Reader, BigEntryOnTwoThreadsEndsAsOnOne) {
+    // Past the threshold, stored deflate blocks first, then text: with two
+    // workers it is inflated on a thread of its own.
+    const std::string content = noise(pipeline_threshold + 300000) + text(1000000);
+    write_bytes(dir() / "in" / "big.bin", content);
+    const fs::path archive = dir() / "big.cry";
+    ASSERT_EQ(encrypt({(dir() / "in" / "big.bin").string()}, archive, "pw"), result_ok);
+    const std::string good = read_bytes(archive);
+    const auto* header = reinterpret_cast<const unsigned char*>(good.data());
+    const std::size_t data = 30 + 7 + 11 + 8 + 2;  // start of the encrypted stream
+    const std::size_t stream = read_u32(header + 18) - 20;
+    ASSERT_GE(stream, pipeline_threshold);
+    const std::size_t central = good.rfind(std::string("PK\1\2", 4));
+    using Files = std::map<std::string, std::string>;
+    constexpr ResultCode any_failure = -1;
+    enum Fault { none, flip, size_off, cancel, fail_input_ring, fail_windows, full_disk };
+    const struct {
+        const char* why;
+        Fault fault;
+        ResultCode expected;  // any_failure: whichever one thread gives
+        std::size_t at = 0;   // the byte flipped
+        int size_error = 0;
+        bool one_thread_too = true;  // the fault happens with one thread as well
+    } cases[] = {
+        {"intact", none, result_ok},
+        {"damaged code", flip, result_bad_data, data + stream + 4},
+        {"damaged stored block", flip, result_bad_data, data + stream / 4},
+        {"damaged compressed text", flip, any_failure, data + stream - 2000},
+        {"one byte short of its size", size_off, result_expansion_error, 0, 1},
+        {"one byte past its size", size_off, result_expansion_error, 0, -1},
+        {"cancel", cancel, result_cancelled},
+        {"no memory for the input blocks", fail_input_ring, result_out_of_memory, 0, 0, false},
+        {"no memory for the windows", fail_windows, result_out_of_memory, 0, 0, false},
+#ifndef _WIN32
+        {"file size limit", full_disk, result_write_failed},
+#endif
+    };
+    for (const auto& c : cases) {
+        std::string bad = good;
+        if (c.fault == flip) bad[c.at] = static_cast<char>(bad[c.at] ^ 0x10);
+        if (c.fault == size_off) {
+            const auto size = static_cast<std::uint32_t>(content.size() + c.size_error);
+            put_u32(reinterpret_cast<unsigned char*>(bad.data()) + 22, size);
+            put_u32(reinterpret_cast<unsigned char*>(bad.data()) + central + 24, size);
+        }
+        write_bytes(archive, bad);
+        ResultCode results[2];
+        Files left[2];
+        for (const int workers : {1, 2}) {
+            const fs::path out = dir() / "out" += std::to_string(workers);
+            fs::remove_all(out);
+            write_bytes(out / "big.bin", "earlier");
+            ArchiveReader reader;
+            reader.set_workers(workers);
+            JobCounters counters;
+            counters.cancel = c.fault == cancel;
+            const bool faulty = workers == 2 || c.one_thread_too;
+            const std::size_t failing = c.fault == fail_input_ring ? pipeline_block_size
+                                        : c.fault == fail_windows  ? pipeline_window_size
+                                                                   : 0;
+            ResultCode& r = results[workers - 1];
+            {
+                FailingAllocation fail(faulty ? failing * pipeline_blocks : 0);
+#ifndef _WIN32
+                struct rlimit limit {}, was {};
+                getrlimit(RLIMIT_FSIZE, &was);
+                limit = was;
+                limit.rlim_cur = 1 << 20;
+                void (*signal_was)(int) = signal(SIGXFSZ, SIG_IGN);
+                if (c.fault == full_disk) setrlimit(RLIMIT_FSIZE, &limit);
+#endif
+                r = reader.extract_all(archive.string().c_str(), out.string().c_str(), "pw",
+                                       counters.processed, counters.cancel);
+#ifndef _WIN32
+                setrlimit(RLIMIT_FSIZE, &was);
+                signal(SIGXFSZ, signal_was);
+#endif
+            }
+            left[workers - 1] = snapshot(out);
+            if (c.fault == cancel) {
+                EXPECT_EQ(counters.processed.load(),
+                          workers == 1 ? block_size : pipeline_block_size);
+            }
+            if (!faulty) {
+                EXPECT_EQ(r, result_ok) << c.why;
+                continue;
+            }
+            if (c.expected == any_failure) {
+                EXPECT_NE(r, result_ok) << c.why << ", " << workers;
+            } else {
+                EXPECT_EQ(r, c.expected) << c.why << ", " << workers;
+            }
+            EXPECT_EQ(left[workers - 1],
+                      (Files{{"big.bin", r == result_ok ? content : std::string("earlier")}}))
+                << c.why << ", " << workers;
+        }
+        if (c.one_thread_too) {
+            EXPECT_EQ(results[1], results[0]) << c.why;
+            EXPECT_EQ(left[1], left[0]) << c.why;
         }
     }
 }
