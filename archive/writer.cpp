@@ -28,6 +28,7 @@ ResultCode ArchiveWriter::open(const char* path) {
     }
     archive_ = create_temp_beside(output_path_, temp_path_);
     if (!archive_) return result_open_output_failed;
+    if (!identify_new_file(archive_, temp_path_, temp_identity_)) return result_open_output_failed;
     file_limit_ = platform::largest_file_size(temp_path_.c_str());
     directory_.clear();
     entries_ = 0;
@@ -190,7 +191,9 @@ ResultCode ArchiveWriter::commit() {
 
 void ArchiveWriter::discard() {
     archive_.reset();
-    if (!temp_path_.empty()) platform::delete_file(temp_path_.c_str());
+    // Only while the name still leads to this job's file: another program
+    // may have renamed its own file over it.
+    if (!temp_path_.empty()) platform::delete_file_if(temp_path_.c_str(), temp_identity_);
     temp_path_.clear();
     finished_ = false;
 }
