@@ -24,13 +24,21 @@ bool FolderBook::below_root(const std::string& path) const {
            (path[root_.size()] == platform::separator || root_.back() == platform::separator);
 }
 
+const std::string& FolderBook::key_of(const std::string& path) {
+    // Most files of a folder spell it alike: the key, case folded on
+    // Windows, is formed once per spelling.
+    const auto it = keys_.find(path);
+    if (it != keys_.end()) return it->second;
+    return keys_.emplace(path, platform::path_key(path)).first->second;
+}
+
 FolderBook::Owner* FolderBook::find(const std::string& path) {
-    const auto it = owner_.find(platform::path_key(path));
+    const auto it = owner_.find(key_of(path));
     return it == owner_.end() ? nullptr : &it->second;
 }
 
 void FolderBook::note(const std::string& path, std::size_t entry) {
-    owner_.insert_or_assign(platform::path_key(path), Owner{path, entry});
+    owner_.insert_or_assign(key_of(path), Owner{path, entry});
 }
 
 void FolderBook::claim(std::string path, std::size_t entry) {

@@ -43,11 +43,13 @@ class FolderBook {
     // spelling of one folder finds it.
     Owner* find(const std::string& path);
     void note(const std::string& path, std::size_t entry);
+    const std::string& key_of(const std::string& path);
 
     const std::string root_;
     std::mutex mutex_;
     std::size_t first_separator_ = 0;               // of the chain being made
     std::unordered_map<std::string, Owner> owner_;  // key -> entry, or found_there
+    std::unordered_map<std::string, std::string> keys_;  // spelling -> key
 };
 
 }  // namespace korvane

@@ -97,10 +97,19 @@ class FileSet {
     // Adds what path names; false, with nothing added, when it cannot be
     // identified (a file that does not exist yet).
     bool add(const char* path);
+    // Asking the file system costs an open on Windows, so a path whose last
+    // component is no member's name (as the file system compares names) is
+    // answered without one, where no other name leads to the members (one
+    // hard link each, no link or short name on either side).
     bool contains(const char* path) const;
 
   private:
-    std::vector<platform::FileIdentity> members_;
+    struct Member {
+        platform::FileIdentity identity;
+        std::string name_key;  // path_key of the file's own name
+        bool only_by_name = false;  // no other name leads to it
+    };
+    std::vector<Member> members_;
 };
 
 // Every file below one folder, depth first in the platform's order. Folders

@@ -45,11 +45,11 @@ struct DirectoryLayout {
 // when the entry's turn comes.
 struct Extracted {
     std::string written, output;
-    // What was written, as its own handle told: cleaning up removes a file
-    // only while its name still leads to it, never an earlier entry's file
-    // committed over it nor another program's file renamed over it.
+    // What was written (set with written), as its own handle told: cleaning
+    // up removes a file only while its name still leads to it, never an
+    // earlier entry's file committed over it nor another program's file
+    // renamed over it.
     platform::FileIdentity identity;
-    bool identified = false;
     // A link found where the entry's file or one of its folders goes, which
     // the entry failed on rather than write through it or replace it.
     std::string link;
@@ -406,8 +406,7 @@ ResultCode inflate_stream(DecodeState& s, std::FILE* output, std::uint64_t remai
 
 // Deletes what an entry wrote, while it is still that.
 void remove_written(const Extracted& done) {
-    if (!done.written.empty() && done.identified)
-        platform::delete_file_if(done.written.c_str(), done.identity);
+    if (!done.written.empty()) platform::delete_file_if(done.written.c_str(), done.identity);
 }
 
 // Moves an extracted file over an earlier one of its name; 9 when that fails,
@@ -464,16 +463,16 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
         if (!(s.folders ? s.folders->ensure(parent, s.entry, &done->link)
                         : create_folder_chain(parent.c_str())))
             return result_folder_failed;
-        done->written = output_path;
+        std::string written = output_path;
         output.reset(platform::create_new_file(output_path));
         if (!output && is_link(output_path)) {
             done->link = output_path;
             return result_open_output_failed;
         }
-        if (!output) output = create_temp_beside(output_path, done->written);
-        if (!output) return result_open_output_failed;
-        done->identified = identify_new_file(output, done->written, done->identity);
-        if (!done->identified) return result_open_output_failed;
+        if (!output) output = create_temp_beside(output_path, written);
+        if (!output || !identify_new_file(output, written, done->identity))
+            return result_open_output_failed;
+        done->written = std::move(written);
         // Whole blocks are written: a buffer would only copy and split them.
         std::setvbuf(output.get(), nullptr, _IONBF, 0);
     }

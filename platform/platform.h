@@ -151,8 +151,9 @@ struct FileIdentity {
 };
 
 // The identity of what path names, links followed. False when it does not
-// exist or cannot be opened.
-bool file_identity(const char* path, FileIdentity& out);
+// exist or cannot be opened. names, when given, receives how many names
+// (hard links) the file has.
+bool file_identity(const char* path, FileIdentity& out, std::uint32_t* names = nullptr);
 
 // The identity of the file an open stream reads or writes, asked through
 // the stream's own handle: no path is looked up, so it is the file this

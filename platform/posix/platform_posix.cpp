@@ -194,10 +194,11 @@ bool FolderEnum::next(FindData& out) {
     }
 }
 
-bool file_identity(const char* path, FileIdentity& out) {
+bool file_identity(const char* path, FileIdentity& out, std::uint32_t* names) {
     struct stat st {};
     if (!path || stat(path, &st) != 0) return false;
     out = identity_of(st);
+    if (names) *names = static_cast<std::uint32_t>(st.st_nlink);
     return true;
 }
 

@@ -331,10 +331,11 @@ bool FolderEnum::next(FindData& out) {
     return false;
 }
 
-bool file_identity(const char* path, FileIdentity& out) {
+bool file_identity(const char* path, FileIdentity& out, std::uint32_t* names) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!path || !handle_information(path, info)) return false;
     out = identity_of(info);
+    if (names) *names = info.nNumberOfLinks;
     return true;
 }
 
