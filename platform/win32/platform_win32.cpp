@@ -434,6 +434,23 @@ LocalTime to_local_time(DosTime dos) {
     return detail::decode_dos_time(dos);
 }
 
+namespace {
+
+// Closes a file create_new_file made (the descriptor that owns its handle,
+// or the handle itself) and deletes it, while its name still leads to it.
+void take_back(const char* path, HANDLE handle, int fd = -1) {
+    BY_HANDLE_FILE_INFORMATION made;
+    const bool known = GetFileInformationByHandle(handle, &made) != 0;
+    if (fd != -1) {
+        _close(fd);
+    } else {
+        CloseHandle(handle);
+    }
+    if (known) delete_file_if(path, identity_of(made));
+}
+
+}  // namespace
+
 std::FILE* create_new_file(const char* path) {
     if (!path) return nullptr;
     const std::wstring name = wide(path);
@@ -444,22 +461,14 @@ std::FILE* create_new_file(const char* path) {
                                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
-    // What it made is what it takes back when the stream cannot be formed.
-    BY_HANDLE_FILE_INFORMATION made;
-    const bool known = GetFileInformationByHandle(file.get(), &made) != 0;
-    const int fd =
-        known ? _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_BINARY | _O_WRONLY) : -1;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_BINARY | _O_WRONLY);
     if (fd == -1) {
-        file.reset();
-        if (known) delete_file_if(path, identity_of(made));
+        take_back(path, file.release());
         return nullptr;
     }
     file.release();  // the descriptor owns the handle now
     std::FILE* stream = _fdopen(fd, "wb");
-    if (!stream) {
-        _close(fd);
-        delete_file_if(path, identity_of(made));
-    }
+    if (!stream) take_back(path, reinterpret_cast<HANDLE>(_get_osfhandle(fd)), fd);
     return stream;
 }
 
