@@ -230,12 +230,10 @@ bool FileSet::add(const char* path) {
     return true;
 }
 
-bool FileSet::contains(const char* path) const {
+bool FileSet::contains(const char* path, const platform::FindData& found) const {
     if (members_.empty()) return false;  // spares a look-up per file
-    // "." and ".." name a folder only the file system can find.
-    const std::string_view name = last_component(path);
-    const std::string name_key = platform::path_key(name);
-    if (!name.empty() && name != "." && name != ".." && !platform::may_be_short_name(name) &&
+    const std::string name_key = platform::path_key(found.name);
+    if (!found.name.empty() &&
         std::all_of(members_.begin(), members_.end(),
                     [&](const Member& m) { return m.only_by_name && m.name_key != name_key; }))
         return false;

@@ -97,11 +97,12 @@ class FileSet {
     // Adds what path names; false, with nothing added, when it cannot be
     // identified (a file that does not exist yet).
     bool add(const char* path);
-    // Asking the file system costs an open on Windows, so a path whose last
-    // component is no member's name (as the file system compares names) is
-    // answered without one, where no other name leads to the members (one
-    // hard link each, no link or short name on either side).
-    bool contains(const char* path) const;
+    // found is what a walk or a look-up found at path: its name as the file
+    // system has it (empty: unknown). Asking the file system costs an open
+    // on Windows, so a name that no member has is answered without one where
+    // no other name leads to the members (one hard link each, no link, no
+    // short name).
+    bool contains(const char* path, const platform::FindData& found) const;
 
   private:
     struct Member {

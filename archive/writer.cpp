@@ -227,19 +227,21 @@ ResultCode for_each_input_file(const CryptJob& job, const std::string& temp_path
     FileSet own;
     own.add(job.output_path.c_str());  // fails harmlessly while no earlier output exists
     if (!temp_path.empty()) own.add(temp_path.c_str());
-    auto is_output = [&](const std::string& p) { return own.contains(p.c_str()); };
+    auto is_output = [&](const std::string& p, const platform::FindData& found) {
+        return own.contains(p.c_str(), found);
+    };
     for (const std::string& input_path : job.inputs) {
         const char* input = input_path.c_str();
         platform::FindData found;
         if (!platform::find_path(input, found)) continue;
         if (!found.is_folder) {
-            if (is_output(input)) continue;
+            if (is_output(input, found)) continue;
             if (ResultCode r = visit(input, found.name, found)) return r;
             continue;
         }
         FolderWalker walker(input);
         while (const FolderWalker::Record* file = walker.next()) {
-            if (is_output(file->full_path)) continue;
+            if (is_output(file->full_path, file->data)) continue;
             // A root has no name of its own: its files go under their
             // relative paths.
             const std::string stored = found.name.empty()
