@@ -1,5 +1,6 @@
-# The release zip. tools/package builds the release_zip target of a Release
-# build; the tests pack this build's files with the same command.
+# The release zip and MSI. tools/package builds the release_zip and
+# release_msi targets of a Release build; the tests pack this build's files
+# with the same zip command.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 # The compilers' runtime pieces that a -static link pulls in, for the notices:
@@ -46,3 +47,38 @@ add_custom_target(release_zip
   COMMENT "Packing korvane-file-${PROJECT_VERSION}-windows-${KORVANE_RELEASE_ARCH}.zip"
   VERBATIM)
 add_dependencies(release_zip korvane korvane-cli kvnmenu)
+
+# The MSI is made from the zip. Its registry and shortcut tables come from
+# korvane-registry-table, which prints install's own lists: built for the
+# build machine in a sub-build, only when a package is made.
+include(ExternalProject)
+set(registry_table_build ${PROJECT_BINARY_DIR}/registry-table)
+set(KORVANE_REGISTRY_TABLE ${registry_table_build}/build/korvane-registry-table)
+ExternalProject_Add(registry_table
+  SOURCE_DIR ${PROJECT_SOURCE_DIR}
+  PREFIX ${registry_table_build}
+  BINARY_DIR ${registry_table_build}/build
+  CMAKE_ARGS
+    -DKORVANE_REGISTRY_TABLE_ONLY=ON
+    -DCMAKE_BUILD_TYPE=Release
+    -DCMAKE_C_COMPILER=gcc
+    -DCMAKE_CXX_COMPILER=g++
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS ON
+  EXCLUDE_FROM_ALL ON
+  BUILD_BYPRODUCTS ${KORVANE_REGISTRY_TABLE})
+
+set(KORVANE_RELEASE_ZIP
+  ${KORVANE_DIST_DIR}/korvane-file-${PROJECT_VERSION}-windows-${KORVANE_RELEASE_ARCH}.zip)
+add_custom_target(release_msi
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/pack-msi
+    --version ${PROJECT_VERSION}
+    --arch ${KORVANE_RELEASE_ARCH}
+    --zip ${KORVANE_RELEASE_ZIP}
+    --registry-table ${KORVANE_REGISTRY_TABLE}
+    --icons $<TARGET_FILE:korvane_icons>
+    --source ${PROJECT_SOURCE_DIR}
+    --out ${KORVANE_DIST_DIR}
+  COMMENT "Packing korvane-file-${PROJECT_VERSION}-windows-${KORVANE_RELEASE_ARCH}.msi"
+  VERBATIM)
+add_dependencies(release_msi release_zip registry_table korvane_icons)

@@ -41,8 +41,9 @@ bool is_lead_byte(unsigned char c);
 // starts the key of everything inside it. Components are joined by one '/'
 // whatever separators (and how many) the path had; a trailing separator is
 // dropped (not a root's). posix: the bytes as they are otherwise. win32: '\\'
-// separates too, a leading pair stays (a share), each component loses its
-// trailing dots and spaces (one left empty is dropped), and the case is
+// separates too, a leading pair stays (a share), as the path layer reads a
+// path the last component loses its trailing dots and spaces (one left empty
+// is dropped) and every other component one trailing dot, and the case is
 // folded as NTFS compares names, for all of Unicode. "." and ".." are kept as
 // written: the key compares names, it does not resolve them. Any UTF-8 path
 // has a key; an empty path's is empty.
@@ -136,6 +137,10 @@ class FolderEnum {
 
     // Next entry, or false when the enumeration is over (or never started).
     bool next(FindData& out);
+    // True once next() has returned false because the folder could not be
+    // listed (no permission, a name the system reads as another folder) or
+    // the listing broke off, rather than because it was over.
+    bool failed() const;
 
   private:
     struct State;

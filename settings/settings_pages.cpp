@@ -9,6 +9,7 @@
 
 #include "platform/win32/wide.h"
 #include "shell/registration.h"
+#include "shell/registry_entries.h"
 #include "shell/shortcut.h"
 #include "ui/folder_browser.h"
 #include "ui/message_map.h"
@@ -290,9 +291,11 @@ LRESULT StartUpPage::on_init_dialog(WPARAM, LPARAM, bool&) {
 
 LRESULT StartUpPage::on_apply(WPARAM, LPARAM, bool&) {
     bool changed = apply_shortcut(is_checked(window(), IDC_LOCK_SHORTCUT), lock_shortcut_present_,
-                                  paths_.lock_shortcut_path, "-c", 2);
+                                  paths_.lock_shortcut_path, lock_shortcut.arguments,
+                                  lock_shortcut.icon_index);
     changed |= apply_shortcut(is_checked(window(), IDC_UNLOCK_SHORTCUT), unlock_shortcut_present_,
-                              paths_.unlock_shortcut_path, "-d", 3);
+                              paths_.unlock_shortcut_path, unlock_shortcut.arguments,
+                              unlock_shortcut.icon_index);
     const bool menu_wanted = is_checked(window(), IDC_CONTEXT_MENU);
     if (menu_wanted != menu_handler_registered_) {
         if (menu_wanted)

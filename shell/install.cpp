@@ -6,6 +6,7 @@
 #include "platform/win32/scoped_win.h"
 #include "platform/win32/wide.h"
 #include "shell/registration.h"
+#include "shell/registry_entries.h"
 #include "shell/shortcut.h"
 
 namespace korvane {
@@ -63,15 +64,18 @@ bool elevation_required() {
 }
 
 int install_shell_integration(const ShellPaths& paths) {
-    create_shortcut_to(paths.executable_path, paths.lock_shortcut_path, "-c", nullptr, 2);
-    create_shortcut_to(paths.executable_path, paths.unlock_shortcut_path, "-d", nullptr, 3);
+    create_shortcut_to(paths.executable_path, paths.lock_shortcut_path, lock_shortcut.arguments,
+                       nullptr, lock_shortcut.icon_index);
+    create_shortcut_to(paths.executable_path, paths.unlock_shortcut_path,
+                       unlock_shortcut.arguments, nullptr, unlock_shortcut.icon_index);
+    // The same lists the MSI's registry table is made from.
+    const InstalledRegistration entries =
+        installed_registration(paths.executable_path, paths.menu_library_path,
+                               paths.menu_library64_path, on_64bit_windows());
     unregister_context_menu_handler(handler_class_id, handler_name);
-    register_context_menu_handler(handler_class_id, handler_description, handler_name,
-                                  paths.menu_library_path, paths.menu_library64_path);
+    write_registry_entries(entries.handler);
     unregister_file_type(file_type_extension, file_type_class);
-    register_file_type(file_type_extension, file_type_class, file_type_description,
-                       paths.executable_path, file_type_arguments, paths.executable_path, 1, 0, 0,
-                       file_type_verb);
+    write_registry_entries(entries.file_type);
     notify_association_changed();
     return 0;
 }

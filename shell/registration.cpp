@@ -7,6 +7,7 @@
 
 #include "platform/win32/scoped_win.h"
 #include "platform/win32/wide.h"
+#include "shell/registry_entries.h"
 
 namespace korvane {
 
@@ -73,12 +74,6 @@ bool set_flags(HKEY key, const char* value_name, std::uint32_t flags) {
                           sizeof data) == ERROR_SUCCESS;
 }
 
-// Creates a key and gives it a default value.
-bool write_default(const std::string& key_name, const std::string& data, REGSAM view = 0) {
-    const ScopedKey key = create_key(key_name, view);
-    return key && set_string(key.get(), nullptr, data);
-}
-
 template <typename Fn>
 Fn library_function(HMODULE module, const char* name) {
     if (!module) return nullptr;
@@ -105,17 +100,6 @@ void delete_key(const std::string& name, REGSAM view = 0) {
         RegDeleteKeyW(HKEY_CLASSES_ROOT, wide.c_str());
 }
 
-// On a 64-bit Windows the class keys are split into a 32-bit and a 64-bit
-// view; each host reads its own. The 64-bit program runs only there, the
-// 32-bit one there under WOW64.
-bool on_64bit_windows() {
-    if constexpr (sizeof(void*) == 8) return true;
-    using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
-    static const auto is_wow64 = system_function<IsWow64>("kernel32.dll", "IsWow64Process");
-    BOOL wow64 = FALSE;
-    return is_wow64 && is_wow64(GetCurrentProcess(), &wow64) && wow64;
-}
-
 // The view Explorer reads: the 64-bit one on a 64-bit Windows.
 REGSAM shell_view() {
     return on_64bit_windows() ? KEY_WOW64_64KEY : 0;
@@ -136,41 +120,50 @@ std::string handler_key(const char* handler) {
     return format("AllFilesystemObjects\\shellex\\ContextMenuHandlers\\%s", handler);
 }
 
-bool register_class(const char* class_id, const char* description, const char* library_path,
-                    REGSAM view) {
-    if (!write_default(format("CLSID\\{%s}", class_id), description, view)) return false;
-    const ScopedKey key = create_key(server_key(class_id), view);
-    return key && set_string(key.get(), nullptr, library_path) &&
-           set_string(key.get(), "ThreadingModel", "Apartment");
+REGSAM view_flag(RegistryView view) {
+    switch (view) {
+        case RegistryView::wow32: return KEY_WOW64_32KEY;
+        case RegistryView::wow64: return KEY_WOW64_64KEY;
+        default: return 0;
+    }
+}
+
+bool write_entry(const RegistryEntry& entry) {
+    const ScopedKey key = create_key(entry.key, view_flag(entry.view));
+    if (!key) return false;
+    const char* name = entry.name.empty() ? nullptr : entry.name.c_str();
+    return entry.is_flags ? set_flags(key.get(), name, entry.flags)
+                          : set_string(key.get(), name, entry.text);
 }
 
 }  // namespace
+
+// On a 64-bit Windows the class keys are split into a 32-bit and a 64-bit
+// view; each host reads its own. The 64-bit program runs only there, the
+// 32-bit one there under WOW64.
+bool on_64bit_windows() {
+    if constexpr (sizeof(void*) == 8) return true;
+    using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
+    static const auto is_wow64 = system_function<IsWow64>("kernel32.dll", "IsWow64Process");
+    BOOL wow64 = FALSE;
+    return is_wow64 && is_wow64(GetCurrentProcess(), &wow64) && wow64;
+}
+
+int write_registry_entries(const std::vector<RegistryEntry>& entries) {
+    for (const RegistryEntry& entry : entries)
+        if (!write_entry(entry)) return 0;
+    return 1;
+}
 
 int register_file_type(const char* extension, const char* class_name, const char* description,
                        const char* command_executable, const char* command_arguments,
                        const char* icon_file, int icon_index, std::uint32_t edit_flags,
                        std::uint32_t browser_flags, const char* open_verb_name) {
-    // Without the executable the open command would run nothing.
-    if (!extension || !class_name || !description || !command_executable ||
-        !command_executable[0] || !command_arguments || !icon_file)
-        return 0;
-
-    if (!write_default(extension, class_name)) return 0;
-    {
-        const ScopedKey key = create_key(class_name);
-        if (!key || !set_string(key.get(), nullptr, description) ||
-            !set_flags(key.get(), "EditFlags", edit_flags) ||
-            !set_flags(key.get(), "BrowserFlags", browser_flags))
-            return 0;
-    }
-    if (!write_default(format("%s\\DefaultIcon", class_name),
-                       format("%s,%d", icon_file, icon_index)))
-        return 0;
-    if (!write_default(format("%s\\shell\\open\\Command", class_name),
-                       format("\"%s\" %s", command_executable, command_arguments)))
-        return 0;
-    if (!open_verb_name) return 1;
-    return write_default(format("%s\\shell\\open", class_name), open_verb_name) ? 1 : 0;
+    const std::vector<RegistryEntry> entries =
+        file_type_entries(extension, class_name, description, command_executable,
+                          command_arguments, icon_file, icon_index, edit_flags, browser_flags,
+                          open_verb_name);
+    return !entries.empty() && write_registry_entries(entries) ? 1 : 0;
 }
 
 void unregister_file_type(const char* extension, const char* class_name) {
@@ -187,24 +180,9 @@ void unregister_file_type(const char* extension, const char* class_name) {
 int register_context_menu_handler(const char* class_id, const char* description,
                                   const char* handler, const char* library_path,
                                   const char* library64_path) {
-    // An empty library path (one that did not fit) would register a server
-    // that can never load.
-    if (!class_id || !description || !handler || !library_path || !library_path[0]) return 0;
-
-    if (!on_64bit_windows()) {
-        if (!register_class(class_id, description, library_path, 0)) return 0;
-    } else {
-        if (!register_class(class_id, description, library_path, KEY_WOW64_32KEY)) return 0;
-        if (library64_path && library64_path[0] &&
-            !register_class(class_id, description, library64_path, KEY_WOW64_64KEY))
-            return 0;
-    }
-    // The handler key is shared by both views on Windows, but a 64-bit process
-    // that writes only its own leaves 32-bit hosts nothing under Wine: write
-    // it in each.
-    for (const REGSAM view : class_views())
-        if (!write_default(handler_key(handler), format("{%s}", class_id), view)) return 0;
-    return 1;
+    const std::vector<RegistryEntry> entries = context_menu_handler_entries(
+        class_id, description, handler, library_path, library64_path, on_64bit_windows());
+    return !entries.empty() && write_registry_entries(entries) ? 1 : 0;
 }
 
 void unregister_context_menu_handler(const char* class_id, const char* handler) {

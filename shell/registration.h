@@ -6,8 +6,11 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace korvane {
+
+struct RegistryEntry;
 
 inline constexpr const char* handler_class_id = "4B7D2A10-93E5-4c1f-A6B8-0F3C5E71D294";
 inline constexpr const char* handler_name = "kvnmenu";
@@ -44,6 +47,14 @@ void unregister_context_menu_handler(const char* class_id, const char* handler);
 // 1 when both the in-process server key and the handler key exist in the
 // view Explorer reads: the 64-bit one on a 64-bit Windows.
 int is_context_menu_handler_registered(const char* class_id, const char* handler);
+
+// Writes each entry (shell/registry_entries.h) in order: 1 when every one
+// was written, 0 at the first failure, leaving what was written before.
+int write_registry_entries(const std::vector<RegistryEntry>& entries);
+
+// Whether this is a 64-bit Windows (the 32-bit program under WOW64, the
+// 64-bit one always): then the handler's class is split into two views.
+bool on_64bit_windows();
 
 // Tells the shell that associations changed; 0 when SHChangeNotify is not
 // available.

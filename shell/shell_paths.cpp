@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "platform/win32/scoped_win.h"
 #include "platform/win32/wide.h"
+#include "shell/registry_entries.h"
 
 namespace korvane {
 
@@ -40,8 +41,8 @@ void form_shortcut_paths(const char* desktop, ShellPaths& paths) {
         paths.unlock_shortcut_path[0] = '\0';
         return;
     }
-    form_or_clear(paths.lock_shortcut_path, "%s\\%s", desktop, "Lock File.lnk");
-    form_or_clear(paths.unlock_shortcut_path, "%s\\%s", desktop, "Unlock File.lnk");
+    form_or_clear(paths.lock_shortcut_path, "%s\\%s.lnk", desktop, lock_shortcut.name);
+    form_or_clear(paths.unlock_shortcut_path, "%s\\%s.lnk", desktop, unlock_shortcut.name);
 }
 
 bool drive_and_folder(const char* path, char* out, std::size_t capacity) {

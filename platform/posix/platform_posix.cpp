@@ -166,12 +166,14 @@ bool find_path(const char* path, FindData& out) {
 struct FolderEnum::State {
     DirPtr dir;
     std::string folder;
+    bool failed = false;
 };
 
 FolderEnum::FolderEnum(const char* folder) : state_(std::make_unique<State>()) {
     if (!folder || !*folder) return;
     state_->folder = folder;
     state_->dir.reset(opendir(folder));
+    state_->failed = !state_->dir;
 }
 
 FolderEnum::~FolderEnum() = default;
@@ -179,8 +181,11 @@ FolderEnum::~FolderEnum() = default;
 bool FolderEnum::next(FindData& out) {
     if (!state_->dir) return false;
     for (;;) {
+        // readdir tells the end from an error only through errno.
+        errno = 0;
         const dirent* entry = readdir(state_->dir.get());
         if (!entry) {
+            state_->failed = errno != 0;
             state_->dir.reset();
             return false;
         }
@@ -192,6 +197,10 @@ bool FolderEnum::next(FindData& out) {
         out = std::move(found);
         return true;
     }
+}
+
+bool FolderEnum::failed() const {
+    return state_->failed;
 }
 
 bool file_identity(const char* path, FileIdentity& out, std::uint32_t* names) {

@@ -297,6 +297,7 @@ struct FolderEnum::State {
     FindHandle find;
     WIN32_FIND_DATAW pending{};  // zeroed, as find_one's
     bool has_pending = false;
+    bool failed = false;
     std::string folder;
 };
 
@@ -307,6 +308,11 @@ FolderEnum::FolderEnum(const char* folder) : state_(std::make_unique<State>()) {
     state_->find =
         adopt<FindHandle>(FindFirstFileW(wide(pattern.c_str()).c_str(), &state_->pending));
     state_->has_pending = static_cast<bool>(state_->find);
+    // Only an empty drive root has no "." to find; any other folder that
+    // finds nothing could not be listed (a path the system reads as another
+    // folder, "d." as "d", finds nothing too).
+    if (!state_->find)
+        state_->failed = GetLastError() != ERROR_FILE_NOT_FOUND || !folder_exists(folder);
 }
 
 FolderEnum::~FolderEnum() = default;
@@ -315,6 +321,7 @@ bool FolderEnum::next(FindData& out) {
     State& s = *state_;
     while (s.find) {
         if (!s.has_pending && !FindNextFileW(s.find.get(), &s.pending)) {
+            s.failed = GetLastError() != ERROR_NO_MORE_FILES;
             s.find.reset();
             return false;
         }
@@ -329,6 +336,10 @@ bool FolderEnum::next(FindData& out) {
         return true;
     }
     return false;
+}
+
+bool FolderEnum::failed() const {
+    return state_->failed;
 }
 
 bool file_identity(const char* path, FileIdentity& out, std::uint32_t* names) {
