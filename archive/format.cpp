@@ -76,14 +76,14 @@ void append_entry_fields(std::string& out, const EntryInfo& e, bool zip64_sizes,
                          std::size_t zip64_extra) {
     append_u16(out, zip64_extra ? version_needed_zip64 : version_needed);
     append_u16(out, e.flags);
-    append_u16(out, method_aes);
+    append_u16(out, e.folder ? method_stored : method_aes);
     append_u16(out, e.time.time);
     append_u16(out, e.time.date);
     append_u32(out, 0);  // CRC: AE-2 authenticates instead
     append_u32(out, field_32(e.compressed_size, zip64_sizes || !fits_32(e.compressed_size)));
     append_u32(out, field_32(e.uncompressed_size, zip64_sizes || !fits_32(e.uncompressed_size)));
     append_u16(out, static_cast<std::uint16_t>(e.name.size()));
-    append_u16(out, static_cast<std::uint16_t>(ae_extra_size + zip64_extra));
+    append_u16(out, static_cast<std::uint16_t>((e.folder ? 0 : ae_extra_size) + zip64_extra));
 }
 
 // The same fields read back from the flags on: byte 6 of a local header,
@@ -122,7 +122,7 @@ bool local_header_needs_zip64(std::uint64_t file_size) {
 }
 
 std::size_t local_header_length(const EntryInfo& e) {
-    return local_header_size + e.name.size() + ae_extra_size +
+    return local_header_size + e.name.size() + (e.folder ? 0 : ae_extra_size) +
            (e.zip64_local ? zip64_local_extra_size : 0);
 }
 
@@ -136,7 +136,7 @@ void append_local_header(std::string& out, const EntryInfo& e) {
         append_u64(out, e.uncompressed_size);
         append_u64(out, e.compressed_size);
     }
-    append_ae_extra(out, e.strength);
+    if (!e.folder) append_ae_extra(out, e.strength);
 }
 
 void append_central_record(std::string& out, const EntryInfo& e) {
@@ -156,7 +156,7 @@ void append_central_record(std::string& out, const EntryInfo& e) {
         append_u16(out, static_cast<std::uint16_t>(zip64.size()));
         out += zip64;
     }
-    append_ae_extra(out, e.strength);
+    if (!e.folder) append_ae_extra(out, e.strength);
 }
 
 void append_end_record(std::string& out, std::uint64_t entries, std::uint64_t directory_size,

@@ -73,6 +73,9 @@ struct EntryInfo {
     // The local header is written before the data, so whether its sizes fit
     // is decided from a bound: with this set it holds them in a ZIP64 field.
     bool zip64_local = false;
+    // A folder: its name ends in '/', and it is stored without data or
+    // encryption (method 0, no AE field), as every reader takes a folder.
+    bool folder = false;
 };
 
 // Whether an entry of this many bytes may deflate and encrypt to 4 GiB or

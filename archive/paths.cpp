@@ -85,7 +85,7 @@ bool is_device_name(std::string_view part) {
     // The superscript digits (U+00B9, U+00B2, U+00B3) name ports too.
     static constexpr std::array<std::string_view, 3> superscripts = {"\xC2\xB9", "\xC2\xB2",
                                                                      "\xC2\xB3"};
-    return (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') ||
+    return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') ||
            std::find(superscripts.begin(), superscripts.end(), digit) != superscripts.end();
 }
 
@@ -184,8 +184,15 @@ bool is_safe_entry_name(const char* name, bool windows_rules) {
     if (!name || is_any_separator(name[0]) || has_dot_component(name)) return false;
     if (!windows_rules) return true;
     if (find_single(name, [](char c) { return c == ':'; })) return false;
-    for (std::string_view part : components_of(name)) {
+    const std::vector<std::string_view> parts = components_of(name);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        std::string_view part = parts[i];
         if (is_dots_and_spaces(part) || is_device_name(part)) return false;
+        // A folder keeps its spaces and all but one trailing dot.
+        if (i + 1 < parts.size() && !part.empty()) {
+            if (part.back() == '.') part.remove_suffix(1);
+            if (!part.empty() && (part.back() == '.' || part.back() == ' ')) return false;
+        }
     }
     return true;
 }
@@ -217,17 +224,30 @@ std::string_view last_component(std::string_view path) {
 }
 
 bool FileSet::add(const char* path) {
-    platform::FileIdentity identity;
-    if (!platform::file_identity(path, identity)) return false;
-    members_.push_back(identity);
+    Member member;
+    std::uint32_t names = 0;
+    platform::FindData found;  // the name as the file system has it, not as spelled
+    if (!platform::file_identity(path, member.identity, &names) ||
+        !platform::find_path(path, found))
+        return false;
+    member.name_key = platform::path_key(found.name);
+    member.only_by_name =
+        names == 1 && !found.is_link && !platform::may_be_short_name(found.name);
+    members_.push_back(std::move(member));
     return true;
 }
 
-bool FileSet::contains(const char* path) const {
+bool FileSet::contains(const char* path, const platform::FindData& found) const {
     if (members_.empty()) return false;  // spares a look-up per file
+    const std::string name_key = platform::path_key(found.name);
+    if (!found.name.empty() &&
+        std::all_of(members_.begin(), members_.end(),
+                    [&](const Member& m) { return m.only_by_name && m.name_key != name_key; }))
+        return false;
     platform::FileIdentity identity;
     return platform::file_identity(path, identity) &&
-           std::find(members_.begin(), members_.end(), identity) != members_.end();
+           std::any_of(members_.begin(), members_.end(),
+                       [&](const Member& m) { return m.identity == identity; });
 }
 
 FolderWalker::FolderWalker(std::string folder) : root_(std::move(folder)) {}
@@ -237,16 +257,30 @@ FolderWalker::~FolderWalker() = default;
 const FolderWalker::Record* FolderWalker::next() {
     if (!started_) {
         started_ = true;
-        enter(root_, {});
+        platform::FindData root;
+        if (!platform::find_path(root_.c_str(), root)) root.is_folder = true;
+        enter(root_, {}, std::move(root));
     }
     constexpr std::uint32_t attribute_device = 0x40;
     platform::FindData found;
     while (!levels_.empty()) {
         if (!levels_.back().entries->next(found)) {
+            Level done = std::move(levels_.back());
             levels_.pop_back();
-            continue;
+            if (done.entries->failed()) {
+                // Its files would be missing from the archive without a word.
+                unlisted_ = std::move(done.path);
+                levels_.clear();
+                return nullptr;
+            }
+            if (!levels_.empty()) levels_.back().yielded = true;
+            if (done.yielded) continue;
+            record_.full_path = std::move(done.path);
+            record_.relative_path = std::move(done.relative);
+            record_.data = std::move(done.data);
+            return &record_;
         }
-        const Level& level = levels_.back();
+        Level& level = levels_.back();
         std::string full = join_path(level.path, found.name);
         std::string relative =
             level.relative.empty() ? found.name : level.relative + platform::separator + found.name;
@@ -254,10 +288,11 @@ const FolderWalker::Record* FolderWalker::next() {
         // another one: it is yielded itself, for the caller to refuse.
         if (found.is_folder && found.name_exact) {
             // The nested folder is walked to its end before this one goes on.
-            if (!found.is_link) enter(std::move(full), std::move(relative));
+            if (!found.is_link) enter(std::move(full), std::move(relative), std::move(found));
             continue;
         }
         if (found.attributes & attribute_device) continue;
+        level.yielded = true;
         record_.full_path = std::move(full);
         record_.relative_path = std::move(relative);
         record_.data = std::move(found);
@@ -266,15 +301,19 @@ const FolderWalker::Record* FolderWalker::next() {
     return nullptr;
 }
 
-void FolderWalker::enter(std::string path, std::string relative) {
+void FolderWalker::enter(std::string path, std::string relative, platform::FindData data) {
     std::optional<platform::FileIdentity> identity;
     platform::FileIdentity found;
     if (platform::file_identity(path.c_str(), found)) identity = found;
     if (identity && std::any_of(levels_.begin(), levels_.end(),
-                                [&](const Level& level) { return level.identity == identity; }))
+                                [&](const Level& level) { return level.identity == identity; })) {
+        // Not walked again, and not empty either: its parent keeps no entry.
+        levels_.back().yielded = true;
         return;
+    }
     auto entries = std::make_unique<platform::FolderEnum>(path.c_str());
-    levels_.push_back({std::move(entries), std::move(path), std::move(relative), identity});
+    levels_.push_back(
+        {std::move(entries), std::move(path), std::move(relative), identity, std::move(data)});
 }
 
 }  // namespace korvane

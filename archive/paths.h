@@ -54,10 +54,12 @@ bool create_folder_chain(const char* folder);
 // Whether an entry name from an archive may be extracted under a destination
 // folder: no leading separator and no "." or ".." component. With Windows
 // rules also no ':' (drives, streams), no component that Windows turns into
-// "." or ".." (dots and spaces only, such as "..." or ".. "), and no device
-// name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, COM and LPT with a superscript
-// 1-3, CONIN$, CONOUT$), whatever its
-// case, extension or trailing dots and spaces.
+// "." or ".." (dots and spaces only, such as "..." or ".. "), no device name
+// (CON, PRN, AUX, NUL, COM0-9, LPT0-9, COM and LPT with a superscript 1-3,
+// CONIN$, CONOUT$), whatever its case, extension or trailing dots and spaces,
+// and no folder that the path layer cannot make: one that still ends in a dot
+// or a space once Windows has dropped the one dot it drops from a folder
+// ("dir /x" names a folder "dir " that creating "dir " never makes).
 bool is_safe_entry_name(const char* name, bool windows_rules);
 
 // True for a last path component that the Windows path layer trims to nothing
@@ -97,17 +99,32 @@ class FileSet {
     // Adds what path names; false, with nothing added, when it cannot be
     // identified (a file that does not exist yet).
     bool add(const char* path);
-    bool contains(const char* path) const;
+    // found is what a walk or a look-up found at path: its name as the file
+    // system has it (empty: unknown). Asking the file system costs an open
+    // on Windows, so a name that no member has is answered without one where
+    // no other name leads to the members (one hard link each, no link, no
+    // short name).
+    bool contains(const char* path, const platform::FindData& found) const;
 
   private:
-    std::vector<platform::FileIdentity> members_;
+    struct Member {
+        platform::FileIdentity identity;
+        std::string name_key;  // path_key of the file's own name
+        bool only_by_name = false;  // no other name leads to it
+    };
+    std::vector<Member> members_;
 };
 
-// Every file below one folder, depth first in the platform's order. Folders
-// are not yielded (except one whose name is not exact, which is not entered); links to folders are
-// not entered, and neither is a folder that is one of the folders being walked already (a mounted
-// volume, or a link the file system does not show as one, can lead back up), so no walk goes round
-// forever. Pipes and devices are skipped. A folder that cannot be enumerated contributes nothing.
+// Every file below one folder, depth first in the platform's order, and every
+// folder below which nothing is yielded (the walked folder itself included,
+// under an empty relative path), after what it holds, so that an empty folder
+// can be stored as itself. Other folders are not yielded, except one whose
+// name is not exact, which is not entered. Links to folders are not entered,
+// and neither is a folder that is one of the folders being walked already (a
+// mounted volume, or a link the file system does not show as one, can lead
+// back up), so no walk goes round forever. Pipes and devices are skipped. A
+// folder that cannot be listed ends the walk: next() gives nullptr and
+// unlisted() names it.
 class FolderWalker {
   public:
     struct Record {
@@ -121,8 +138,12 @@ class FolderWalker {
     FolderWalker(const FolderWalker&) = delete;
     FolderWalker& operator=(const FolderWalker&) = delete;
 
-    // The next file, valid until the next call; nullptr when the walk is over.
+    // The next file or folder, valid until the next call; nullptr when the
+    // walk is over or has failed.
     const Record* next();
+    // The folder that could not be listed, once next() has given nullptr for
+    // it; empty when the walk went through.
+    const std::string& unlisted() const { return unlisted_; }
 
   private:
     struct Level {
@@ -130,16 +151,19 @@ class FolderWalker {
         std::string path;
         std::string relative;
         std::optional<platform::FileIdentity> identity;
+        platform::FindData data;  // the folder's own
+        bool yielded = false;     // anything below it
     };
 
     // Starts enumerating a folder below the current one, unless it is one of
     // them. A folder that cannot be identified is entered: nothing is lost.
-    void enter(std::string path, std::string relative);
+    void enter(std::string path, std::string relative, platform::FindData data);
 
     std::string root_;
     bool started_ = false;
     std::vector<Level> levels_;
     Record record_;
+    std::string unlisted_;
 };
 
 }  // namespace korvane

@@ -25,11 +25,14 @@ namespace korvane {
 // when the entry's turn comes.
 struct Extracted {
     std::string written, output;
-    // What was written, as the file system knows it: winding back removes a
-    // file only while its name still leads to it, never an earlier entry's
-    // file committed over it.
+    // What was written (set with written), as its own handle told: cleaning
+    // up removes a file only while its name still leads to it, never an
+    // earlier entry's file committed over it nor another program's file
+    // renamed over it.
     platform::FileIdentity identity;
-    bool identified = false;
+    // A link found where the entry's file or one of its folders goes, which
+    // the entry failed on rather than write through it or replace it.
+    std::string link;
 };
 
 namespace {
@@ -124,21 +127,35 @@ ResultCode inflate_stream(DecodeState& s, std::FILE* output, std::uint64_t remai
         [&] { return s.stopping(); });
 }
 
+// Deletes what an entry wrote, while it is still that.
+void remove_written(const Extracted& done) {
+    if (!done.written.empty()) platform::delete_file_if(done.written.c_str(), done.identity);
+}
+
 // Moves an extracted file over an earlier one of its name; 9 when that fails,
 // and the new file is gone.
 ResultCode commit(const Extracted& done) {
     if (done.written == done.output) return result_ok;
     if (platform::replace_file(done.written.c_str(), done.output.c_str())) return result_ok;
-    platform::delete_file(done.written.c_str());
+    remove_written(done);
     return result_open_output_failed;
 }
 
+// True when a symbolic link (or junction) stands at path.
+bool is_link(const char* path) {
+    platform::FindData found;
+    return platform::find_path(path, found) && found.is_link;
+}
+
 // Decodes the entry data at the archive's position into output_path (nothing
-// when it is nullptr). The authenticated file stays under done->written for
-// the caller to commit. A new file is made under its own name at once, an
-// existing one gets a temporary file beside it.
+// when it is nullptr), dated time when one is given. The authenticated file
+// stays under done->written for the caller to commit. A new file is made
+// under its own name at once, an existing one gets a temporary file beside
+// it; a link there is neither followed nor replaced. The file is made,
+// written, dated and identified through the one handle that made it.
 ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compressed_size,
-                  const EntryCoding& coding, Extracted* done) {
+                  const EntryCoding& coding, const std::optional<platform::LocalTime>& time,
+                  Extracted* done) {
     std::FILE* const archive = s.archive.get();
     const int strength = coding.strength ? coding.strength : s.strength;
     const unsigned int salt_bytes = salt_length(strength);
@@ -161,19 +178,24 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
     if (coding.method == method_stored && coding.size && remaining != *coding.size)
         return result_expansion_error;
 
-    std::string written;
     FilePtr output;
     if (output_path) {
         std::string parent(std::strlen(output_path) + 1, '\0');
         if (!parent_folder(output_path, parent.data(), parent.size())) return result_folder_failed;
         parent.resize(std::strlen(parent.c_str()));
-        if (!(s.folders ? s.folders->ensure(parent, s.entry) : create_folder_chain(parent.c_str())))
+        if (!(s.folders ? s.folders->ensure(parent, s.entry, &done->link)
+                        : create_folder_chain(parent.c_str())))
             return result_folder_failed;
-        written = output_path;
+        std::string written = output_path;
         output.reset(platform::create_new_file(output_path));
+        if (!output && is_link(output_path)) {
+            done->link = output_path;
+            return result_open_output_failed;
+        }
         if (!output) output = create_temp_beside(output_path, written);
-        if (!output) return result_open_output_failed;
-        done->identified = platform::file_identity(written.c_str(), done->identity);
+        if (!output || !identify_new_file(output, written, done->identity))
+            return result_open_output_failed;
+        done->written = std::move(written);
         // Whole blocks are written: a buffer would only copy and split them.
         std::setvbuf(output.get(), nullptr, _IONBF, 0);
     }
@@ -181,12 +203,16 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
     // open file), also when an exception unwinds.
     struct RemoveUnlessKept {
         FilePtr& file;
-        std::string& path;
+        Extracted& done;
+        bool kept = false;
         ~RemoveUnlessKept() {
             file.reset();
-            if (!path.empty()) platform::delete_file(path.c_str());
+            if (kept) return;
+            remove_written(done);
+            done.written.clear();
         }
-    } remove_unless_kept{output, written};
+    } remove_unless_kept{output, *done};
+    if (!output_path) remove_unless_kept.kept = true;
 
     if (!s.in) s.in = std::make_unique_for_overwrite<unsigned char[]>(block_size);
     if (!s.out) s.out = std::make_unique_for_overwrite<unsigned char[]>(block_size);
@@ -196,6 +222,9 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
     ResultCode result = coding.method == method_stored
                             ? copy_stored(s, output.get(), remaining, aes, track)
                             : inflate_stream(s, output.get(), remaining, coding.size, aes, track);
+    // Dated before it closes, through its own handle; a file that cannot be
+    // dated is still extracted.
+    if (result == result_ok && output && time) platform::set_stream_times(output.get(), *time);
     if (output_path && !close_file(output)) result = result_close_failed;
     if (result != result_ok) return result;
 
@@ -207,7 +236,7 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
     if (coding.check_crc && crc != coding.crc) return result_bad_data;
     if (!output_path) return result_ok;
     done->output = output_path;
-    done->written.swap(written);  // kept: only an authenticated file gets here
+    remove_unless_kept.kept = true;  // only an authenticated file gets here
     return result_ok;
 }
 
@@ -271,8 +300,8 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
                                    local.compressed_size != record.compressed_size)))
         return result_not_encrypted;
     if (folder) {
-        if (destination &&
-            !(s.folders ? s.folders->ensure(output, s.entry) : create_folder_chain(output.c_str())))
+        if (destination && !(s.folders ? s.folders->ensure(output, s.entry, &done.link)
+                                       : create_folder_chain(output.c_str())))
             return result_folder_failed;
         return result_ok;
     }
@@ -294,13 +323,11 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
     if (data_offset < 0 ||
         !inside(static_cast<std::uint64_t>(data_offset), compressed, layout.file_size))
         return result_not_encrypted;
-    const ResultCode result =
-        decode(s, destination ? output.c_str() : nullptr, compressed, coding, &done);
+    const ResultCode result = decode(s, destination ? output.c_str() : nullptr, compressed,
+                                     coding, platform::to_local_time(local.time), &done);
     // A decoded entry was read to its end, where the next one often starts.
     s.position =
         result == result_ok ? data_offset + static_cast<std::int64_t>(compressed) : -1;
-    if (result == result_ok && destination)
-        platform::set_file_times(done.written.c_str(), platform::to_local_time(local.time));
     return result;
 }
 
@@ -376,6 +403,7 @@ ResultCode ArchiveReader::extract_all(const char* archive_path, const char* dest
                                       const char* password, std::atomic<std::uint64_t>& processed,
                                       const std::atomic<bool>& cancel) {
     begin(password, processed, cancel);
+    link_in_the_way_.clear();
     return out_of_memory_as_code(
         [&]() -> ResultCode { return scan(archive_path, destination, nullptr); });
 }
@@ -413,7 +441,9 @@ ResultCode ArchiveReader::decode_entry(const char* password, const char* output_
         state_.failures = nullptr;
         state_.pool = nullptr;
         Extracted done;
-        if (ResultCode r = decode(state_, output_path, compressed_size, coding, &done)) return r;
+        if (ResultCode r =
+                decode(state_, output_path, compressed_size, coding, std::nullopt, &done))
+            return r;
         return output_path ? commit(done) : result_ok;
     });
 }
@@ -451,7 +481,7 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
     const unsigned threads = count < 2 ? 1 : worker_count(workers_);
     const std::vector<std::size_t> conflict = earlier_conflicts(entries, layout);
 
-    FolderBook folders;
+    FolderBook folders(destination ? destination : "");
     // Thread slot 0 is this thread, which reads with the reader's own stream;
     // the others open their own on their first entry.
     std::vector<DecodeState> states(threads);
@@ -513,15 +543,11 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
         }
         // Wind back what the threads did past the failed entry: only files
         // they made that are still theirs.
+        link_in_the_way_ = slot.done.link;
         pool.failures().fail(i);
         pool.stop();
         for (std::size_t j = i + 1; j < published; ++j) {
-            const Extracted& later = slots[j % unlock_window].done;
-            if (!slots[j % unlock_window].ran || later.written.empty() || !later.identified)
-                continue;
-            platform::FileIdentity now;
-            if (platform::file_identity(later.written.c_str(), now) && now == later.identity)
-                platform::delete_file(later.written.c_str());
+            if (slots[j % unlock_window].ran) remove_written(slots[j % unlock_window].done);
         }
         folders.remove_after(i);
         return r;
@@ -544,8 +570,11 @@ ResultCode decrypt_worker(CryptJob& job) {
             reader->set_workers(job.workers);
             reader->set_name_code_page(job.name_code_page);
             if (ResultCode r = reader->extract_all(input.c_str(), job.output_path.c_str(),
-                                                   job.password.c_str(), job.processed, job.cancel))
+                                                   job.password.c_str(), job.processed,
+                                                   job.cancel)) {
+                job.refused_path = reader->link_in_the_way();
                 return r;
+            }
         }
         return result_ok;
     });

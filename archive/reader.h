@@ -134,6 +134,13 @@ class ArchiveReader {
     // The archive that decode_entry reads from (set by extract_all).
     void attach(FilePtr archive) { state_.archive = std::move(archive); }
 
+    // After extract_all failed: the link (symbolic link, junction) below the
+    // destination that stood where the failed entry's file or folder goes,
+    // or empty. Such a link is neither followed, which could write outside
+    // the destination, nor replaced: the entry fails with 9 (its file) or 12
+    // (a folder of its path).
+    const std::string& link_in_the_way() const { return link_in_the_way_; }
+
   private:
     using Visit = std::function<ResultCode(const EntrySummary&)>;
     void begin(const char* password, std::atomic<std::uint64_t>& processed,
@@ -147,6 +154,7 @@ class ArchiveReader {
                                const std::vector<DirectoryEntry>& entries);
 
     DecodeState state_;
+    std::string link_in_the_way_;
     int workers_ = 1;
     unsigned name_code_page_ = 0;
 };

@@ -28,6 +28,7 @@ ResultCode ArchiveWriter::open(const char* path) {
     }
     archive_ = create_temp_beside(output_path_, temp_path_);
     if (!archive_) return result_open_output_failed;
+    if (!identify_new_file(archive_, temp_path_, temp_identity_)) return result_open_output_failed;
     file_limit_ = platform::largest_file_size(temp_path_.c_str());
     directory_.clear();
     entries_ = 0;
@@ -45,6 +46,8 @@ ResultCode ArchiveWriter::describe_entry(const char* stored_name, const platform
         // Separators are turned while the name is UTF-8: in the code page's
         // form a trail byte can be 0x5C.
         to_archive_separators(name.data(), name.data(), name.size());
+        // A folder's name ends in '/', as every reader takes folders.
+        if (found.is_folder) name += '/';
         platform::ArchiveName encoded = platform::archive_name_from_path(name);
         entry.name = std::move(encoded.bytes);
         utf8_name = encoded.utf8;
@@ -53,12 +56,13 @@ ResultCode ArchiveWriter::describe_entry(const char* stored_name, const platform
     }
     // The name-length field is 16 bits wide.
     if (entry.name.size() > max_name_length) return result_too_large;
-    entry.flags =
-        static_cast<std::uint16_t>(general_flags(job.level) | (utf8_name ? flag_utf8_name : 0));
+    entry.folder = found.is_folder;
+    const std::uint16_t coding = entry.folder ? 0 : general_flags(job.level);
+    entry.flags = static_cast<std::uint16_t>(coding | (utf8_name ? flag_utf8_name : 0));
     entry.time = found.last_write;
     entry.attributes = found.attributes;
-    entry.uncompressed_size = found.size;
-    entry.zip64_local = local_header_needs_zip64(found.size);
+    entry.uncompressed_size = entry.folder ? 0 : found.size;
+    entry.zip64_local = !entry.folder && local_header_needs_zip64(found.size);
     entry.strength = job.strength;
     return result_ok;
 }
@@ -158,6 +162,23 @@ ResultCode ArchiveWriter::add_chunk(const EntryInfo& entry, std::uint32_t chunk,
     return result_ok;
 }
 
+ResultCode ArchiveWriter::add_folder(const EntryInfo& entry) {
+    if (!archive_) return result_write_failed;
+    EntryInfo done = entry;
+    done.local_header_offset = position_;
+    try {
+        std::string header;
+        append_local_header(header, done);
+        if (ResultCode r = write(header.data(), header.size())) return r;
+        append_central_record(directory_, done);
+    } catch (const std::bad_alloc&) {
+        return result_out_of_memory;
+    }
+    ++entries_;
+    directory_offset_ = position_;
+    return result_ok;
+}
+
 ResultCode ArchiveWriter::finish() {
     if (!archive_) return result_close_failed;
     ResultCode result = result_ok;
@@ -190,7 +211,9 @@ ResultCode ArchiveWriter::commit() {
 
 void ArchiveWriter::discard() {
     archive_.reset();
-    if (!temp_path_.empty()) platform::delete_file(temp_path_.c_str());
+    // Only while the name still leads to this job's file: another program
+    // may have renamed its own file over it.
+    if (!temp_path_.empty()) platform::delete_file_if(temp_path_.c_str(), temp_identity_);
     temp_path_.clear();
     finished_ = false;
 }
@@ -216,33 +239,43 @@ bool is_storable_path(std::string_view stored) {
 
 // Visits every file the inputs name, in input order: a file by itself under
 // its own name, a folder's files under the folder's name and their relative
-// paths. Missing inputs are skipped. The output and its temporary file are
-// never taken as inputs, whatever path reaches them: reading the growing
-// temporary file into itself would never end. visit returns non-zero to stop.
+// paths, and each folder with nothing below it as itself. Missing inputs are
+// skipped; a folder that cannot be listed fails the job with 7, named in
+// job.refused_path. The output and its temporary file are never taken as
+// inputs, whatever path reaches them: reading the growing temporary file into
+// itself would never end. visit returns non-zero to stop.
 template <typename Visit>
-ResultCode for_each_input_file(const CryptJob& job, const std::string& temp_path, Visit visit) {
+ResultCode for_each_input_file(CryptJob& job, const std::string& temp_path, Visit visit) {
     FileSet own;
     own.add(job.output_path.c_str());  // fails harmlessly while no earlier output exists
     if (!temp_path.empty()) own.add(temp_path.c_str());
-    auto is_output = [&](const std::string& p) { return own.contains(p.c_str()); };
+    auto is_output = [&](const std::string& p, const platform::FindData& found) {
+        return own.contains(p.c_str(), found);
+    };
     for (const std::string& input_path : job.inputs) {
         const char* input = input_path.c_str();
         platform::FindData found;
         if (!platform::find_path(input, found)) continue;
         if (!found.is_folder) {
-            if (is_output(input)) continue;
+            if (is_output(input, found)) continue;
             if (ResultCode r = visit(input, found.name, found)) return r;
             continue;
         }
         FolderWalker walker(input);
         while (const FolderWalker::Record* file = walker.next()) {
-            if (is_output(file->full_path)) continue;
+            if (!file->data.is_folder && is_output(file->full_path, file->data)) continue;
             // A root has no name of its own: its files go under their
-            // relative paths.
-            const std::string stored = found.name.empty()
-                                           ? file->relative_path
-                                           : found.name + platform::separator + file->relative_path;
+            // relative paths, and nothing stands for the root itself.
+            std::string stored = found.name;
+            if (!file->relative_path.empty())
+                stored = stored.empty() ? file->relative_path
+                                        : stored + platform::separator + file->relative_path;
+            if (stored.empty()) continue;
             if (ResultCode r = visit(file->full_path.c_str(), stored, file->data)) return r;
+        }
+        if (!walker.unlisted().empty()) {
+            job.refused_path = walker.unlisted();
+            return result_read_failed;
         }
     }
     return result_ok;
@@ -263,6 +296,7 @@ constexpr std::uint64_t lock_buffer_budget = 8u << 20;
 struct LockTask {
     ChunkWork work;
     ResultCode refused = result_ok;  // found when walked, reported in its turn
+    bool folder = false;             // nothing to deflate: the writer adds it alone
     std::uint64_t cost = 0;          // buffer bytes it may hold
     ChunkResult result;
 };
@@ -300,10 +334,11 @@ class LockPipeline {
         PendingEntry entry;
         const ResultCode refused =
             ArchiveWriter::describe_entry(stored.c_str(), found, job_, entry.info);
-        entry.chunks = refused ? 1 : chunk_count(found.size);
+        const bool folder = entry.info.folder;
+        entry.chunks = refused || folder ? 1 : chunk_count(found.size);
         entries_.push_back(std::move(entry));
         for (std::uint32_t chunk = 0; chunk < entries_.back().chunks; ++chunk) {
-            const std::uint64_t length = std::min(found.size, deflate_chunk_size);
+            const std::uint64_t length = folder ? 0 : std::min(found.size, deflate_chunk_size);
             const std::uint64_t cost = 2 * length + (chunk ? deflate_dictionary_size : 0);
             while (published_ - written_ == lock_window ||
                    (buffered_ > 0 && buffered_ + cost > lock_buffer_budget)) {
@@ -315,6 +350,7 @@ class LockPipeline {
             task.work.chunk = chunk;
             task.work.chunks = entries_.back().chunks;
             task.refused = refused;
+            task.folder = folder;
             task.cost = cost;
             buffered_ += cost;
             pool_.publish(++published_);
@@ -334,7 +370,7 @@ class LockPipeline {
     ResultCode run(std::size_t i, unsigned slot) {
         LockTask& task = tasks_[i % lock_window];
         task.result.result = task.refused;
-        if (task.refused) return task.refused;
+        if (task.refused || task.folder) return task.refused;
         encode_chunk(job_, task.work, scratch_[slot], GiveUp{&pool_.failures(), i}, task.result);
         return task.result.result;
     }
@@ -344,7 +380,11 @@ class LockPipeline {
         LockTask& task = tasks_[written_ % lock_window];
         PendingEntry& entry = entries_.front();
         if (r == result_ok)
-            r = writer_.add_chunk(entry.info, entry.written, entry.chunks, task.result);
+            r = task.folder ? writer_.add_folder(entry.info)
+                            : writer_.add_chunk(entry.info, entry.written, entry.chunks, task.result);
+        // A file that cannot be read is named, as a folder that cannot be
+        // listed is.
+        if (r == result_read_failed) job_.refused_path = task.work.path;
         if (r != result_ok) pool_.failures().fail(written_);
         // Hand the memory back at once: the budget counts it as free now.
         std::vector<unsigned char>().swap(task.result.deflated);
@@ -388,7 +428,7 @@ ResultCode encrypt_worker(CryptJob& job) {
                     job.refused_path = path;
                     return result_bad_path;
                 }
-                sum += f.size;
+                if (!f.is_folder) sum += f.size;
                 return result_ok;
             });
         if (named != result_ok) return named;

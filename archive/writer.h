@@ -33,8 +33,8 @@ public:
     // The job gives the password, strength, level, counters and cancel flag.
     ResultCode add_file(const char* path, const char* stored_name, const CryptJob& job);
 
-    // The headers of the entry for a file found as found: 15 for a name
-    // longer than 65535 bytes.
+    // The headers of the entry for a file (or a folder) found as found: 15
+    // for a name longer than 65535 bytes.
     static ResultCode describe_entry(const char* stored_name, const platform::FindData& found,
                                      const CryptJob& job, EntryInfo& entry);
     // Writes the next chunk of the entry being added, chunks in order: the
@@ -43,6 +43,9 @@ public:
     // sizes and the central record. Takes the cipher from the first chunk.
     ResultCode add_chunk(const EntryInfo& entry, std::uint32_t chunk, std::uint32_t chunks,
                          ChunkResult& piece);
+    // Adds a folder's entry (describe_entry of a folder): its headers and
+    // nothing else, unencrypted, as every reader takes a folder.
+    ResultCode add_folder(const EntryInfo& entry);
     // Writes the central directory and the end record and closes the file
     // (exactly once); 6 on failure.
     ResultCode finish();
@@ -68,6 +71,7 @@ private:
 
     FilePtr archive_;
     std::string output_path_, temp_path_;
+    platform::FileIdentity temp_identity_;  // as the handle that made it told
     std::string directory_;  // central records, back to back
     std::uint64_t entries_ = 0;
     std::uint64_t directory_offset_ = 0;

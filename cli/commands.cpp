@@ -47,24 +47,30 @@ void say(const char* format, const std::string& path) {
     write_text(stderr, "korvane-cli: " + line + "\n");
 }
 
-// Runs work on one worker thread while this thread draws the counters.
+// Runs work on one worker thread while this thread draws the counters. When
+// no thread can start (a process limit), the work runs on this thread, without
+// progress: the job needs no thread but its own.
 ResultCode run_job(Counters& counters, bool show_progress,
                    const std::function<ResultCode()>& work) {
+    const auto run = [&]() -> ResultCode {
+        // The workers report through codes; nothing may escape a thread.
+        try {
+            return work();
+        } catch (const std::bad_alloc&) {
+            return result_out_of_memory;
+        } catch (...) {
+            return result_internal_error;
+        }
+    };
     std::promise<ResultCode> promise;
     std::future<ResultCode> result = promise.get_future();
     std::thread worker;
     try {
-        worker = std::thread([&] {
-            ResultCode r = result_out_of_memory;
-            try {
-                r = work();
-            } catch (...) {
-                // The workers report through codes; nothing may escape a thread.
-            }
-            promise.set_value(r);
-        });
+        worker = std::thread([&] { promise.set_value(run()); });
     } catch (const std::system_error&) {
-        return result_out_of_memory;
+        const ResultCode r = run();
+        job_finished();
+        return r;
     }
     {
         ProgressBar bar(show_progress);
@@ -165,10 +171,12 @@ int lock(const Options& options) {
     job.workers = options.jobs;
     const ResultCode r =
         run_job(counters, show_progress(options), [&] { return encrypt_worker(job); });
-    if (!job.refused_path.empty())
+    if (!job.refused_path.empty() && r == result_bad_path)
         say("'%s' cannot be stored under its own name: this system would read it back as "
             "another name",
             job.refused_path);
+    if (!job.refused_path.empty() && r == result_read_failed)
+        say("'%s' cannot be read", job.refused_path);
     return report("Encryption", r, options.quiet);
 }
 
@@ -208,6 +216,9 @@ int unlock(const Options& options) {
     job.name_code_page = options.name_code_page;
     const ResultCode r =
         run_job(counters, show_progress(options), [&] { return decrypt_worker(job); });
+    if (!job.refused_path.empty())
+        say("'%s' is a link: unlock neither writes through a link nor replaces one",
+            job.refused_path);
     return report("Decryption", r, options.quiet);
 }
 

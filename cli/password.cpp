@@ -20,7 +20,8 @@ int refuse(const char* reason) {
     return exit_data;
 }
 
-// The first line of the file, without its LF or CRLF.
+// The first line of the file: every byte before its first LF, but a CR just
+// before that LF. A CR without an LF after it is part of the password.
 int read_first_line(const std::string& path, std::string& line) {
     line.clear();
     FilePtr file(platform::open_file(path.c_str(), "rb"));
@@ -28,13 +29,14 @@ int read_first_line(const std::string& path, std::string& line) {
         std::fprintf(stderr, "korvane-cli: cannot open the password file '%s'\n", path.c_str());
         return exit_no_input;
     }
-    for (int c; (c = std::fgetc(file.get())) != EOF && c != '\n';)
+    int c;
+    while ((c = std::fgetc(file.get())) != EOF && c != '\n')
         if (line.size() < longest_line_kept) line += static_cast<char>(c);
     if (std::ferror(file.get())) {
         std::fprintf(stderr, "korvane-cli: cannot read the password file '%s'\n", path.c_str());
         return exit_no_input;
     }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (c == '\n' && !line.empty() && line.back() == '\r') line.pop_back();
     return 0;
 }
 

@@ -41,8 +41,9 @@ bool is_lead_byte(unsigned char c);
 // starts the key of everything inside it. Components are joined by one '/'
 // whatever separators (and how many) the path had; a trailing separator is
 // dropped (not a root's). posix: the bytes as they are otherwise. win32: '\\'
-// separates too, a leading pair stays (a share), each component loses its
-// trailing dots and spaces (one left empty is dropped), and the case is
+// separates too, a leading pair stays (a share), as the path layer reads a
+// path the last component loses its trailing dots and spaces (one left empty
+// is dropped) and every other component one trailing dot, and the case is
 // folded as NTFS compares names, for all of Unicode. "." and ".." are kept as
 // written: the key compares names, it does not resolve them. Any UTF-8 path
 // has a key; an empty path's is empty.
@@ -136,6 +137,10 @@ class FolderEnum {
 
     // Next entry, or false when the enumeration is over (or never started).
     bool next(FindData& out);
+    // True once next() has returned false because the folder could not be
+    // listed (no permission, a name the system reads as another folder) or
+    // the listing broke off, rather than because it was over.
+    bool failed() const;
 
   private:
     struct State;
@@ -151,14 +156,25 @@ struct FileIdentity {
 };
 
 // The identity of what path names, links followed. False when it does not
-// exist or cannot be opened.
-bool file_identity(const char* path, FileIdentity& out);
+// exist or cannot be opened. names, when given, receives how many names
+// (hard links) the file has.
+bool file_identity(const char* path, FileIdentity& out, std::uint32_t* names = nullptr);
+
+// The identity of the file an open stream reads or writes, asked through
+// the stream's own handle: no path is looked up, so it is the file this
+// stream made or opened whatever its name leads to by now.
+bool stream_identity(std::FILE* stream, FileIdentity& out);
 
 bool folder_exists(const char* path);
 bool create_folder(const char* path);
 // Removes an empty folder; false when it is not empty or cannot be removed.
 bool remove_folder(const char* path);
 bool delete_file(const char* path);
+// Deletes what path names only while it is still the file of identity (a
+// link there is not followed): a file another program has put under that
+// name since stays. win32 checks and deletes through one handle; posix
+// compares, then unlinks.
+bool delete_file_if(const char* path, const FileIdentity& identity);
 // Moves from over to, replacing an existing file atomically. The same path
 // for both is a move that has nothing to do.
 bool replace_file(const char* from, const char* to);
@@ -171,6 +187,9 @@ struct LocalTime {
 // Sets the last-access and last-write times; the creation time stays. False
 // as well for a day or time that does not exist (2007-02-30, 24:00).
 bool set_file_times(const char* path, const LocalTime& when);
+// The same through an open stream's own handle, which must have been opened
+// for writing; nothing may be written through it afterwards.
+bool set_stream_times(std::FILE* stream, const LocalTime& when);
 
 // Converts a DOS time to a calendar time.
 LocalTime to_local_time(DosTime dos);

@@ -56,8 +56,14 @@ std::string path_key_form(std::string_view path, bool windows_rules) {
         while (end < path.size() && !separates(path[end])) ++end;
         std::string_view component = path.substr(i, end - i);
         if (windows_rules && component != "." && component != "..") {
-            while (!component.empty() && (component.back() == '.' || component.back() == ' '))
-                component.remove_suffix(1);
+            // The path layer drops one trailing dot from a folder's name,
+            // every trailing dot and space from the last name only.
+            if (end < path.size()) {
+                if (component.back() == '.') component.remove_suffix(1);
+            } else {
+                while (!component.empty() && (component.back() == '.' || component.back() == ' '))
+                    component.remove_suffix(1);
+            }
         }
         if (!component.empty()) {
             if (key.size() > root) key += '/';

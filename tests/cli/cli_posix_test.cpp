@@ -6,6 +6,9 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -249,6 +252,81 @@ TEST_F(CliPosix, InterruptLeavesNothingBehind) {
     // The destination may have been made; no file may be in it.
     for (const std::string& name : snapshot_names())
         EXPECT_TRUE(name == "huge.cry" || name == "out") << name;
+}
+
+// Runs korvane-cli in cwd as a user whom permission bits and the process
+// limit bind: nobody when this is root (root passes both), else this user.
+// nproc caps that user's processes and threads. Status 126 when the user
+// cannot be changed.
+CliResult run_cli_bound(const Args& args, const fs::path& cwd, rlim_t nproc = RLIM_INFINITY) {
+    const std::string program = cli_path();
+    std::vector<char*> argv = argv_of(program, args);
+    CliResult result;
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) return result;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        if (null < 0 || chdir(cwd.c_str()) != 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 ||
+            dup2(pipe_fds[1], 2) < 0)
+            _exit(127);
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 ||
+                               setuid(65534) != 0 || geteuid() == 0))
+            _exit(126);
+        // Lowered after the change of user, which would otherwise mark the
+        // process as over the limit and fail the exec.
+        const rlimit limit{nproc, nproc};
+        if (nproc != RLIM_INFINITY && setrlimit(RLIMIT_NPROC, &limit) != 0) _exit(126);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(pipe_fds[1]);
+    char buffer[4096];
+    for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;) result.err.append(buffer, n);
+    close(pipe_fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = exit_status(status);
+    return result;
+}
+
+// A folder that cannot be listed fails the lock with 7, naming it, and no
+// archive is written: its files must not go missing from an archive that
+// says it is complete.
+TEST_F(CliPosix, AFolderThatCannotBeListedFailsTheLock) {
+    write_bytes(dir() / "tree" / "kept.txt", "kept");
+    write_bytes(dir() / "tree" / "locked" / "inside.txt", "would be lost");
+    fs::permissions(dir(), fs::perms::all);
+    fs::permissions(dir() / "tree" / "locked", fs::perms::none);
+    ScopedEnv env("KORVANE_PASSWORD", "pw");
+    const CliResult r = run_cli_bound({"lock", "-o", "out.cry", "tree"}, dir());
+    if (r.status == 126) GTEST_SKIP() << "cannot run as a user without root's rights";
+    EXPECT_EQ(r.status, 7) << r.err;
+    EXPECT_NE(r.err.find("tree/locked' cannot be read"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir() / "out.cry"));
+    fs::permissions(dir() / "tree" / "locked", fs::perms::owner_all);
+}
+
+// Where no thread can start, lock and unlock run on the one thread there is.
+TEST_F(CliPosix, JobsRunWithoutAnyThreadToStart) {
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+    GTEST_SKIP() << "ThreadSanitizer's runtime starts a thread of its own";
+#endif
+#endif
+    // The leak check runs on a thread of its own too; the job needs none.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    ScopedEnv no_leak_check("ASAN_OPTIONS", std::string(asan ? asan : "") + ":detect_leaks=0");
+    write_bytes(dir() / "tree" / "big.bin", noise(600000));
+    write_bytes(dir() / "tree" / "sub" / "small.txt", text(5000));
+    fs::permissions(dir(), fs::perms::all);
+    ScopedEnv env("KORVANE_PASSWORD", "pw");
+    const CliResult locked = run_cli_bound({"lock", "-j", "4", "-o", "out.cry", "tree"}, dir(), 1);
+    if (locked.status == 126) GTEST_SKIP() << "cannot run as a user without root's rights";
+    ASSERT_EQ(locked.status, 0) << locked.err;
+    const CliResult unlocked = run_cli_bound({"unlock", "-j", "4", "out.cry", "-o", "back"}, dir(), 1);
+    ASSERT_EQ(unlocked.status, 0) << unlocked.err;
+    EXPECT_EQ(tree(dir() / "back"), tree(dir() / "tree"));
 }
 
 // A folder mounted inside itself leads back up without being a link: the walk

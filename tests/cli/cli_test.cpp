@@ -78,6 +78,8 @@ class Cli : public testing::Test {
         write_bytes(root / "sub" / "deeper" / "c.txt", text(70000));
         write_bytes(root / "sub" / "deeper" / "empty.dat", "");
         write_bytes(root / "big.log", text(1 << 20));
+        fs::create_directories(root / "sub" / "hollow" / "inner");
+        fs::create_directory(root / "bare");
     }
 };
 
@@ -112,7 +114,8 @@ TEST_F(Cli, NestedTreeRoundTripsAtEveryLevel) {
             const CliResult unlocked =
                 cli_with("s3cret", {"unlock", "--jobs", jobs, archive, "-o", out});
             ASSERT_EQ(unlocked.status, 0) << unlocked.err;
-            EXPECT_EQ(tree(dir() / out), tree(dir() / "docs")) << "level " << level;
+            // Empty folders too.
+            EXPECT_EQ(snapshot(dir() / out), snapshot(dir() / "docs")) << "level " << level;
         }
     }
     // -l reaches the job: stored blocks are bigger than the text they hold.
@@ -453,6 +456,30 @@ TEST_F(Cli, NamesThePathLayerWouldChangeFailTheLock) {
 }
 #endif
 
+#ifdef _WIN32
+// A folder the path layer reads as another ("d." as "d", which is not there)
+// cannot be listed: the lock fails naming it, as for a file it cannot read,
+// instead of storing the tree without its files.
+TEST_F(Cli, AFolderThatCannotBeListedFailsTheLock) {
+    const std::wstring folder = L"\\\\?\\" + fs::absolute(dir() / "tree").wstring() + L"\\d.";
+    fs::create_directories(dir() / "tree");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring inside = folder + L"\\inside.txt";
+    const HANDLE file = CreateFileW(inside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    write_bytes(dir() / "tree" / "kept.txt", "kept");
+    const CliResult r = cli_with("pw", {"lock", "-o", "out.cry", "tree"});
+    EXPECT_EQ(r.status, 7) << r.err;
+    EXPECT_NE(r.err.find("tree\\d."), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir() / "out.cry"));
+    EXPECT_FALSE(fs::exists(dir() / "tree" / "d"));
+    EXPECT_TRUE(DeleteFileW(inside.c_str()));
+    EXPECT_TRUE(RemoveDirectoryW(folder.c_str()));
+}
+#endif
+
 TEST_F(Cli, UsageErrorsGive64) {
     write_bytes(dir() / "in.txt", "input");
     ASSERT_EQ(encrypt({(dir() / "in.txt").string()}, dir() / "good.cry", "pw"), result_ok);
@@ -509,6 +536,7 @@ TEST_F(Cli, PasswordSources) {
     write_bytes(dir() / "crlf.txt", "right\r\nsecond line\r\n");
     write_bytes(dir() / "lf.txt", "right\nsecond line\n");
     write_bytes(dir() / "bare.txt", "right");
+    write_bytes(dir() / "cr.txt", "right\r");  // a CR is dropped only before an LF
     write_bytes(dir() / "wrong.txt", "wrong\n");
     struct Case {
         const char* file;  // --password-file, or nullptr
@@ -518,7 +546,7 @@ TEST_F(Cli, PasswordSources) {
     const Case cases[] = {
         {"crlf.txt", nullptr, 0}, {"lf.txt", nullptr, 0},   {"bare.txt", nullptr, 0},
         {nullptr, "right", 0},    {"crlf.txt", "wrong", 0}, {"wrong.txt", "right", 1},
-        {nullptr, "right\r", 1},
+        {nullptr, "right\r", 1},  {"cr.txt", nullptr, 1},
     };
     ASSERT_EQ(cli({"lock", "-q", "in.txt", "--password-file", "crlf.txt"}).status, 0);
     for (const Case& c : cases) {

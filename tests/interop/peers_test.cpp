@@ -44,6 +44,8 @@ void make_tree(const fs::path& root) {
 
 void expect_same_files(const fs::path& expected, const fs::path& actual, const std::string& who) {
     EXPECT_EQ(tree(actual), tree(expected)) << who;
+    // An empty folder is an entry of its own, which peers make too.
+    EXPECT_TRUE(fs::is_directory(actual / "hollow")) << who;
     for (const auto& [name, content] : tree(expected)) {
         const auto want = fs::last_write_time(expected / name);
         const auto got = fs::last_write_time(actual / name);

@@ -1,11 +1,18 @@
 #include "archive/cipher/aes_enc.h"
 #include "archive/cipher/key_derivation.h"
+#include "archive/cipher/sha1_lanes.h"
 
+#include <gcrypt.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <nettle/pbkdf2.h>
+#include <nettle/sha1.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -111,6 +118,20 @@ TEST(AesEnc, KnownKeysKeystreamAndCode) {
     }
 }
 
+struct DerivePath {
+    const char* name;
+    decltype(&pbkdf2_sha1) derive;
+};
+
+// Every path a derivation can take: the one chosen for this CPU, the
+// library's (run here even where the CPU has the SHA extensions, so the
+// fallback is never left untested) and the lanes where the CPU has them.
+std::vector<DerivePath> derive_paths() {
+    std::vector<DerivePath> paths = {{"chosen", pbkdf2_sha1}, {"library", pbkdf2_sha1_library}};
+    if (sha1::lanes_usable()) paths.push_back({"lanes", pbkdf2_sha1_lanes});
+    return paths;
+}
+
 // RFC 6070 (all but its 16,777,216-iteration case), and keys of 64 and 65
 // bytes from Python's hashlib.pbkdf2_hmac: a longer key is hashed first.
 TEST(AesEnc, KeyDerivationVectors) {
@@ -129,13 +150,136 @@ TEST(AesEnc, KeyDerivationVectors) {
         {std::string(64, 'p'), "salt", 2, "1a33765a7013c43406b2735f118af00ae6d23b00"},
         {std::string(65, 'p'), "salt", 2, "071de0b787c6f0e319d7546faa7e0207eff57ff6"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.password.size() << " " << c.iterations);
-        const Bytes want = from_hex(c.derived);
-        Bytes got(want.size(), 0xA5);
-        ASSERT_TRUE(pbkdf2_sha1(pw(c.password), c.password.size(), pw(c.salt), c.salt.size(),
-                                c.iterations, got.data(), got.size()));
-        EXPECT_EQ(got, want);
+    for (const DerivePath& path : derive_paths()) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(::testing::Message()
+                         << path.name << " " << c.password.size() << " " << c.iterations);
+            const Bytes want = from_hex(c.derived);
+            Bytes got(want.size(), 0xA5);
+            ASSERT_TRUE(path.derive(pw(c.password), c.password.size(), pw(c.salt), c.salt.size(),
+                                    c.iterations, got.data(), got.size()));
+            EXPECT_EQ(got, want);
+        }
+        unsigned char out[20];
+        EXPECT_FALSE(path.derive(pw("password"), 8, pw("salt"), 4, 0, out, sizeof out))
+            << path.name;
+    }
+}
+
+// The library's own PBKDF2, which the product does not call natively (its
+// path there is ours over nettle's compression).
+Bytes library_pbkdf2(const unsigned char* password, std::size_t password_size,
+                     const unsigned char* salt, std::size_t salt_size, unsigned int iterations,
+                     std::size_t size) {
+    Bytes out(size);
+#ifdef _WIN32
+    EXPECT_TRUE(init_crypto());
+    EXPECT_EQ(gcry_kdf_derive(password, password_size, GCRY_KDF_PBKDF2, GCRY_MD_SHA1, salt,
+                              salt_size, iterations, size, out.data()),
+              0u);
+#else
+    nettle_pbkdf2_hmac_sha1(password_size, password, iterations, salt_size, salt, size, out.data());
+#endif
+    return out;
+}
+
+// Random passwords of 0 to 80 bytes (a key over 64 bytes is hashed first),
+// random salts, the three key lengths and others up to six blocks (lanes in
+// groups of four), every path against the library.
+TEST(AesEnc, KeyDerivationPathsAgreeWithTheLibrary) {
+    std::mt19937 random(6070);
+    auto below = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+    unsigned char password[80], salt[20];
+    const std::size_t key_lengths[] = {34, 50, 66};
+    for (int round = 0; round < 160; ++round) {
+        // libgcrypt refuses an empty salt; every entry has one of 8 to 16 bytes.
+        const std::size_t password_size = below(81), salt_size = 1 + below(20);
+        for (auto& b : password) b = static_cast<unsigned char>(random());
+        for (auto& b : salt) b = static_cast<unsigned char>(random());
+        const std::size_t size = round % 8 == 7 ? 1 + below(120) : key_lengths[round % 3];
+        const unsigned int iterations =
+            round % 10 == 0 ? 1000 : 1 + static_cast<unsigned>(below(20));
+        SCOPED_TRACE(::testing::Message()
+                     << "round " << round << ": password " << password_size << ", salt "
+                     << salt_size << ", size " << size << ", iterations " << iterations);
+        const Bytes want =
+            library_pbkdf2(password, password_size, salt, salt_size, iterations, size);
+        for (const DerivePath& path : derive_paths()) {
+            Bytes got(size + 1, 0xA5);
+            ASSERT_TRUE(
+                path.derive(password, password_size, salt, salt_size, iterations, got.data(), size))
+                << path.name;
+            EXPECT_EQ(got.back(), 0xA5) << path.name << " wrote past the end";
+            got.pop_back();
+            EXPECT_EQ(got, want) << path.name;
+        }
+    }
+}
+
+// SHA-1 padding: the end bit, zeros, the length in bits.
+Bytes sha1_padded(Bytes message) {
+    const std::uint64_t bits = message.size() * 8;
+    message.push_back(0x80);
+    while (message.size() % 64 != 56) message.push_back(0);
+    for (int shift = 56; shift >= 0; shift -= 8)
+        message.push_back(static_cast<unsigned char>(bits >> shift));
+    return message;
+}
+
+Bytes digest_bytes(const sha1::State& s) {
+    Bytes out;
+    for (std::uint32_t word : s.h)
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back(static_cast<unsigned char>(word >> shift));
+    return out;
+}
+
+// Each lane count, each lane a message of its own, hashed block by block as
+// the library hashes it; natively also random states through nettle's
+// compression itself.
+TEST(AesEnc, Sha1LanesCompressAsTheLibrary) {
+    if (!sha1::lanes_usable()) GTEST_SKIP() << "this CPU has no SHA extensions";
+    std::mt19937 random(3174);
+    for (int round = 0; round < 200; ++round) {
+        const std::size_t lanes = 1 + round % 4, blocks = 1 + (round / 4) % 4;
+        SCOPED_TRACE(::testing::Message() << lanes << " lanes, " << blocks << " blocks");
+        Bytes messages[sha1::max_lanes], padded[sha1::max_lanes];
+        sha1::State states[sha1::max_lanes];
+        for (std::size_t l = 0; l < lanes; ++l) {
+            // The lengths that pad to exactly `blocks` blocks.
+            const std::size_t longest = 64 * blocks - 9, shortest = blocks == 1 ? 0 : longest - 63;
+            messages[l].resize(shortest + random() % (longest - shortest + 1));
+            for (auto& b : messages[l]) b = static_cast<unsigned char>(random());
+            padded[l] = sha1_padded(messages[l]);
+            ASSERT_EQ(padded[l].size(), 64 * blocks);
+            states[l] = sha1::initial_state;
+        }
+        for (std::size_t b = 0; b < blocks; ++b) {
+            const unsigned char* at[sha1::max_lanes];
+            for (std::size_t l = 0; l < lanes; ++l) at[l] = padded[l].data() + 64 * b;
+            sha1::compress(states, at, lanes);
+        }
+        for (std::size_t l = 0; l < lanes; ++l) {
+            Bytes want(20);
+            gcry_md_hash_buffer(GCRY_MD_SHA1, want.data(), messages[l].data(), messages[l].size());
+            EXPECT_EQ(digest_bytes(states[l]), want) << "lane " << l << ", " << messages[l].size();
+        }
+#ifndef _WIN32
+        unsigned char block[sha1::max_lanes][64];
+        const unsigned char* at[sha1::max_lanes];
+        std::uint32_t theirs[sha1::max_lanes][5];
+        for (std::size_t l = 0; l < lanes; ++l) {
+            for (auto& w : states[l].h) w = static_cast<std::uint32_t>(random());
+            for (auto& b : block[l]) b = static_cast<unsigned char>(random());
+            std::copy(std::begin(states[l].h), std::end(states[l].h), theirs[l]);
+            nettle_sha1_compress(theirs[l], block[l]);
+            at[l] = block[l];
+        }
+        sha1::compress(states, at, lanes);
+        for (std::size_t l = 0; l < lanes; ++l)
+            EXPECT_TRUE(std::equal(std::begin(states[l].h), std::end(states[l].h), theirs[l]))
+                << "lane " << l << " from a random state";
+#endif
     }
 }
 

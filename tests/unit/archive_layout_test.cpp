@@ -74,13 +74,37 @@ TEST_F(ArchiveLayout, OneFileArchiveHasEveryFieldInPlace) {
     EXPECT_EQ(read_u16(bytes(a, end + 20)), 0);
 }
 
-TEST_F(ArchiveLayout, EmptyFoldersAndMissingInputsGiveTheBareEndRecord) {
+// A folder with nothing stored below it is an entry of its own, as every
+// reader takes a folder: named with a '/', unencrypted, no data, no AE field.
+// It comes back as a folder; a missing input adds nothing.
+TEST_F(ArchiveLayout, EmptyFoldersAreEntriesOfTheirOwnAndMissingInputsNothing) {
     fs::create_directories(dir() / "empty" / "nested");
     const fs::path archive = dir() / "empty.cry";
     ASSERT_EQ(encrypt({(dir() / "empty").string(), (dir() / "missing").string()}, archive, "pw"),
               result_ok);
-    const std::string a = read_bytes(archive);
-    EXPECT_EQ(a, std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+    std::string a = read_bytes(archive);
+    ASSERT_EQ(a.size(), 30 + 13 + 46 + 13 + 22u);
+    // Time and date, and the attribute word, are the folder's own.
+    EXPECT_EQ(a.substr(10, 4), a.substr(43 + 12, 4));
+    EXPECT_EQ(read_u32(bytes(a, 43 + 38)) & 0x10, 0x10u);
+    a.replace(10, 4, 4, '\0');
+    a.replace(43 + 12, 4, 4, '\0');
+    a.replace(43 + 38, 4, 4, '\0');
+    const std::string name = "empty/nested/";
+    const std::string expected =
+        std::string("PK\x03\x04\x14\0\0\0\0\0", 10) + std::string(16, '\0') +
+        std::string("\x0d\0\0\0", 4) + name +
+        std::string("PK\x01\x02\x14\0\x14\0\0\0\0\0", 12) + std::string(16, '\0') +
+        std::string("\x0d\0", 2) + std::string(16, '\0') + name +
+        std::string("PK\x05\x06\0\0\0\0\x01\0\x01\0\x3b\0\0\0\x2b\0\0\0\0\0", 22);
+    EXPECT_EQ(a, expected);
+    // The one top folder is the destination, as for any archive.
+    ASSERT_EQ(decrypt(archive, dir() / "out", "pw"), result_ok);
+    EXPECT_TRUE(fs::is_directory(dir() / "out" / "nested"));
+    EXPECT_TRUE(fs::is_empty(dir() / "out" / "nested"));
+
+    ASSERT_EQ(encrypt({(dir() / "missing").string()}, dir() / "none.cry", "pw"), result_ok);
+    EXPECT_EQ(read_bytes(dir() / "none.cry"), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
 }
 
 TEST_F(ArchiveLayout, SecondEntryFollowsTheFirstAndTheDirectoryFollowsTheLast) {

@@ -160,17 +160,21 @@ TEST(FolderWalkerTest, WalksFilesDepthFirst) {
 
     const std::string root = tmp / "root";
     const auto records = walk(root);
-    ASSERT_EQ(records.size(), files.size());
+    // The files, and the one folder with nothing in it.
+    ASSERT_EQ(records.size(), files.size() + 1);
     std::vector<std::size_t> below_sub;
     for (std::size_t i = 0; i < records.size(); ++i) {
         const auto& r = records[i];
+        EXPECT_EQ(r.full_path, join_path(root, r.relative_path));
+        if (r.data.is_folder) {
+            EXPECT_EQ(r.relative_path, "empty");
+            continue;
+        }
         const auto expected = std::find_if(files.begin(), files.end(), [&](const auto& f) {
             return native_path(f.first) == r.relative_path;
         });
         ASSERT_NE(expected, files.end()) << r.relative_path;
-        EXPECT_EQ(r.full_path, join_path(root, r.relative_path));
         EXPECT_EQ(r.data.size, expected->second.size()) << r.relative_path;
-        EXPECT_FALSE(r.data.is_folder);
         if (r.relative_path.rfind("sub", 0) == 0) below_sub.push_back(i);
     }
     // Depth first: the files below sub come as one run.
@@ -178,13 +182,30 @@ TEST(FolderWalkerTest, WalksFilesDepthFirst) {
     EXPECT_EQ(below_sub[1], below_sub[0] + 1);
 }
 
-TEST(FolderWalkerTest, YieldsNothingForEmptyOrMissingFolders) {
+// A folder with nothing below it is yielded as itself, after its contents
+// (the walked folder too, under an empty relative path); a folder that
+// cannot be listed ends the walk and is named.
+TEST(FolderWalkerTest, YieldsFoldersWithNothingBelowThemAndNamesAnUnlistedOne) {
     TempFolder tmp;
-    ASSERT_TRUE(create_folder_chain((tmp / "only/empty").c_str()));
-    EXPECT_TRUE(walk(tmp / "only").empty());
-    EXPECT_TRUE(walk(tmp / "missing").empty());
-    ASSERT_TRUE(write_file(tmp / "plain", "x"));
-    EXPECT_TRUE(walk(tmp / "plain").empty());
+    ASSERT_TRUE(create_folder_chain((tmp / "only/empty/nested").c_str()));
+    ASSERT_TRUE(create_folder_chain((tmp / "bare").c_str()));
+    const struct {
+        std::string folder;
+        std::vector<std::string> yielded;  // relative paths, folders ending in '/'
+        bool listed;
+    } cases[] = {
+        {tmp / "only", {native_path("empty/nested") + "/"}, true},
+        {tmp / "bare", {"/"}, true},
+        {tmp / "missing", {}, false},
+    };
+    for (const auto& c : cases) {
+        FolderWalker walker(c.folder);
+        std::vector<std::string> yielded;
+        while (const FolderWalker::Record* r = walker.next())
+            yielded.push_back(r->relative_path + (r->data.is_folder ? "/" : ""));
+        EXPECT_EQ(yielded, c.yielded) << c.folder;
+        EXPECT_EQ(walker.unlisted(), c.listed ? std::string() : c.folder);
+    }
 }
 
 #ifndef _WIN32
@@ -247,7 +268,13 @@ TEST(EntryNameTest, SafeNames) {
         {"lpt9", true, false},
         {"nul .", true, false},
         {"conout$", true, false},
-        {"COM0", true, true},
+        {"COM0", true, false},
+        {"lpt0.txt", true, false},
+        {"dir /f.txt", true, false},  // the folder "dir " cannot be made
+        {"dir./f.txt", true, true},   // opens dir/f.txt
+        {"dir../f.txt", true, false},
+        {"dir. /f.txt", true, false},
+        {"dir/f.txt. ", true, true},
         {"console", true, true},
         {"auxiliary.txt", true, true},
         {"a/com10", true, true},
@@ -421,13 +448,16 @@ TEST(PlatformTest, FileIdentitySeesThroughEverySpelling) {
         EXPECT_EQ(a == b, c.same) << c.a << " / " << c.b;
         FileSet set;
         ASSERT_TRUE(set.add(c.a.c_str()));
-        EXPECT_EQ(set.contains(c.b.c_str()), c.same) << c.a << " / " << c.b;
+        platform::FindData found;
+        ASSERT_TRUE(platform::find_path(c.b.c_str(), found)) << c.b;
+        EXPECT_EQ(set.contains(c.b.c_str(), found), c.same) << c.a << " / " << c.b;
+        EXPECT_EQ(set.contains(c.b.c_str(), platform::FindData{}), c.same) << c.a << " / " << c.b;
     }
     platform::FileIdentity none;
     EXPECT_FALSE(platform::file_identity((tmp / "missing").c_str(), none));
     FileSet set;
     EXPECT_FALSE(set.add((tmp / "missing").c_str()));
-    EXPECT_FALSE(set.contains((tmp / "missing").c_str()));
+    EXPECT_FALSE(set.contains((tmp / "missing").c_str(), platform::FindData{}));
 }
 
 // The engine orders entries by the key and the destination checks compare by
@@ -447,8 +477,10 @@ TEST(PlatformTest, PathKeyIsTheFileSystemsSameName) {
         {"a\\b\\", "a\\b\\", "a/b"},
         {"\\\\srv\\share\\x", "\\\\srv\\share\\x", "//srv/share/x"},
         {"a.txt.", "a.txt.", "a.txt"},
-        {"dir. /x. . ", "dir. /x. . ", "dir/x"},
-        {"x/.../y", "x/.../y", "x/y"},
+        {"dir. /x. . ", "dir. /x. . ", "dir. /x"},
+        {"dir../x", "dir../x", "dir./x"},
+        {"dir /", "dir ", "dir "},
+        {"x/.../y", "x/.../y", "x/../y"},
         {"...", "...", "."},
         {"a/./../b", "a/./../b", "a/./../b"},
         {"C:\\", "C:\\", "C:/"},
@@ -472,6 +504,9 @@ TEST(PlatformTest, PathKeyIsTheFileSystemsSameName) {
         {"\xD0\x96", "\xD0\xB6", false, true},          // Ж, ж
         {"x.txt", "x.txt. .", false, true},
         {"sub/g", "SUB\\G", false, true},
+        {"sub/h", "sub./h", false, true},  // a folder loses one dot
+        {"sub/i", "sub../i", false, false},
+        {"sub/j", "sub /j", false, false},  // and keeps its spaces
         {"\xC3\x9F", "SS", false, false},         // ß is no SS to NTFS
         {"e\xCC\x81", "\xC3\xA9", false, false},  // nor a decomposed é the composed one
     };

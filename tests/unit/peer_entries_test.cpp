@@ -244,6 +244,11 @@ TEST_F(PeerEntries, RefusalsKeepTheOlderFile) {
          result_expansion_error},
         {"folder entry leaving the destination", {"../up/", "", false, 0, 0, 0}, result_bad_path},
         {"encrypted entry named as a folder", {"b/", "", true, 1, 2, 8}, result_bad_path},
+#ifdef _WIN32
+        // Making "dir " makes "dir", and "dir \b.txt" then cannot be opened.
+        {"folder the path layer cannot make", {"dir /b.txt", "x", true, 1, 2, 0}, result_bad_path},
+        {"folder with two trailing dots", {"dir../b.txt", "x", true, 1, 2, 0}, result_bad_path},
+#endif
     };
     for (const auto& c : cases) {
         const fs::path archive = write_archive({good, c.entry});
@@ -253,6 +258,7 @@ TEST_F(PeerEntries, RefusalsKeepTheOlderFile) {
         EXPECT_EQ(decrypt(archive, out, short_password), c.expected) << c.why;
         EXPECT_EQ(tree(out), (Files{{"a.txt", "first file"}, {"b.txt", "older"}})) << c.why;
         EXPECT_FALSE(fs::exists(dir() / "up")) << c.why;
+        EXPECT_FALSE(fs::exists(out / "dir")) << c.why;
     }
 }
 

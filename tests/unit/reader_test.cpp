@@ -2,8 +2,19 @@
 // the single-top-level rule and restored times.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <ctime>
 #include <map>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <winioctl.h>
+#else
+#include <unistd.h>
+#endif
 
 #ifndef _WIN32
 #include <signal.h>
@@ -22,6 +33,42 @@ namespace korvane {
 namespace {
 
 using namespace test;
+
+// Makes link stand for target: natively a symbolic link, on Windows a
+// junction (target a folder). False where the system cannot make one (Wine).
+bool make_link(const fs::path& target, const fs::path& link) {
+#ifdef _WIN32
+    // A mount-point reparse buffer: the target as "\??\C:\...", then an
+    // empty print name.
+    const std::wstring substitute = L"\\??\\" + fs::absolute(target).wstring();
+    const std::size_t names = (substitute.size() + 2) * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(16 + names, 0);
+    const auto put16 = [&](std::size_t at, std::size_t v) {
+        buffer[at] = static_cast<unsigned char>(v);
+        buffer[at + 1] = static_cast<unsigned char>(v >> 8);
+    };
+    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    std::memcpy(buffer.data(), &tag, sizeof tag);
+    put16(4, 8 + names);                                     // data length
+    put16(10, substitute.size() * sizeof(wchar_t));          // substitute name length
+    put16(12, (substitute.size() + 1) * sizeof(wchar_t));    // print name offset
+    std::memcpy(buffer.data() + 16, substitute.data(), substitute.size() * sizeof(wchar_t));
+    std::error_code ec;
+    if (!fs::create_directory(link, ec)) return false;
+    const HANDLE h = CreateFileW(link.wstring().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    DWORD returned = 0;
+    const bool made = h != INVALID_HANDLE_VALUE &&
+                      DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buffer.data(),
+                                      static_cast<DWORD>(buffer.size()), nullptr, 0, &returned,
+                                      nullptr);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    if (!made) fs::remove(link, ec);
+    return made;
+#else
+    return symlink(target.c_str(), link.c_str()) == 0;
+#endif
+}
 
 class Reader : public testing::Test {
   protected:
@@ -258,6 +305,55 @@ TEST_F(Reader, FileInTheWayOfAFolderGivesFolderFailure) {
     EXPECT_EQ(read_bytes(dir() / "out" / "x.txt"), content_of("x.txt"));
 }
 
+TEST_F(Reader, LinksBelowTheDestinationAreNeitherFollowedNorReplaced) {
+    // A link where an entry's folder or file goes would carry the entry
+    // elsewhere (or replace a link the user made): the entry fails, naming
+    // the link, and what the link stands for is untouched. Natively a link
+    // to a file is alike; the destination itself may be a link.
+    const struct {
+        const char* why;
+        std::vector<std::string> names;
+        const char* link;  // below out, standing for outside (a folder) or outside/keep.txt
+        bool to_file;
+        ResultCode want;
+    } cases[] = {
+        {"a folder of the path", {"x.txt", "sub/y.txt"}, "sub", false, result_folder_failed},
+        {"a deeper folder", {"x.txt", "a/sub/y.txt"}, "a/sub", false, result_folder_failed},
+        {"the file itself, to a folder", {"x.txt", "y.txt"}, "y.txt", false,
+         result_open_output_failed},
+        {"the file itself, to a file", {"x.txt", "y.txt"}, "y.txt", true,
+         result_open_output_failed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+#ifdef _WIN32
+        if (c.to_file) continue;  // a file link needs a privilege there
+#endif
+        const fs::path archive = crafted(c.names);
+        const fs::path outside = dir() / "outside", out = dir() / "out";
+        fs::remove_all(outside);
+        fs::remove_all(out);
+        write_bytes(outside / "keep.txt", "outside");
+        fs::create_directories((out / c.link).parent_path());
+        if (!make_link(c.to_file ? outside / "keep.txt" : outside, out / c.link))
+            GTEST_SKIP() << "this system makes no junctions";
+        JobCounters counters;
+        CryptJob job = counters.job({utf8(archive)}, utf8(out), "pw");
+        job.workers = 4;
+        EXPECT_EQ(decrypt_worker(job), c.want);
+        EXPECT_EQ(job.refused_path, utf8(out) + platform::separator + native_path(c.link));
+        EXPECT_EQ(snapshot(outside), (std::map<std::string, std::string>{{"keep.txt", "outside"}}));
+        platform::FindData link;
+        EXPECT_TRUE(platform::find_path(utf8(out / c.link).c_str(), link) && link.is_link);
+        EXPECT_EQ(read_bytes(out / "x.txt"), content_of("x.txt"));
+    }
+    const fs::path archive = crafted({"x.txt", "sub/y.txt"});
+    fs::remove_all(dir() / "out");
+    ASSERT_TRUE(make_link(dir() / "outside", dir() / "out"));
+    EXPECT_EQ(decrypt(archive, dir() / "out", "pw"), result_ok);
+    EXPECT_EQ(read_bytes(dir() / "outside" / "sub" / "y.txt"), content_of("sub/y.txt"));
+}
+
 TEST_F(Reader, RestoresTheLastWriteTime) {
     const fs::path source = dir() / "dated.txt";
     write_bytes(source, "dated");
@@ -291,6 +387,31 @@ TEST_F(Reader, CancelLeavesNoPartialFileAndKeepsTheEarlierOne) {
               result_cancelled);
     EXPECT_EQ(c.processed.load(), block_size);
     EXPECT_EQ(tree(out), (std::vector<std::pair<std::string, std::string>>{{"b.bin", "earlier"}}));
+}
+
+TEST_F(Reader, CleanupSparesAFileAnotherProgramRenamedOverTheOutput) {
+    // Zeros: the whole stream is read at once, then written for a while.
+    write_bytes(dir() / "in" / "b.bin", std::string(64u << 20, '\0'));
+    const fs::path archive = dir() / "c.cry";
+    ASSERT_EQ(encrypt({(dir() / "in" / "b.bin").string()}, archive, "pw"), result_ok);
+    const fs::path out = dir() / "out";
+    ArchiveReader reader;
+    JobCounters c;
+    bool replaced = false;
+    std::thread other([&] {
+        while (c.processed.load() == 0) std::this_thread::yield();
+        write_bytes(dir() / "theirs", "another program's file");
+        replaced = platform::replace_file(utf8(dir() / "theirs").c_str(), utf8(out / "b.bin").c_str());
+        c.cancel = true;
+    });
+    const ResultCode r = reader.extract_all(utf8(archive).c_str(), utf8(out).c_str(), "pw",
+                                            c.processed, c.cancel);
+    other.join();
+    // Windows refuses to replace a file another handle has open.
+    if (!replaced) GTEST_SKIP() << "this system keeps an open file's name";
+    EXPECT_EQ(r, result_cancelled);
+    EXPECT_EQ(tree(out), (std::vector<std::pair<std::string, std::string>>{
+                             {"b.bin", "another program's file"}}));
 }
 
 TEST_F(Reader, AllocationFailureAfterTheOutputExistsLeavesNoFile) {

@@ -194,6 +194,17 @@ TEST_F(Writer, FailedOrCancelledJobLeavesAnEarlierOutputUntouched) {
     }
 }
 
+TEST_F(Writer, DiscardSparesAFileAnotherProgramRenamedOverTheTemporaryOne) {
+    ArchiveWriter writer;
+    ASSERT_EQ(writer.open((dir() / "out.cry").string().c_str()), result_ok);
+    ASSERT_EQ(writer.finish(), result_ok);  // closed, as a program would find it
+    const std::string temp = writer.temp_path();
+    write_bytes(dir() / "theirs", "another program's file");
+    ASSERT_TRUE(platform::replace_file((dir() / "theirs").string().c_str(), temp.c_str()));
+    writer.discard();
+    EXPECT_EQ(read_bytes(temp), "another program's file");
+}
+
 TEST_F(Writer, CancelWithoutEarlierOutputLeavesNoArchive) {
     write_bytes(dir() / "data.bin", noise(200000));
     EXPECT_EQ(encrypt({(dir() / "data.bin").string()}, dir() / "out.cry", "pw", 6, true),
@@ -226,7 +237,8 @@ TEST_F(Writer, FolderInputsAreStoredUnderTheFolderName) {
     const std::string a = read_bytes(archive);
     EXPECT_NE(a.find("Reports/a.txt"), std::string::npos);
     EXPECT_NE(a.find("Reports/sub/b.txt"), std::string::npos);
-    EXPECT_EQ(entry_count(archive), 2u);
+    EXPECT_NE(a.find("Reports/empty/"), std::string::npos);
+    EXPECT_EQ(entry_count(archive), 3u);
 }
 
 // Neither the earlier output nor the temporary file beside it is read into
@@ -332,7 +344,10 @@ TEST_F(Writer, TemporaryNamesAreNeverLongerThanTheTarget) {
 #ifndef _WIN32
 TEST_F(Writer, ReadErrorIsAFailureNotATruncatedEntry) {
     // The kernel refuses reads of this file's first page: fopen works, fread fails.
-    EXPECT_EQ(encrypt({"/proc/self/mem"}, dir() / "out.cry", "pw"), result_read_failed);
+    JobCounters c;
+    CryptJob job = c.job({"/proc/self/mem"}, utf8(dir() / "out.cry"), "pw");
+    EXPECT_EQ(encrypt_worker(job), result_read_failed);
+    EXPECT_EQ(job.refused_path, "/proc/self/mem");  // named, as a folder that cannot be listed
     expect_only({});
 }
 #endif
