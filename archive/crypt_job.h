@@ -32,10 +32,11 @@ struct CryptJob {
     // Shift-JIS); 0 reads them as this build always has (the ANSI code page
     // on win32, the bytes as they are natively).
     unsigned name_code_page = 0;
-    // Set by the job's own thread when one file or folder is why the job
-    // failed, as the program spells it: with result_bad_path its name, with
-    // result_read_failed a file that could not be read or a folder that could
-    // not be listed.
+    // Set by the job's own thread when one file, folder or link is why the
+    // job failed, as the program spells it: with result_bad_path its name,
+    // with result_read_failed a file that could not be read or a folder that
+    // could not be listed; unlock, with 9 or 12, a link in the destination
+    // that an entry would have had to write through or replace.
     std::string refused_path;
     // Set by decrypt_worker when an archive's directory or one of its entries
     // is why the job failed.

@@ -18,13 +18,27 @@ std::string FolderBook::parent_in_chain(const std::string& path) const {
     return path.substr(0, cut);
 }
 
+bool FolderBook::below_root(const std::string& path) const {
+    // Every path comes as the root, a separator and a name below it.
+    return !root_.empty() && path.size() > root_.size() && path.starts_with(root_) &&
+           (path[root_.size()] == platform::separator || root_.back() == platform::separator);
+}
+
+const std::string& FolderBook::key_of(const std::string& path) {
+    // Most files of a folder spell it alike: the key, case folded on
+    // Windows, is formed once per spelling.
+    const auto it = keys_.find(path);
+    if (it != keys_.end()) return it->second;
+    return keys_.emplace(path, platform::path_key(path)).first->second;
+}
+
 FolderBook::Owner* FolderBook::find(const std::string& path) {
-    const auto it = owner_.find(platform::path_key(path));
+    const auto it = owner_.find(key_of(path));
     return it == owner_.end() ? nullptr : &it->second;
 }
 
 void FolderBook::note(const std::string& path, std::size_t entry) {
-    owner_.insert_or_assign(platform::path_key(path), Owner{path, entry});
+    owner_.insert_or_assign(key_of(path), Owner{path, entry});
 }
 
 void FolderBook::claim(std::string path, std::size_t entry) {
@@ -36,32 +50,36 @@ void FolderBook::claim(std::string path, std::size_t entry) {
     }
 }
 
-bool FolderBook::ensure(const std::string& folder, std::size_t entry) {
+bool FolderBook::ensure(const std::string& folder, std::size_t entry, std::string* link) {
     // A plain byte search, as the first separator only marks where the drive
     // (or the root) ends.
     const char* first = std::strchr(folder.c_str(), platform::separator);
     if (!first || first[1] == '\0') return true;
     std::lock_guard lock(mutex_);
     first_separator_ = static_cast<std::size_t>(first - folder.c_str());
-    // Upwards until a folder that is known or can be made: each new folder
-    // costs one call, a known one none.
+    // Upwards until a folder that is known, or above the root one that can be
+    // made or is there: each new folder costs one call, a known one none.
+    // Below the root the way down starts from a folder known to be one, so
+    // nothing is made through a link.
     std::vector<std::string> missing;
     for (std::string path = folder; !path.empty(); path = parent_in_chain(path)) {
         if (find(path)) {
             claim(path, entry);
             break;
         }
-        if (platform::create_folder(path.c_str())) {
-            note(path, entry);
-            claim(parent_in_chain(path), entry);
-            break;
+        if (!below_root(path)) {
+            if (platform::create_folder(path.c_str())) {
+                note(path, entry);
+                claim(parent_in_chain(path), entry);
+                break;
+            }
+            if (platform::folder_exists(path.c_str())) {
+                note(path, found_there);
+                break;
+            }
+            platform::FindData in_the_way;
+            if (platform::find_path(path.c_str(), in_the_way)) return false;
         }
-        if (platform::folder_exists(path.c_str())) {
-            note(path, found_there);
-            break;
-        }
-        platform::FindData in_the_way;
-        if (platform::find_path(path.c_str(), in_the_way)) return false;
         missing.push_back(path);
     }
     // Then down again through the folders that were missing.
@@ -69,11 +87,16 @@ bool FolderBook::ensure(const std::string& folder, std::size_t entry) {
         if (find(*it)) continue;
         if (platform::create_folder(it->c_str())) {
             note(*it, entry);
-        } else if (platform::folder_exists(it->c_str())) {
-            note(*it, found_there);
-        } else {
+            continue;
+        }
+        platform::FindData there;
+        if (!platform::find_path(it->c_str(), there)) return false;
+        if (there.is_link && below_root(*it)) {
+            if (link) *link = *it;
             return false;
         }
+        if (!there.is_folder) return false;
+        note(*it, found_there);
     }
     return true;
 }

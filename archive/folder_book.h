@@ -7,15 +7,23 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 namespace korvane {
 
 class FolderBook {
   public:
+    // Folders at or above root (the destination) are taken as they are: the
+    // user chose them, links included. Below it each folder is made here or
+    // must be a folder itself, never a link (symbolic link, junction) that
+    // would carry the files elsewhere. An empty root checks nothing.
+    explicit FolderBook(std::string root = {}) : root_(std::move(root)) {}
+
     // Makes every folder along folder exist, as create_folder_chain does, on
-    // behalf of entry. False when a file is in the way or a folder cannot be
-    // made. Safe to call from several threads.
-    bool ensure(const std::string& folder, std::size_t entry);
+    // behalf of entry. False when a file or a link below the root is in the
+    // way (link, when given, then names the link) or a folder cannot be made.
+    // Safe to call from several threads.
+    bool ensure(const std::string& folder, std::size_t entry, std::string* link = nullptr);
     // Removes the folders made for entries after entry and for no entry up
     // to it, deepest first. A folder that is not empty stays.
     void remove_after(std::size_t entry);
@@ -24,6 +32,7 @@ class FolderBook {
     static constexpr std::size_t found_there = static_cast<std::size_t>(-1);
     // The folder above path within the chain, or empty at its top.
     std::string parent_in_chain(const std::string& path) const;
+    bool below_root(const std::string& path) const;
     void claim(std::string path, std::size_t entry);
 
     struct Owner {
@@ -34,10 +43,13 @@ class FolderBook {
     // spelling of one folder finds it.
     Owner* find(const std::string& path);
     void note(const std::string& path, std::size_t entry);
+    const std::string& key_of(const std::string& path);
 
+    const std::string root_;
     std::mutex mutex_;
     std::size_t first_separator_ = 0;               // of the chain being made
     std::unordered_map<std::string, Owner> owner_;  // key -> entry, or found_there
+    std::unordered_map<std::string, std::string> keys_;  // spelling -> key
 };
 
 }  // namespace korvane

@@ -224,17 +224,30 @@ std::string_view last_component(std::string_view path) {
 }
 
 bool FileSet::add(const char* path) {
-    platform::FileIdentity identity;
-    if (!platform::file_identity(path, identity)) return false;
-    members_.push_back(identity);
+    Member member;
+    std::uint32_t names = 0;
+    platform::FindData found;  // the name as the file system has it, not as spelled
+    if (!platform::file_identity(path, member.identity, &names) ||
+        !platform::find_path(path, found))
+        return false;
+    member.name_key = platform::path_key(found.name);
+    member.only_by_name =
+        names == 1 && !found.is_link && !platform::may_be_short_name(found.name);
+    members_.push_back(std::move(member));
     return true;
 }
 
-bool FileSet::contains(const char* path) const {
+bool FileSet::contains(const char* path, const platform::FindData& found) const {
     if (members_.empty()) return false;  // spares a look-up per file
+    const std::string name_key = platform::path_key(found.name);
+    if (!found.name.empty() &&
+        std::all_of(members_.begin(), members_.end(),
+                    [&](const Member& m) { return m.only_by_name && m.name_key != name_key; }))
+        return false;
     platform::FileIdentity identity;
     return platform::file_identity(path, identity) &&
-           std::find(members_.begin(), members_.end(), identity) != members_.end();
+           std::any_of(members_.begin(), members_.end(),
+                       [&](const Member& m) { return m.identity == identity; });
 }
 
 FolderWalker::FolderWalker(std::string folder) : root_(std::move(folder)) {}

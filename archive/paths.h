@@ -99,10 +99,20 @@ class FileSet {
     // Adds what path names; false, with nothing added, when it cannot be
     // identified (a file that does not exist yet).
     bool add(const char* path);
-    bool contains(const char* path) const;
+    // found is what a walk or a look-up found at path: its name as the file
+    // system has it (empty: unknown). Asking the file system costs an open
+    // on Windows, so a name that no member has is answered without one where
+    // no other name leads to the members (one hard link each, no link, no
+    // short name).
+    bool contains(const char* path, const platform::FindData& found) const;
 
   private:
-    std::vector<platform::FileIdentity> members_;
+    struct Member {
+        platform::FileIdentity identity;
+        std::string name_key;  // path_key of the file's own name
+        bool only_by_name = false;  // no other name leads to it
+    };
+    std::vector<Member> members_;
 };
 
 // Every file below one folder, depth first in the platform's order, and every

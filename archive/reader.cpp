@@ -10,6 +10,7 @@
 #include "archive/cipher/aes_enc.h"
 #include "archive/crypt_job.h"
 #include "archive/directory.h"
+#include "archive/entry_pipeline.h"
 #include "archive/folder_book.h"
 #include "archive/format.h"
 #include "archive/paths.h"
@@ -24,11 +25,14 @@ namespace korvane {
 // when the entry's turn comes.
 struct Extracted {
     std::string written, output;
-    // What was written, as the file system knows it: winding back removes a
-    // file only while its name still leads to it, never an earlier entry's
-    // file committed over it.
+    // What was written (set with written), as its own handle told: cleaning
+    // up removes a file only while its name still leads to it, never an
+    // earlier entry's file committed over it nor another program's file
+    // renamed over it.
     platform::FileIdentity identity;
-    bool identified = false;
+    // A link found where the entry's file or one of its folders goes, which
+    // the entry failed on rather than write through it or replace it.
+    std::string link;
 };
 
 namespace {
@@ -70,78 +74,62 @@ bool given_up(const DecodeState& s) {
     return s.failures && s.failures->given_up(s.entry);
 }
 
-bool stopping(const DecodeState& s) {
-    return s.cancel->load(std::memory_order_relaxed) || given_up(s);
+}  // namespace
+
+bool DecodeState::stopping() const {
+    return cancel->load(std::memory_order_relaxed) || given_up(*this);
 }
+
+ResultCode DecodeState::read_block(CAesEnc& aes, unsigned char* block, unsigned int length) {
+    if (!read_exact(archive.get(), block, length)) return result_read_failed;
+    aes.decrypt(block, length);
+    processed->fetch_add(length, std::memory_order_relaxed);
+    return result_ok;
+}
+
+ResultCode DecodeState::write_block(std::FILE* output, std::uint32_t* crc,
+                                    const unsigned char* block, unsigned int length) {
+    if (crc) *crc = static_cast<std::uint32_t>(::crc32(*crc, block, length));
+    return !output || write_exact(output, block, length) ? result_ok : result_write_failed;
+}
+
+namespace {
 
 ResultCode copy_stored(DecodeState& s, std::FILE* output, std::uint64_t remaining, CAesEnc& aes,
                        std::uint32_t* crc) {
     unsigned char* const in = s.in.get();
     while (remaining > 0) {
         const auto piece = static_cast<unsigned int>(std::min<std::uint64_t>(remaining, block_size));
-        if (!read_exact(s.archive.get(), in, piece)) return result_read_failed;
-        aes.decrypt(in, piece);
+        if (ResultCode r = s.read_block(aes, in, piece)) return r;
         remaining -= piece;
-        s.processed->fetch_add(piece, std::memory_order_relaxed);
-        if (crc) *crc = static_cast<std::uint32_t>(::crc32(*crc, in, piece));
-        if (output && !write_exact(output, in, piece)) return result_write_failed;
-        if (stopping(s)) return result_cancelled;
+        if (ResultCode r = DecodeState::write_block(output, crc, in, piece)) return r;
+        if (s.stopping()) return result_cancelled;
     }
     return result_ok;
 }
 
+// A big entry is inflated on a thread of its own when one can be had.
 ResultCode inflate_stream(DecodeState& s, std::FILE* output, std::uint64_t remaining,
                           std::optional<std::uint64_t> size, CAesEnc& aes, std::uint32_t* crc) {
-    if (!s.inflater.start()) return result_expansion_error;
+    if (const std::optional<ResultCode> r = inflate_pipelined(s, output, remaining, size, aes, crc))
+        return *r;
     unsigned char* const in = s.in.get();
-    unsigned char* const out = s.out.get();
-    auto emit = [&](unsigned int filled) {
-        if (crc) *crc = static_cast<std::uint32_t>(::crc32(*crc, out, filled));
-        return !output || write_exact(output, out, filled);
-    };
-    // What the stream may still give; the window it inflates into holds at
-    // most one byte more, so a stream longer than its entry stops there.
-    std::uint64_t left = size ? *size : UINT64_MAX;
-    unsigned int window = 0;
-    z_stream& z = s.inflater.stream();
-    auto next_window = [&] {
-        window = left < block_size ? static_cast<unsigned int>(left + 1) : block_size;
-        z.next_out = out;
-        z.avail_out = window;
-    };
-    z.avail_in = 0;
-    next_window();
-    // Every pass takes a block in or gives a block out, or ends the stream.
-    while (true) {
-        if (z.avail_in == 0 && remaining > 0) {
-            const auto piece =
-                static_cast<unsigned int>(std::min<std::uint64_t>(remaining, block_size));
-            if (!read_exact(s.archive.get(), in, piece)) return result_read_failed;
-            aes.decrypt(in, piece);
-            z.next_in = in;
-            z.avail_in = piece;
-            remaining -= piece;
-            s.processed->fetch_add(piece, std::memory_order_relaxed);
-        }
-        const int status = inflate(&z, Z_NO_FLUSH);
-        const unsigned int filled = window - z.avail_out;
-        if (filled > left) return result_expansion_error;
-        if (status == Z_STREAM_END) {
-            if (size && filled != left) return result_expansion_error;
-            if (!emit(filled)) return result_write_failed;
-            // The last block too: a file of one block is cancelled like any other.
-            return stopping(s) ? result_cancelled : result_ok;
-        }
-        // Corrupt data, or a stream that wants more than the entry holds.
-        const bool starved = z.avail_in == 0 && remaining == 0 && z.avail_out != 0;
-        if ((status != Z_OK && status != Z_BUF_ERROR) || starved) return result_expansion_error;
-        if (z.avail_out == 0) {
-            if (!emit(window)) return result_write_failed;
-            left -= window;
-            next_window();
-        }
-        if (stopping(s)) return result_cancelled;
-    }
+    return inflate_exact(
+        s.inflater, remaining, size, s.out.get(), block_size,
+        [&](std::uint64_t left, unsigned char*& data, unsigned int& length) {
+            length = static_cast<unsigned int>(std::min<std::uint64_t>(left, block_size));
+            data = in;
+            return s.read_block(aes, in, length);
+        },
+        [&](unsigned char*& out, unsigned int filled, bool) {
+            return DecodeState::write_block(output, crc, out, filled);
+        },
+        [&] { return s.stopping(); });
+}
+
+// Deletes what an entry wrote, while it is still that.
+void remove_written(const Extracted& done) {
+    if (!done.written.empty()) platform::delete_file_if(done.written.c_str(), done.identity);
 }
 
 // Moves an extracted file over an earlier one of its name; 9 when that fails,
@@ -149,16 +137,25 @@ ResultCode inflate_stream(DecodeState& s, std::FILE* output, std::uint64_t remai
 ResultCode commit(const Extracted& done) {
     if (done.written == done.output) return result_ok;
     if (platform::replace_file(done.written.c_str(), done.output.c_str())) return result_ok;
-    platform::delete_file(done.written.c_str());
+    remove_written(done);
     return result_open_output_failed;
 }
 
+// True when a symbolic link (or junction) stands at path.
+bool is_link(const char* path) {
+    platform::FindData found;
+    return platform::find_path(path, found) && found.is_link;
+}
+
 // Decodes the entry data at the archive's position into output_path (nothing
-// when it is nullptr). The authenticated file stays under done->written for
-// the caller to commit. A new file is made under its own name at once, an
-// existing one gets a temporary file beside it.
+// when it is nullptr), dated time when one is given. The authenticated file
+// stays under done->written for the caller to commit. A new file is made
+// under its own name at once, an existing one gets a temporary file beside
+// it; a link there is neither followed nor replaced. The file is made,
+// written, dated and identified through the one handle that made it.
 ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compressed_size,
-                  const EntryCoding& coding, Extracted* done) {
+                  const EntryCoding& coding, const std::optional<platform::LocalTime>& time,
+                  Extracted* done) {
     std::FILE* const archive = s.archive.get();
     const int strength = coding.strength ? coding.strength : s.strength;
     const unsigned int salt_bytes = salt_length(strength);
@@ -181,19 +178,24 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
     if (coding.method == method_stored && coding.size && remaining != *coding.size)
         return result_expansion_error;
 
-    std::string written;
     FilePtr output;
     if (output_path) {
         std::string parent(std::strlen(output_path) + 1, '\0');
         if (!parent_folder(output_path, parent.data(), parent.size())) return result_folder_failed;
         parent.resize(std::strlen(parent.c_str()));
-        if (!(s.folders ? s.folders->ensure(parent, s.entry) : create_folder_chain(parent.c_str())))
+        if (!(s.folders ? s.folders->ensure(parent, s.entry, &done->link)
+                        : create_folder_chain(parent.c_str())))
             return result_folder_failed;
-        written = output_path;
+        std::string written = output_path;
         output.reset(platform::create_new_file(output_path));
+        if (!output && is_link(output_path)) {
+            done->link = output_path;
+            return result_open_output_failed;
+        }
         if (!output) output = create_temp_beside(output_path, written);
-        if (!output) return result_open_output_failed;
-        done->identified = platform::file_identity(written.c_str(), done->identity);
+        if (!output || !identify_new_file(output, written, done->identity))
+            return result_open_output_failed;
+        done->written = std::move(written);
         // Whole blocks are written: a buffer would only copy and split them.
         std::setvbuf(output.get(), nullptr, _IONBF, 0);
     }
@@ -201,12 +203,16 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
     // open file), also when an exception unwinds.
     struct RemoveUnlessKept {
         FilePtr& file;
-        std::string& path;
+        Extracted& done;
+        bool kept = false;
         ~RemoveUnlessKept() {
             file.reset();
-            if (!path.empty()) platform::delete_file(path.c_str());
+            if (kept) return;
+            remove_written(done);
+            done.written.clear();
         }
-    } remove_unless_kept{output, written};
+    } remove_unless_kept{output, *done};
+    if (!output_path) remove_unless_kept.kept = true;
 
     if (!s.in) s.in = std::make_unique_for_overwrite<unsigned char[]>(block_size);
     if (!s.out) s.out = std::make_unique_for_overwrite<unsigned char[]>(block_size);
@@ -216,6 +222,9 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
     ResultCode result = coding.method == method_stored
                             ? copy_stored(s, output.get(), remaining, aes, track)
                             : inflate_stream(s, output.get(), remaining, coding.size, aes, track);
+    // Dated before it closes, through its own handle; a file that cannot be
+    // dated is still extracted.
+    if (result == result_ok && output && time) platform::set_stream_times(output.get(), *time);
     if (output_path && !close_file(output)) result = result_close_failed;
     if (result != result_ok) return result;
 
@@ -227,7 +236,7 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
     if (coding.check_crc && crc != coding.crc) return result_bad_data;
     if (!output_path) return result_ok;
     done->output = output_path;
-    done->written.swap(written);  // kept: only an authenticated file gets here
+    remove_unless_kept.kept = true;  // only an authenticated file gets here
     return result_ok;
 }
 
@@ -276,8 +285,8 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
                               : std::string(destination) + platform::separator + name;
 
     if (folder) {
-        if (destination &&
-            !(s.folders ? s.folders->ensure(output, s.entry) : create_folder_chain(output.c_str())))
+        if (destination && !(s.folders ? s.folders->ensure(output, s.entry, &done.link)
+                                       : create_folder_chain(output.c_str())))
             return result_folder_failed;
         return result_ok;
     }
@@ -295,13 +304,11 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
     const std::uint64_t compressed = record.compressed_size;
     const auto data_offset = static_cast<std::int64_t>(entry.data_offset);
     if (!go_to(s.archive.get(), s.position, data_offset)) return result_not_encrypted;
-    const ResultCode result =
-        decode(s, destination ? output.c_str() : nullptr, compressed, coding, &done);
+    const ResultCode result = decode(s, destination ? output.c_str() : nullptr, compressed,
+                                     coding, platform::to_local_time(entry.local_time), &done);
     // A decoded entry was read to its end, where the next one often starts.
     s.position =
         result == result_ok ? data_offset + static_cast<std::int64_t>(compressed) : -1;
-    if (result == result_ok && destination)
-        platform::set_file_times(done.written.c_str(), platform::to_local_time(entry.local_time));
     return result;
 }
 
@@ -395,6 +402,7 @@ ResultCode ArchiveReader::extract_all(const char* archive_path, const char* dest
                                       const char* password, std::atomic<std::uint64_t>& processed,
                                       const std::atomic<bool>& cancel) {
     begin(password, processed, cancel);
+    link_in_the_way_.clear();
     return out_of_memory_as_code(
         [&]() -> ResultCode { return scan(archive_path, destination, nullptr); });
 }
@@ -430,8 +438,11 @@ ResultCode ArchiveReader::decode_entry(const char* password, const char* output_
     return out_of_memory_as_code([&]() -> ResultCode {
         state_.folders = nullptr;
         state_.failures = nullptr;
+        state_.pool = nullptr;
         Extracted done;
-        if (ResultCode r = decode(state_, output_path, compressed_size, coding, &done)) return r;
+        if (ResultCode r =
+                decode(state_, output_path, compressed_size, coding, std::nullopt, &done))
+            return r;
         return output_path ? commit(done) : result_ok;
     });
 }
@@ -468,7 +479,7 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
     const unsigned threads = count < 2 ? 1 : worker_count(workers_);
     const std::vector<std::size_t> conflict = earlier_conflicts(entries, layout);
 
-    FolderBook folders;
+    FolderBook folders(destination ? destination : "");
     // Thread slot 0 is this thread, which reads with the reader's own stream;
     // the others open their own on their first entry.
     std::vector<DecodeState> states(threads);
@@ -503,8 +514,11 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
         }
         s.entry = i;
         return extract_entry(s, entries[i], destination, layout, slot.done);
-    });
-    for (DecodeState& s : states) s.failures = &pool.failures();
+    }, worker_count(workers_));
+    for (DecodeState& s : states) {
+        s.failures = &pool.failures();
+        s.pool = &pool;
+    }
     // Entries below finished are done; an entry is handed out once every
     // entry it conflicts with is done.
     std::size_t published = 0;
@@ -529,15 +543,11 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
             fault_ = entry_fault(entries[i], r, name_code_page_);
         // Wind back what the threads did past the failed entry: only files
         // they made that are still theirs.
+        link_in_the_way_ = slot.done.link;
         pool.failures().fail(i);
         pool.stop();
         for (std::size_t j = i + 1; j < published; ++j) {
-            const Extracted& later = slots[j % unlock_window].done;
-            if (!slots[j % unlock_window].ran || later.written.empty() || !later.identified)
-                continue;
-            platform::FileIdentity now;
-            if (platform::file_identity(later.written.c_str(), now) && now == later.identity)
-                platform::delete_file(later.written.c_str());
+            if (slots[j % unlock_window].ran) remove_written(slots[j % unlock_window].done);
         }
         folders.remove_after(i);
         return r;
@@ -560,8 +570,10 @@ ResultCode decrypt_worker(CryptJob& job) {
             reader->set_workers(job.workers);
             reader->set_name_code_page(job.name_code_page);
             if (ResultCode r = reader->extract_all(input.c_str(), job.output_path.c_str(),
-                                                   job.password.c_str(), job.processed, job.cancel)) {
+                                                   job.password.c_str(), job.processed,
+                                                   job.cancel)) {
                 job.fault = reader->fault();
+                job.refused_path = reader->link_in_the_way();
                 return r;
             }
         }

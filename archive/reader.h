@@ -53,6 +53,7 @@ struct EntryCoding {
 
 class FolderBook;
 class FailureMark;
+class TaskPool;
 
 // What one thread decoding an archive's entries holds: its own stream on the
 // archive, the password and the key strength it selects, the caller's
@@ -72,6 +73,19 @@ struct DecodeState {
     Inflater inflater;
     FolderBook* folders = nullptr;  // none: each chain is made afresh
     std::size_t entry = 0;          // the entry being decoded, for the folder book
+    // Lends a big entry a second thread; none: every entry on one.
+    TaskPool* pool = nullptr;
+
+    // The next length bytes of the entry's stream into block, authenticated
+    // and decrypted, and counted as processed; 4 when they cannot be read.
+    ResultCode read_block(CAesEnc& aes, unsigned char* block, unsigned int length);
+    // Plain data out: into crc when one is kept, then into output if any; 6
+    // when it cannot be written.
+    static ResultCode write_block(std::FILE* output, std::uint32_t* crc, const unsigned char* block,
+                                  unsigned int length);
+    // True once the job is cancelled or has given up on the entry: tested
+    // after every block, on every thread that decodes it.
+    bool stopping() const;
 };
 
 struct DirectoryEntry;
@@ -121,6 +135,13 @@ class ArchiveReader {
     // The archive that decode_entry reads from (set by extract_all).
     void attach(FilePtr archive) { state_.archive = std::move(archive); }
 
+    // After extract_all failed: the link (symbolic link, junction) below the
+    // destination that stood where the failed entry's file or folder goes,
+    // or empty. Such a link is neither followed, which could write outside
+    // the destination, nor replaced: the entry fails with 9 (its file) or 12
+    // (a folder of its path).
+    const std::string& link_in_the_way() const { return link_in_the_way_; }
+
   private:
     using Visit = std::function<ResultCode(const EntrySummary&)>;
     void begin(const char* password, std::atomic<std::uint64_t>& processed,
@@ -134,6 +155,7 @@ class ArchiveReader {
                                const std::vector<DirectoryEntry>& entries);
 
     DecodeState state_;
+    std::string link_in_the_way_;
     int workers_ = 1;
     unsigned name_code_page_ = 0;
     ArchiveFault fault_;

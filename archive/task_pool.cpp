@@ -1,5 +1,6 @@
 #include "archive/task_pool.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -11,8 +12,8 @@ unsigned worker_count(int requested) {
     return processors == 0 ? 1 : processors;
 }
 
-TaskPool::TaskPool(unsigned threads, std::size_t window, Run run)
-    : run_(std::move(run)), done_(window == 0 ? 1 : window) {
+TaskPool::TaskPool(unsigned threads, std::size_t window, Run run, unsigned budget)
+    : run_(std::move(run)), done_(window == 0 ? 1 : window), budget_(std::max({threads, budget, 1u})) {
     // The owner's thread is one of them. Whatever stops a thread from
     // starting (no thread left, no memory for its state) leaves fewer doing
     // the same work, only slower; the ones started are joined as usual.
@@ -35,7 +36,7 @@ void TaskPool::publish(std::size_t count) {
 }
 
 bool TaskPool::take(std::size_t& task) {
-    if (stopping_ || next_ >= published_) return false;
+    if (stopping_ || next_ >= published_ || running_ + lent_ >= budget_) return false;
     task = next_++;
     return true;
 }
@@ -78,6 +79,19 @@ void TaskPool::stop() {
     stopping_ = true;
     changed_.notify_all();
     changed_.wait(lock, [this] { return running_ == 0; });
+}
+
+bool TaskPool::lend() {
+    std::lock_guard lock(mutex_);
+    if (stopping_ || running_ + lent_ >= budget_ || next_ < published_) return false;
+    ++lent_;
+    return true;
+}
+
+void TaskPool::give_back() {
+    std::lock_guard lock(mutex_);
+    --lent_;
+    changed_.notify_all();
 }
 
 void TaskPool::thread_loop(unsigned slot) {

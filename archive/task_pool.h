@@ -55,7 +55,9 @@ class TaskPool {
     // most `window` tasks are published and not yet waited for.
     using Run = std::function<ResultCode(std::size_t task, unsigned slot)>;
     // Threads that cannot be started leave fewer doing the same work.
-    TaskPool(unsigned threads, std::size_t window, Run run);
+    // budget (at least threads) is how many threads the job may keep busy,
+    // lent ones included.
+    TaskPool(unsigned threads, std::size_t window, Run run, unsigned budget = 0);
     ~TaskPool();  // stops: waits for the running tasks and the threads
     TaskPool(const TaskPool&) = delete;
     TaskPool& operator=(const TaskPool&) = delete;
@@ -71,6 +73,12 @@ class TaskPool {
     void stop();
     // Shared with the tasks, which test it between blocks.
     FailureMark& failures() { return failures_; }
+    // A running task may have one more thread of the job's budget for a
+    // helper of its own while the budget has a thread to spare and no
+    // published task waits for one; until it is given back the pool runs one
+    // task fewer at a time. False when none can be had.
+    bool lend();
+    void give_back();
 
   private:
     void thread_loop(unsigned slot);
@@ -88,7 +96,7 @@ class TaskPool {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Done> done_;  // a ring over the window
-    std::size_t published_ = 0, next_ = 0, running_ = 0;
+    std::size_t published_ = 0, next_ = 0, running_ = 0, lent_ = 0, budget_;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };

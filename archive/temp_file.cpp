@@ -92,4 +92,12 @@ FilePtr create_temp_beside(const std::string& target, std::string& temp_path) {
     return file;
 }
 
+bool identify_new_file(FilePtr& file, std::string& path, platform::FileIdentity& identity) {
+    if (platform::stream_identity(file.get(), identity)) return true;
+    file.reset();
+    platform::delete_file(path.c_str());
+    path.clear();
+    return false;
+}
+
 }  // namespace korvane

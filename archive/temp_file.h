@@ -5,6 +5,7 @@
 #include <string>
 
 #include "archive/stdio_file.h"
+#include "platform/platform.h"
 
 namespace korvane {
 
@@ -17,5 +18,11 @@ namespace korvane {
 // bytes longer tried instead. Sets temp_path; nullptr when no file can be
 // created.
 FilePtr create_temp_beside(const std::string& target, std::string& temp_path);
+
+// The identity of a file just made under path, asked through its own
+// stream, so that cleaning up later deletes only that file. When the handle
+// cannot tell (never seen), the file is closed and taken back by name a
+// moment after it was made, path is cleared, and the answer is false.
+bool identify_new_file(FilePtr& file, std::string& path, platform::FileIdentity& identity);
 
 }  // namespace korvane

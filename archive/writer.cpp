@@ -28,6 +28,7 @@ ResultCode ArchiveWriter::open(const char* path) {
     }
     archive_ = create_temp_beside(output_path_, temp_path_);
     if (!archive_) return result_open_output_failed;
+    if (!identify_new_file(archive_, temp_path_, temp_identity_)) return result_open_output_failed;
     file_limit_ = platform::largest_file_size(temp_path_.c_str());
     directory_.clear();
     entries_ = 0;
@@ -210,7 +211,9 @@ ResultCode ArchiveWriter::commit() {
 
 void ArchiveWriter::discard() {
     archive_.reset();
-    if (!temp_path_.empty()) platform::delete_file(temp_path_.c_str());
+    // Only while the name still leads to this job's file: another program
+    // may have renamed its own file over it.
+    if (!temp_path_.empty()) platform::delete_file_if(temp_path_.c_str(), temp_identity_);
     temp_path_.clear();
     finished_ = false;
 }
@@ -246,19 +249,21 @@ ResultCode for_each_input_file(CryptJob& job, const std::string& temp_path, Visi
     FileSet own;
     own.add(job.output_path.c_str());  // fails harmlessly while no earlier output exists
     if (!temp_path.empty()) own.add(temp_path.c_str());
-    auto is_output = [&](const std::string& p) { return own.contains(p.c_str()); };
+    auto is_output = [&](const std::string& p, const platform::FindData& found) {
+        return own.contains(p.c_str(), found);
+    };
     for (const std::string& input_path : job.inputs) {
         const char* input = input_path.c_str();
         platform::FindData found;
         if (!platform::find_path(input, found)) continue;
         if (!found.is_folder) {
-            if (is_output(input)) continue;
+            if (is_output(input, found)) continue;
             if (ResultCode r = visit(input, found.name, found)) return r;
             continue;
         }
         FolderWalker walker(input);
         while (const FolderWalker::Record* file = walker.next()) {
-            if (!file->data.is_folder && is_output(file->full_path)) continue;
+            if (!file->data.is_folder && is_output(file->full_path, file->data)) continue;
             // A root has no name of its own: its files go under their
             // relative paths, and nothing stands for the root itself.
             std::string stored = found.name;

@@ -71,6 +71,7 @@ private:
 
     FilePtr archive_;
     std::string output_path_, temp_path_;
+    platform::FileIdentity temp_identity_;  // as the handle that made it told
     std::string directory_;  // central records, back to back
     std::uint64_t entries_ = 0;
     std::uint64_t directory_offset_ = 0;

@@ -229,6 +229,9 @@ int unlock(const Options& options) {
     job.name_code_page = options.name_code_page;
     const ResultCode r =
         run_job(counters, show_progress(options), [&] { return decrypt_worker(job); });
+    if (!job.refused_path.empty())
+        say("'%s' is a link: unlock neither writes through a link nor replaces one",
+            job.refused_path);
     const int status = report("Decryption", r, options.quiet);
     say_fault(job.fault);
     return status;

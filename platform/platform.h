@@ -158,14 +158,25 @@ struct FileIdentity {
 };
 
 // The identity of what path names, links followed. False when it does not
-// exist or cannot be opened.
-bool file_identity(const char* path, FileIdentity& out);
+// exist or cannot be opened. names, when given, receives how many names
+// (hard links) the file has.
+bool file_identity(const char* path, FileIdentity& out, std::uint32_t* names = nullptr);
+
+// The identity of the file an open stream reads or writes, asked through
+// the stream's own handle: no path is looked up, so it is the file this
+// stream made or opened whatever its name leads to by now.
+bool stream_identity(std::FILE* stream, FileIdentity& out);
 
 bool folder_exists(const char* path);
 bool create_folder(const char* path);
 // Removes an empty folder; false when it is not empty or cannot be removed.
 bool remove_folder(const char* path);
 bool delete_file(const char* path);
+// Deletes what path names only while it is still the file of identity (a
+// link there is not followed): a file another program has put under that
+// name since stays. win32 checks and deletes through one handle; posix
+// compares, then unlinks.
+bool delete_file_if(const char* path, const FileIdentity& identity);
 // Moves from over to, replacing an existing file atomically. The same path
 // for both is a move that has nothing to do.
 bool replace_file(const char* from, const char* to);
@@ -178,6 +189,9 @@ struct LocalTime {
 // Sets the last-access and last-write times; the creation time stays. False
 // as well for a day or time that does not exist (2007-02-30, 24:00).
 bool set_file_times(const char* path, const LocalTime& when);
+// The same through an open stream's own handle, which must have been opened
+// for writing; nothing may be written through it afterwards.
+bool set_stream_times(std::FILE* stream, const LocalTime& when);
 
 // Converts a DOS time to a calendar time.
 LocalTime to_local_time(DosTime dos);

@@ -83,6 +83,10 @@ std::string join(const std::string& folder, const char* name) {
     return path + name;
 }
 
+FileIdentity identity_of(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
 }  // namespace
 
 bool from_code_page(std::string_view bytes, unsigned code_page, std::string& out) {
@@ -199,11 +203,18 @@ bool FolderEnum::failed() const {
     return state_->failed;
 }
 
-bool file_identity(const char* path, FileIdentity& out) {
+bool file_identity(const char* path, FileIdentity& out, std::uint32_t* names) {
     struct stat st {};
     if (!path || stat(path, &st) != 0) return false;
-    out.volume = static_cast<std::uint64_t>(st.st_dev);
-    out.index = static_cast<std::uint64_t>(st.st_ino);
+    out = identity_of(st);
+    if (names) *names = static_cast<std::uint32_t>(st.st_nlink);
+    return true;
+}
+
+bool stream_identity(std::FILE* stream, FileIdentity& out) {
+    struct stat st {};
+    if (!stream || fstat(fileno(stream), &st) != 0) return false;
+    out = identity_of(st);
     return true;
 }
 
@@ -224,13 +235,21 @@ bool delete_file(const char* path) {
     return path && unlink(path) == 0;
 }
 
+bool delete_file_if(const char* path, const FileIdentity& identity) {
+    struct stat st {};
+    return path && lstat(path, &st) == 0 && identity_of(st) == identity && unlink(path) == 0;
+}
+
 bool replace_file(const char* from, const char* to) {
     // rename already succeeds without doing anything when both name one file.
     return from && to && std::rename(from, to) == 0;
 }
 
-bool set_file_times(const char* path, const LocalTime& when) {
-    if (!path || !detail::is_valid_local_time(when)) return false;
+namespace {
+
+// The instant a local time stands for, as the file times hold it.
+bool instant_of(const LocalTime& when, timespec& out) {
+    if (!detail::is_valid_local_time(when)) return false;
     std::tm local{};
     local.tm_year = when.year - 1900;
     local.tm_mon = when.month - 1;
@@ -241,8 +260,24 @@ bool set_file_times(const char* path, const LocalTime& when) {
     local.tm_isdst = -1;  // daylight saving as it was on that date
     const std::time_t instant = std::mktime(&local);
     if (instant == static_cast<std::time_t>(-1)) return false;
-    const timespec times[2] = {{instant, 0}, {instant, 0}};
+    out = {instant, 0};
+    return true;
+}
+
+}  // namespace
+
+bool set_file_times(const char* path, const LocalTime& when) {
+    timespec times[2];
+    if (!path || !instant_of(when, times[0])) return false;
+    times[1] = times[0];
     return utimensat(AT_FDCWD, path, times, 0) == 0;
+}
+
+bool set_stream_times(std::FILE* stream, const LocalTime& when) {
+    timespec times[2];
+    if (!stream || !instant_of(when, times[0])) return false;
+    times[1] = times[0];
+    return futimens(fileno(stream), times) == 0;
 }
 
 LocalTime to_local_time(DosTime dos) {

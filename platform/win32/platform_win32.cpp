@@ -95,6 +95,17 @@ bool handle_information(const char* path, BY_HANDLE_FILE_INFORMATION& info) {
     return file && GetFileInformationByHandle(file.get(), &info);
 }
 
+FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info) {
+    return {info.dwVolumeSerialNumber,
+            (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+// The handle under a C runtime stream; INVALID_HANDLE_VALUE for none.
+HANDLE handle_of(std::FILE* stream) {
+    return stream ? reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))
+                  : INVALID_HANDLE_VALUE;
+}
+
 // Find data of a file link describe the link (size 0); the archive wants what
 // reading it gives, which is the target. A dangling link keeps its own data.
 void follow_file_link(const std::string& path, FindData& out) {
@@ -323,11 +334,19 @@ bool FolderEnum::failed() const {
     return state_->failed;
 }
 
-bool file_identity(const char* path, FileIdentity& out) {
+bool file_identity(const char* path, FileIdentity& out, std::uint32_t* names) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!path || !handle_information(path, info)) return false;
-    out.volume = info.dwVolumeSerialNumber;
-    out.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    out = identity_of(info);
+    if (names) *names = info.nNumberOfLinks;
+    return true;
+}
+
+bool stream_identity(std::FILE* stream, FileIdentity& out) {
+    const HANDLE handle = handle_of(stream);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return false;
+    out = identity_of(info);
     return true;
 }
 
@@ -349,14 +368,34 @@ bool delete_file(const char* path) {
     return path && DeleteFileW(wide(path).c_str()) != 0;
 }
 
+bool delete_file_if(const char* path, const FileIdentity& identity) {
+    if (!path) return false;
+    // The handle that is compared is the one that deletes: no other file can
+    // take the name in between.
+    const Handle file = adopt<Handle>(
+        CreateFileW(wide(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || !GetFileInformationByHandle(file.get(), &info) || identity_of(info) != identity)
+        return false;
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+}
+
 bool replace_file(const char* from, const char* to) {
     if (from && to && std::strcmp(from, to) == 0) return true;  // a file written in place
     return from && to &&
            MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-bool set_file_times(const char* path, const LocalTime& when) {
-    if (!path || !detail::is_valid_local_time(when)) return false;
+namespace {
+
+// The file time a local time stands for.
+bool file_time_of(const LocalTime& when, FILETIME& stamp) {
+    if (!detail::is_valid_local_time(when)) return false;
     SYSTEMTIME local{};
     local.wYear = static_cast<WORD>(when.year);
     local.wMonth = static_cast<WORD>(when.month);
@@ -368,10 +407,15 @@ bool set_file_times(const char* path, const LocalTime& when) {
     // the time set (the C runtime's mktime follows TZ, which under Wine can
     // disagree with the system's zone). Daylight saving is that date's.
     SYSTEMTIME utc;
+    return TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) &&
+           SystemTimeToFileTime(&utc, &stamp);
+}
+
+}  // namespace
+
+bool set_file_times(const char* path, const LocalTime& when) {
     FILETIME stamp;
-    if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) ||
-        !SystemTimeToFileTime(&utc, &stamp))
-        return false;
+    if (!path || !file_time_of(when, stamp)) return false;
     // Backup semantics lets the same call stamp a folder.
     const Handle file =
         adopt<Handle>(CreateFileW(wide(path).c_str(), FILE_WRITE_ATTRIBUTES,
@@ -380,31 +424,54 @@ bool set_file_times(const char* path, const LocalTime& when) {
     return file && SetFileTime(file.get(), nullptr, &stamp, &stamp) != 0;
 }
 
+bool set_stream_times(std::FILE* stream, const LocalTime& when) {
+    FILETIME stamp;
+    const HANDLE handle = handle_of(stream);
+    // Times set on a handle stay: the system no longer moves them for
+    // writes through it, nor when it closes.
+    return handle != INVALID_HANDLE_VALUE && file_time_of(when, stamp) &&
+           SetFileTime(handle, nullptr, &stamp, &stamp) != 0;
+}
+
 LocalTime to_local_time(DosTime dos) {
     return detail::decode_dos_time(dos);
 }
+
+namespace {
+
+// Closes a file create_new_file made (the descriptor that owns its handle,
+// or the handle itself) and deletes it, while its name still leads to it.
+void take_back(const char* path, HANDLE handle, int fd = -1) {
+    BY_HANDLE_FILE_INFORMATION made;
+    const bool known = GetFileInformationByHandle(handle, &made) != 0;
+    if (fd != -1) {
+        _close(fd);
+    } else {
+        CloseHandle(handle);
+    }
+    if (known) delete_file_if(path, identity_of(made));
+}
+
+}  // namespace
 
 std::FILE* create_new_file(const char* path) {
     if (!path) return nullptr;
     const std::wstring name = wide(path);
     // Others may read it, and rename or delete it (as its own job does when
     // an earlier entry of its name replaces it, or when it is wound back).
-    Handle file =
-        adopt<Handle>(CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Reading attributes lets the handle say what file it is.
+    Handle file = adopt<Handle>(CreateFileW(name.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_BINARY | _O_WRONLY);
     if (fd == -1) {
-        file.reset();
-        DeleteFileW(name.c_str());  // we made it, so it is ours to take back
+        take_back(path, file.release());
         return nullptr;
     }
     file.release();  // the descriptor owns the handle now
     std::FILE* stream = _fdopen(fd, "wb");
-    if (!stream) {
-        _close(fd);
-        DeleteFileW(name.c_str());
-    }
+    if (!stream) take_back(path, reinterpret_cast<HANDLE>(_get_osfhandle(fd)), fd);
     return stream;
 }
 

@@ -434,13 +434,16 @@ TEST(PlatformTest, FileIdentitySeesThroughEverySpelling) {
         EXPECT_EQ(a == b, c.same) << c.a << " / " << c.b;
         FileSet set;
         ASSERT_TRUE(set.add(c.a.c_str()));
-        EXPECT_EQ(set.contains(c.b.c_str()), c.same) << c.a << " / " << c.b;
+        platform::FindData found;
+        ASSERT_TRUE(platform::find_path(c.b.c_str(), found)) << c.b;
+        EXPECT_EQ(set.contains(c.b.c_str(), found), c.same) << c.a << " / " << c.b;
+        EXPECT_EQ(set.contains(c.b.c_str(), platform::FindData{}), c.same) << c.a << " / " << c.b;
     }
     platform::FileIdentity none;
     EXPECT_FALSE(platform::file_identity((tmp / "missing").c_str(), none));
     FileSet set;
     EXPECT_FALSE(set.add((tmp / "missing").c_str()));
-    EXPECT_FALSE(set.contains((tmp / "missing").c_str()));
+    EXPECT_FALSE(set.contains((tmp / "missing").c_str(), platform::FindData{}));
 }
 
 // The engine orders entries by the key and the destination checks compare by

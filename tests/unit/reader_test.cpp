@@ -2,9 +2,26 @@
 // the single-top-level rule and restored times.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <ctime>
 #include <map>
+#include <system_error>
+#include <thread>
+#include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <winioctl.h>
+#else
+#include <unistd.h>
+#endif
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
+#include "archive/entry_pipeline.h"
 #include "archive/paths.h"
 #include "archive/writer.h"
 #include "archive_support.h"
@@ -16,6 +33,42 @@ namespace korvane {
 namespace {
 
 using namespace test;
+
+// Makes link stand for target: natively a symbolic link, on Windows a
+// junction (target a folder). False where the system cannot make one (Wine).
+bool make_link(const fs::path& target, const fs::path& link) {
+#ifdef _WIN32
+    // A mount-point reparse buffer: the target as "\??\C:\...", then an
+    // empty print name.
+    const std::wstring substitute = L"\\??\\" + fs::absolute(target).wstring();
+    const std::size_t names = (substitute.size() + 2) * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(16 + names, 0);
+    const auto put16 = [&](std::size_t at, std::size_t v) {
+        buffer[at] = static_cast<unsigned char>(v);
+        buffer[at + 1] = static_cast<unsigned char>(v >> 8);
+    };
+    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    std::memcpy(buffer.data(), &tag, sizeof tag);
+    put16(4, 8 + names);                                     // data length
+    put16(10, substitute.size() * sizeof(wchar_t));          // substitute name length
+    put16(12, (substitute.size() + 1) * sizeof(wchar_t));    // print name offset
+    std::memcpy(buffer.data() + 16, substitute.data(), substitute.size() * sizeof(wchar_t));
+    std::error_code ec;
+    if (!fs::create_directory(link, ec)) return false;
+    const HANDLE h = CreateFileW(link.wstring().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    DWORD returned = 0;
+    const bool made = h != INVALID_HANDLE_VALUE &&
+                      DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buffer.data(),
+                                      static_cast<DWORD>(buffer.size()), nullptr, 0, &returned,
+                                      nullptr);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    if (!made) fs::remove(link, ec);
+    return made;
+#else
+    return symlink(target.c_str(), link.c_str()) == 0;
+#endif
+}
 
 class Reader : public testing::Test {
   protected:
@@ -297,6 +350,55 @@ TEST_F(Reader, FileInTheWayOfAFolderGivesFolderFailure) {
     EXPECT_EQ(read_bytes(dir() / "out" / "x.txt"), content_of("x.txt"));
 }
 
+TEST_F(Reader, LinksBelowTheDestinationAreNeitherFollowedNorReplaced) {
+    // A link where an entry's folder or file goes would carry the entry
+    // elsewhere (or replace a link the user made): the entry fails, naming
+    // the link, and what the link stands for is untouched. Natively a link
+    // to a file is alike; the destination itself may be a link.
+    const struct {
+        const char* why;
+        std::vector<std::string> names;
+        const char* link;  // below out, standing for outside (a folder) or outside/keep.txt
+        bool to_file;
+        ResultCode want;
+    } cases[] = {
+        {"a folder of the path", {"x.txt", "sub/y.txt"}, "sub", false, result_folder_failed},
+        {"a deeper folder", {"x.txt", "a/sub/y.txt"}, "a/sub", false, result_folder_failed},
+        {"the file itself, to a folder", {"x.txt", "y.txt"}, "y.txt", false,
+         result_open_output_failed},
+        {"the file itself, to a file", {"x.txt", "y.txt"}, "y.txt", true,
+         result_open_output_failed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+#ifdef _WIN32
+        if (c.to_file) continue;  // a file link needs a privilege there
+#endif
+        const fs::path archive = crafted(c.names);
+        const fs::path outside = dir() / "outside", out = dir() / "out";
+        fs::remove_all(outside);
+        fs::remove_all(out);
+        write_bytes(outside / "keep.txt", "outside");
+        fs::create_directories((out / c.link).parent_path());
+        if (!make_link(c.to_file ? outside / "keep.txt" : outside, out / c.link))
+            GTEST_SKIP() << "this system makes no junctions";
+        JobCounters counters;
+        CryptJob job = counters.job({utf8(archive)}, utf8(out), "pw");
+        job.workers = 4;
+        EXPECT_EQ(decrypt_worker(job), c.want);
+        EXPECT_EQ(job.refused_path, utf8(out) + platform::separator + native_path(c.link));
+        EXPECT_EQ(snapshot(outside), (std::map<std::string, std::string>{{"keep.txt", "outside"}}));
+        platform::FindData link;
+        EXPECT_TRUE(platform::find_path(utf8(out / c.link).c_str(), link) && link.is_link);
+        EXPECT_EQ(read_bytes(out / "x.txt"), content_of("x.txt"));
+    }
+    const fs::path archive = crafted({"x.txt", "sub/y.txt"});
+    fs::remove_all(dir() / "out");
+    ASSERT_TRUE(make_link(dir() / "outside", dir() / "out"));
+    EXPECT_EQ(decrypt(archive, dir() / "out", "pw"), result_ok);
+    EXPECT_EQ(read_bytes(dir() / "outside" / "sub" / "y.txt"), content_of("sub/y.txt"));
+}
+
 TEST_F(Reader, RestoresTheLastWriteTime) {
     const fs::path source = dir() / "dated.txt";
     write_bytes(source, "dated");
@@ -332,22 +434,69 @@ TEST_F(Reader, CancelLeavesNoPartialFileAndKeepsTheEarlierOne) {
     EXPECT_EQ(tree(out), (std::vector<std::pair<std::string, std::string>>{{"b.bin", "earlier"}}));
 }
 
+TEST_F(Reader, CleanupSparesAFileAnotherProgramRenamedOverTheOutput) {
+    // Zeros: the whole stream is read at once, then written for a while.
+    write_bytes(dir() / "in" / "b.bin", std::string(64u << 20, '\0'));
+    const fs::path archive = dir() / "c.cry";
+    ASSERT_EQ(encrypt({(dir() / "in" / "b.bin").string()}, archive, "pw"), result_ok);
+    const fs::path out = dir() / "out";
+    ArchiveReader reader;
+    JobCounters c;
+    bool replaced = false;
+    std::thread other([&] {
+        while (c.processed.load() == 0) std::this_thread::yield();
+        write_bytes(dir() / "theirs", "another program's file");
+        replaced = platform::replace_file(utf8(dir() / "theirs").c_str(), utf8(out / "b.bin").c_str());
+        c.cancel = true;
+    });
+    const ResultCode r = reader.extract_all(utf8(archive).c_str(), utf8(out).c_str(), "pw",
+                                            c.processed, c.cancel);
+    other.join();
+    // Windows refuses to replace a file another handle has open.
+    if (!replaced) GTEST_SKIP() << "this system keeps an open file's name";
+    EXPECT_EQ(r, result_cancelled);
+    EXPECT_EQ(tree(out), (std::vector<std::pair<std::string, std::string>>{
+                             {"b.bin", "another program's file"}}));
+}
+
 TEST_F(Reader, AllocationFailureAfterTheOutputExistsLeavesNoFile) {
     // The decode buffers are allocated once the entry's file exists; an open
-    // file cannot be deleted on Windows.
+    // file cannot be deleted on Windows. A big entry on two threads fails
+    // alike when its input blocks (its own thread) or its windows (the
+    // inflating thread) cannot be had.
     using Files = std::vector<std::pair<std::string, std::string>>;
-    const fs::path archive = crafted({"a.txt"});
-    for (const bool earlier : {false, true}) {
-        const fs::path out = dir() / ("out" + std::to_string(earlier));
-        fs::create_directories(out);
-        if (earlier) write_bytes(out / "a.txt", "earlier");
-        ResultCode r;
-        {
-            FailingAllocation failing(block_size);
-            r = decrypt(archive, out, "pw");
+    const fs::path small = crafted({"a.txt"});
+    fs::rename(small, dir() / "small.cry");
+    write_bytes(dir() / "in" / "a.txt", noise(pipeline_threshold + 300000));
+    ASSERT_EQ(encrypt({(dir() / "in" / "a.txt").string()}, dir() / "big.cry", "pw"), result_ok);
+    const struct {
+        const char* archive;
+        int workers;
+        std::size_t failing;
+    } cases[] = {
+        {"small.cry", 1, block_size},
+        {"big.cry", 2, std::size_t{pipeline_block_size} * pipeline_blocks},
+        {"big.cry", 2, std::size_t{pipeline_window_size} * pipeline_blocks},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        for (const bool earlier : {false, true}) {
+            const fs::path out = dir() / ("out" + std::to_string(n++));
+            fs::create_directories(out);
+            if (earlier) write_bytes(out / "a.txt", "earlier");
+            ArchiveReader reader;
+            reader.set_workers(c.workers);
+            JobCounters counters;
+            ResultCode r;
+            {
+                FailingAllocation failing(c.failing);
+                r = reader.extract_all((dir() / c.archive).string().c_str(), out.string().c_str(),
+                                       "pw", counters.processed, counters.cancel);
+            }
+            EXPECT_EQ(r, result_out_of_memory) << c.failing << earlier;
+            EXPECT_EQ(tree(out), (earlier ? Files{{"a.txt", "earlier"}} : Files{}))
+                << c.failing << earlier;
         }
-        EXPECT_EQ(r, result_out_of_memory) << earlier;
-        EXPECT_EQ(tree(out), (earlier ? Files{{"a.txt", "earlier"}} : Files{})) << earlier;
     }
 }
 
@@ -411,6 +560,96 @@ TEST_F(Reader, FailureOrCancelLeavesWhatOneThreadLeaves) {
             EXPECT_EQ(left[0]["d3/s8/e8.txt"], content_of(names[8])) << c.why;
             EXPECT_EQ(left[0].count("d0/s10"), 0u) << c.why;
         }
+    }
+}
+
+TEST_F(Reader, BigEntryOnTwoThreadsEndsAsOnOne) {
+    // Past the threshold, stored deflate blocks first, then text: with two
+    // workers it is inflated on a thread of its own.
+    const std::string content = noise(pipeline_threshold + 300000) + text(1000000);
+    write_bytes(dir() / "in" / "big.bin", content);
+    const fs::path archive = dir() / "big.cry";
+    ASSERT_EQ(encrypt({(dir() / "in" / "big.bin").string()}, archive, "pw"), result_ok);
+    const std::string good = read_bytes(archive);
+    const auto* header = reinterpret_cast<const unsigned char*>(good.data());
+    const std::size_t data = 30 + 7 + 11 + 8 + 2;  // start of the encrypted stream
+    const std::size_t stream = read_u32(header + 18) - 20;
+    ASSERT_GE(stream, pipeline_threshold);
+    const std::size_t central = good.rfind(std::string("PK\1\2", 4));
+    using Files = std::map<std::string, std::string>;
+    constexpr ResultCode any_failure = -1;
+    enum Fault { none, flip, size_off, cancel, full_disk };
+    const struct {
+        const char* why;
+        Fault fault;
+        ResultCode expected;  // any_failure: whichever one thread gives
+        std::size_t at = 0;   // the byte flipped
+        int size_error = 0;
+    } cases[] = {
+        {"intact", none, result_ok},
+        {"damaged code", flip, result_bad_data, data + stream + 4},
+        {"damaged stored block", flip, result_bad_data, data + stream / 4},
+        {"damaged compressed text", flip, any_failure, data + stream - 2000},
+        {"one byte short of its size", size_off, result_expansion_error, 0, 1},
+        {"one byte past its size", size_off, result_expansion_error, 0, -1},
+        {"cancel", cancel, result_cancelled},
+#ifndef _WIN32
+        {"file size limit", full_disk, result_write_failed},
+#endif
+    };
+    for (const auto& c : cases) {
+        std::string bad = good;
+        if (c.fault == flip) bad[c.at] = static_cast<char>(bad[c.at] ^ 0x10);
+        if (c.fault == size_off) {
+            const auto size = static_cast<std::uint32_t>(content.size() + c.size_error);
+            put_u32(reinterpret_cast<unsigned char*>(bad.data()) + 22, size);
+            put_u32(reinterpret_cast<unsigned char*>(bad.data()) + central + 24, size);
+        }
+        write_bytes(archive, bad);
+        ResultCode results[2];
+        Files left[2];
+        for (const int workers : {1, 2}) {
+            const fs::path out = dir() / "out" += std::to_string(workers);
+            fs::remove_all(out);
+            write_bytes(out / "big.bin", "earlier");
+            ArchiveReader reader;
+            reader.set_workers(workers);
+            JobCounters counters;
+            counters.cancel = c.fault == cancel;
+            ResultCode& r = results[workers - 1];
+#ifndef _WIN32
+            // Past the limit a write fails (EFBIG, its signal ignored).
+            struct rlimit was {};
+            getrlimit(RLIMIT_FSIZE, &was);
+            void (*const signal_was)(int) = signal(SIGXFSZ, SIG_IGN);
+            if (c.fault == full_disk) {
+                struct rlimit limit = was;
+                limit.rlim_cur = 1 << 20;
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
+#endif
+            r = reader.extract_all(archive.string().c_str(), out.string().c_str(), "pw",
+                                   counters.processed, counters.cancel);
+#ifndef _WIN32
+            setrlimit(RLIMIT_FSIZE, &was);
+            signal(SIGXFSZ, signal_was);
+#endif
+            left[workers - 1] = snapshot(out);
+            if (c.fault == cancel) {
+                EXPECT_EQ(counters.processed.load(),
+                          workers == 1 ? block_size : pipeline_block_size);
+            }
+            if (c.expected == any_failure) {
+                EXPECT_NE(r, result_ok) << c.why << ", " << workers;
+            } else {
+                EXPECT_EQ(r, c.expected) << c.why << ", " << workers;
+            }
+            EXPECT_EQ(left[workers - 1],
+                      (Files{{"big.bin", r == result_ok ? content : std::string("earlier")}}))
+                << c.why << ", " << workers;
+        }
+        EXPECT_EQ(results[1], results[0]) << c.why;
+        EXPECT_EQ(left[1], left[0]) << c.why;
     }
 }
 

@@ -194,6 +194,17 @@ TEST_F(Writer, FailedOrCancelledJobLeavesAnEarlierOutputUntouched) {
     }
 }
 
+TEST_F(Writer, DiscardSparesAFileAnotherProgramRenamedOverTheTemporaryOne) {
+    ArchiveWriter writer;
+    ASSERT_EQ(writer.open((dir() / "out.cry").string().c_str()), result_ok);
+    ASSERT_EQ(writer.finish(), result_ok);  // closed, as a program would find it
+    const std::string temp = writer.temp_path();
+    write_bytes(dir() / "theirs", "another program's file");
+    ASSERT_TRUE(platform::replace_file((dir() / "theirs").string().c_str(), temp.c_str()));
+    writer.discard();
+    EXPECT_EQ(read_bytes(temp), "another program's file");
+}
+
 TEST_F(Writer, CancelWithoutEarlierOutputLeavesNoArchive) {
     write_bytes(dir() / "data.bin", noise(200000));
     EXPECT_EQ(encrypt({(dir() / "data.bin").string()}, dir() / "out.cry", "pw", 6, true),
