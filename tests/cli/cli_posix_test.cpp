@@ -192,24 +192,33 @@ std::set<fs::path> files_below(const fs::path& folder) {
     return files;
 }
 
+// Forks korvane-cli in cwd with stdin and stdout on /dev/null and stderr on
+// err_fd; the child exits 126 when prepare fails, 127 when it cannot start.
+template <typename Prepare>
+pid_t spawn_cli(const Args& args, const fs::path& cwd, int err_fd, Prepare prepare) {
+    const std::string program = cli_path();
+    std::vector<char*> argv = argv_of(program, args);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        if (null < 0 || chdir(cwd.c_str()) != 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 ||
+            dup2(err_fd, 2) < 0)
+            _exit(127);
+        if (!prepare()) _exit(126);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
 // Starts korvane-cli, waits for its first temporary file in folder (any file
 // that was not there before), sends SIGINT and returns the exit status.
 int interrupt_when_started(const Args& args, const fs::path& cwd, const fs::path& folder,
                            std::string& err) {
     const std::set<fs::path> before = files_below(folder);
-    const std::string program = cli_path();
-    std::vector<char*> argv = argv_of(program, args);
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) return -1;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        if (null < 0 || chdir(cwd.c_str()) != 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 ||
-            dup2(pipe_fds[1], 2) < 0)
-            _exit(127);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
+    const pid_t pid = spawn_cli(args, cwd, pipe_fds[1], [] { return true; });
     close(pipe_fds[1]);
     const auto end = Clock::now() + std::chrono::seconds(60);
     bool seen = false;
@@ -259,27 +268,18 @@ TEST_F(CliPosix, InterruptLeavesNothingBehind) {
 // nproc caps that user's processes and threads. Status 126 when the user
 // cannot be changed.
 CliResult run_cli_bound(const Args& args, const fs::path& cwd, rlim_t nproc = RLIM_INFINITY) {
-    const std::string program = cli_path();
-    std::vector<char*> argv = argv_of(program, args);
     CliResult result;
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) return result;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        if (null < 0 || chdir(cwd.c_str()) != 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 ||
-            dup2(pipe_fds[1], 2) < 0)
-            _exit(127);
+    const pid_t pid = spawn_cli(args, cwd, pipe_fds[1], [nproc] {
         if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 ||
                                setuid(65534) != 0 || geteuid() == 0))
-            _exit(126);
+            return false;
         // Lowered after the change of user, which would otherwise mark the
         // process as over the limit and fail the exec.
         const rlimit limit{nproc, nproc};
-        if (nproc != RLIM_INFINITY && setrlimit(RLIMIT_NPROC, &limit) != 0) _exit(126);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
+        return nproc == RLIM_INFINITY || setrlimit(RLIMIT_NPROC, &limit) == 0;
+    });
     close(pipe_fds[1]);
     char buffer[4096];
     for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;) result.err.append(buffer, n);
