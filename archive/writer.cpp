@@ -152,14 +152,7 @@ ResultCode ArchiveWriter::add_chunk(const EntryInfo& entry, std::uint32_t chunk,
             !platform::seek_to(archive_.get(), static_cast<std::int64_t>(end)))
             return result_write_failed;
     }
-    try {
-        append_central_record(directory_, done);
-    } catch (const std::bad_alloc&) {
-        return result_out_of_memory;
-    }
-    ++entries_;
-    directory_offset_ = end;
-    return result_ok;
+    return record_entry(done);
 }
 
 ResultCode ArchiveWriter::add_folder(const EntryInfo& entry) {
@@ -170,6 +163,14 @@ ResultCode ArchiveWriter::add_folder(const EntryInfo& entry) {
         std::string header;
         append_local_header(header, done);
         if (ResultCode r = write(header.data(), header.size())) return r;
+    } catch (const std::bad_alloc&) {
+        return result_out_of_memory;
+    }
+    return record_entry(done);
+}
+
+ResultCode ArchiveWriter::record_entry(const EntryInfo& done) {
+    try {
         append_central_record(directory_, done);
     } catch (const std::bad_alloc&) {
         return result_out_of_memory;

@@ -68,6 +68,9 @@ private:
     ResultCode write(const void* data, std::size_t length);
     // Encrypts the bytes in place and writes them.
     ResultCode write_encrypted(std::vector<unsigned char>& bytes);
+    // Lists a fully written entry in the central directory, which then starts
+    // where the file now ends.
+    ResultCode record_entry(const EntryInfo& done);
 
     FilePtr archive_;
     std::string output_path_, temp_path_;

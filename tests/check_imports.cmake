@@ -8,6 +8,9 @@ set(allowed
   kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll oleaut32.dll
   comctl32.dll comdlg32.dll msvcrt.dll ws2_32.dll bcrypt.dll uuid.dll shlwapi.dll
   version.dll imm32.dll)
+# Each of HEADLESS, a program without windows, must not load at start-up the
+# DLLs it reaches only through delay-load imports: each costs every run.
+set(loaded_on_demand user32.dll bcrypt.dll ws2_32.dll)
 # DIRECTORY adds every program and library in a folder (an unpacked release).
 if(DEFINED DIRECTORY)
   file(GLOB unpacked ${DIRECTORY}/*.exe ${DIRECTORY}/*.dll)
@@ -38,6 +41,9 @@ foreach(exe IN LISTS EXECUTABLES)
     string(TOLOWER "${dll}" dll)
     if(NOT dll IN_LIST allowed)
       message(FATAL_ERROR "${exe} imports ${dll}, which is not a system DLL")
+    endif()
+    if(exe IN_LIST HEADLESS AND dll IN_LIST loaded_on_demand)
+      message(FATAL_ERROR "${exe} loads ${dll} at start-up")
     endif()
   endforeach()
   message(STATUS "${exe}: ${names}")
