@@ -101,6 +101,30 @@ bool FolderBook::ensure(const std::string& folder, std::size_t entry, std::strin
     return true;
 }
 
+std::optional<std::uint64_t> FolderBook::volume_of(const std::string& folder) {
+    std::lock_guard lock(mutex_);
+    // A folder made here was new and empty, so no volume is mounted on it:
+    // it lives on the volume of the folder it was made in. Only a folder
+    // that was there already is asked.
+    std::vector<Owner*> made;
+    std::string path = folder;
+    Owner* owner = find(path);
+    while (owner && !owner->volume && owner->entry != found_there) {
+        made.push_back(owner);
+        path = parent_in_chain(path);
+        owner = path.empty() ? nullptr : find(path);
+    }
+    std::optional<std::uint64_t> volume = owner ? owner->volume : std::nullopt;
+    if (!volume) {
+        platform::FileIdentity identity;
+        if (path.empty() || !platform::file_identity(path.c_str(), identity)) return std::nullopt;
+        volume = identity.volume;
+        if (owner) owner->volume = volume;
+    }
+    for (Owner* m : made) m->volume = volume;
+    return volume;
+}
+
 void FolderBook::remove_after(std::size_t entry) {
     std::lock_guard lock(mutex_);
     std::vector<std::pair<std::string, std::string>> made;  // path, key

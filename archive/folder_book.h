@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -27,6 +29,9 @@ class FolderBook {
     // Removes the folders made for entries after entry and for no entry up
     // to it, deepest first. A folder that is not empty stays.
     void remove_after(std::size_t entry);
+    // The volume a folder ensure made or found lives on, asked of the file
+    // system once per folder; nothing when it cannot be asked.
+    std::optional<std::uint64_t> volume_of(const std::string& folder);
 
   private:
     static constexpr std::size_t found_there = static_cast<std::size_t>(-1);
@@ -38,6 +43,7 @@ class FolderBook {
     struct Owner {
         std::string path;  // as it was made
         std::size_t entry;
+        std::optional<std::uint64_t> volume = std::nullopt;  // once asked
     };
     // The folder under the file system's key for its path, so that every
     // spelling of one folder finds it.

@@ -193,7 +193,10 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
             return result_open_output_failed;
         }
         if (!output) output = create_temp_beside(output_path, written);
-        if (!output || !identify_new_file(output, written, done->identity))
+        // The folder's volume, asked once for all its files.
+        const std::optional<std::uint64_t> volume =
+            output && s.folders ? s.folders->volume_of(parent) : std::nullopt;
+        if (!output || !identify_new_file(output, written, done->identity, volume))
             return result_open_output_failed;
         done->written = std::move(written);
         // Whole blocks are written: a buffer would only copy and split them.

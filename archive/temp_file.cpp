@@ -92,8 +92,9 @@ FilePtr create_temp_beside(const std::string& target, std::string& temp_path) {
     return file;
 }
 
-bool identify_new_file(FilePtr& file, std::string& path, platform::FileIdentity& identity) {
-    if (platform::stream_identity(file.get(), identity)) return true;
+bool identify_new_file(FilePtr& file, std::string& path, platform::FileIdentity& identity,
+                       std::optional<std::uint64_t> volume) {
+    if (platform::stream_identity(file.get(), identity, volume)) return true;
     file.reset();
     platform::delete_file(path.c_str());
     path.clear();

@@ -23,6 +23,8 @@ FilePtr create_temp_beside(const std::string& target, std::string& temp_path);
 // stream, so that cleaning up later deletes only that file. When the handle
 // cannot tell (never seen), the file is closed and taken back by name a
 // moment after it was made, path is cleared, and the answer is false.
-bool identify_new_file(FilePtr& file, std::string& path, platform::FileIdentity& identity);
+// volume, when known, is that of the folder it was made in (stream_identity).
+bool identify_new_file(FilePtr& file, std::string& path, platform::FileIdentity& identity,
+                       std::optional<std::uint64_t> volume = std::nullopt);
 
 }  // namespace korvane

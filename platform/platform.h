@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -164,8 +165,13 @@ bool file_identity(const char* path, FileIdentity& out, std::uint32_t* names = n
 
 // The identity of the file an open stream reads or writes, asked through
 // the stream's own handle: no path is looked up, so it is the file this
-// stream made or opened whatever its name leads to by now.
-bool stream_identity(std::FILE* stream, FileIdentity& out);
+// stream made or opened whatever its name leads to by now. volume, when
+// given, is the volume of the folder the caller made the file in: win32 then
+// asks the handle for the file index alone, as asking for the volume is a
+// device request per file (under Wine half a millisecond); posix learns both
+// from one fstat and ignores it.
+bool stream_identity(std::FILE* stream, FileIdentity& out,
+                     std::optional<std::uint64_t> volume = std::nullopt);
 
 bool folder_exists(const char* path);
 bool create_folder(const char* path);

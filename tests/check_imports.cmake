@@ -7,7 +7,7 @@ cmake_minimum_required(VERSION 3.25)
 set(allowed
   kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll oleaut32.dll
   comctl32.dll comdlg32.dll msvcrt.dll ws2_32.dll bcrypt.dll uuid.dll shlwapi.dll
-  version.dll imm32.dll)
+  version.dll imm32.dll ntdll.dll)
 # Each of HEADLESS, a program without windows, must not load at start-up the
 # DLLs it reaches only through delay-load imports: each costs every run.
 set(loaded_on_demand user32.dll bcrypt.dll ws2_32.dll)

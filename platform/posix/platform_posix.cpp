@@ -211,7 +211,7 @@ bool file_identity(const char* path, FileIdentity& out, std::uint32_t* names) {
     return true;
 }
 
-bool stream_identity(std::FILE* stream, FileIdentity& out) {
+bool stream_identity(std::FILE* stream, FileIdentity& out, std::optional<std::uint64_t>) {
     struct stat st {};
     if (!stream || fstat(fileno(stream), &st) != 0) return false;
     out = identity_of(st);

@@ -6,6 +6,7 @@
 #include <bcrypt.h>
 #include <fcntl.h>
 #include <io.h>
+#include <winternl.h>
 
 #include <climits>
 #include <cwchar>
@@ -342,8 +343,21 @@ bool file_identity(const char* path, FileIdentity& out, std::uint32_t* names) {
     return true;
 }
 
-bool stream_identity(std::FILE* stream, FileIdentity& out) {
+bool stream_identity(std::FILE* stream, FileIdentity& out, std::optional<std::uint64_t> volume) {
     const HANDLE handle = handle_of(stream);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (volume) {
+        // The index GetFileInformationByHandle gives, without its volume query.
+        struct {
+            LARGE_INTEGER index;
+        } internal{};
+        IO_STATUS_BLOCK status{};
+        if (!NT_SUCCESS(NtQueryInformationFile(handle, &status, &internal, sizeof internal,
+                                               FileInternalInformation)))
+            return false;
+        out = {*volume, static_cast<std::uint64_t>(internal.index.QuadPart)};
+        return true;
+    }
     BY_HANDLE_FILE_INFORMATION info;
     if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return false;
     out = identity_of(info);
