@@ -479,7 +479,8 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
                                           const DirectoryLayout& layout,
                                           const std::vector<DirectoryEntry>& entries) {
     const std::size_t count = entries.size();
-    const unsigned threads = count < 2 ? 1 : worker_count(workers_);
+    const unsigned budget = worker_count(workers_);
+    const unsigned threads = count < 2 ? 1 : budget;
     const std::vector<std::size_t> conflict = earlier_conflicts(entries, layout);
 
     FolderBook folders(destination ? destination : "");
@@ -517,7 +518,7 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
         }
         s.entry = i;
         return extract_entry(s, entries[i], destination, layout, slot.done);
-    }, worker_count(workers_));
+    }, budget);
     for (DecodeState& s : states) {
         s.failures = &pool.failures();
         s.pool = &pool;

@@ -5,9 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 

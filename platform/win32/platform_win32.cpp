@@ -359,7 +359,7 @@ bool stream_identity(std::FILE* stream, FileIdentity& out, std::optional<std::ui
         return true;
     }
     BY_HANDLE_FILE_INFORMATION info;
-    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return false;
+    if (!GetFileInformationByHandle(handle, &info)) return false;
     out = identity_of(info);
     return true;
 }
