@@ -31,28 +31,35 @@ function(korvane_import_names library kind out)
   set(${out} ${entries} PARENT_SCOPE)
 endfunction()
 
-# korvane_delay_import(OUT DLL [USERS library...]): writes a delay-load import
-# library for DLL and sets OUT to its path. With USERS it covers only the
-# functions those static libraries import, so the DLL's other functions keep
-# their ordinary imports in programs that call them; without, all of them.
+# korvane_delay_import(OUT DLL USERS library... | NAMES function...): writes a
+# delay-load import library for DLL, sets OUT to its path and OUT_KEEP to the
+# link options the programs that use it need. USERS covers only the functions
+# those static libraries import, so the DLL's other functions keep their
+# ordinary imports in programs that call them; NAMES covers the functions
+# named, undecorated.
+#
+# Each function's load stub sits in a member's .text, which is also where an
+# ordinary import library keeps its jump stub; the 32-bit linker discards that
+# section when nothing names the stub, as code that calls through __imp_ never
+# does, and the slot the first call jumps through is then left 0. OUT_KEEP
+# names every stub (-u), so each one is linked.
 function(korvane_delay_import out dll)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "USERS")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "USERS;NAMES")
   find_library(korvane_${dll}_import NAMES lib${dll}.a REQUIRED)
   korvane_import_names(${korvane_${dll}_import} DEFINED names)
-  if(arg_USERS)
-    set(wanted)
-    foreach(user IN LISTS arg_USERS)
-      korvane_import_names(${user} IMPORTED imported)
-      list(APPEND wanted ${imported})
-    endforeach()
-    set(kept)
-    foreach(name IN LISTS names)
-      if(name IN_LIST wanted)
-        list(APPEND kept ${name})
-      endif()
-    endforeach()
-    set(names ${kept})
-  endif()
+  set(wanted ${arg_NAMES})
+  foreach(user IN LISTS arg_USERS)
+    korvane_import_names(${user} IMPORTED imported)
+    list(APPEND wanted ${imported})
+  endforeach()
+  set(kept)
+  foreach(name IN LISTS names)
+    string(REGEX REPLACE "@[0-9]+$" "" plain ${name})
+    if(name IN_LIST wanted OR plain IN_LIST arg_NAMES)
+      list(APPEND kept ${name})
+    endif()
+  endforeach()
+  set(names ${kept})
   if(NOT names)
     message(FATAL_ERROR "no ${dll} functions to delay-load")
   endif()
@@ -72,5 +79,12 @@ function(korvane_delay_import out dll)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${CMAKE_DLLTOOL} failed for ${dll}: ${error}")
   endif()
+  # 32-bit C names carry a leading underscore.
+  set(prefix)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(prefix _)
+  endif()
+  list(TRANSFORM names PREPEND "LINKER:-u,${prefix}" OUTPUT_VARIABLE keep)
   set(${out} ${dir}/lib${dll}-delay.a PARENT_SCOPE)
+  set(${out}_KEEP ${keep} PARENT_SCOPE)
 endfunction()
