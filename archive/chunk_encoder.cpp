@@ -1,5 +1,8 @@
 #include "archive/chunk_encoder.h"
 
+#include <algorithm>
+
+#include "archive/deflate_gain.h"
 #include "archive/format.h"
 #include "archive/stdio_file.h"
 #include "platform/platform.h"
@@ -19,22 +22,78 @@ ResultCode open_failure(const std::string& path) {
     return platform::find_path(path.c_str(), found) ? result_read_failed : result_input_missing;
 }
 
-ResultCode deflate_chunk(const CryptJob& job, const ChunkWork& work, ChunkScratch& s,
-                         GiveUp give_up, std::vector<unsigned char>& deflated) {
-    if (!s.deflater.start(job.level)) return result_compression_error;
-    FilePtr source(platform::open_file(work.path.c_str(), "rb"));
-    if (!source) return open_failure(work.path);
-    if (!s.in) s.in = std::make_unique_for_overwrite<unsigned char[]>(block_size);
-    if (!s.out) s.out = std::make_unique_for_overwrite<unsigned char[]>(block_size);
-    unsigned char* const in = s.in.get();
-    unsigned char* const out = s.out.get();
-    z_stream& z = s.deflater.stream();
-
+// Reads the chunk's bytes into s.chunk, counting each block into
+// job.processed and testing cancel after it. The last chunk holds the rest of
+// the size the walk found, however the file has grown since.
+ResultCode read_chunk(const CryptJob& job, const ChunkWork& work, std::FILE* source,
+                      ChunkScratch& s, GiveUp give_up, std::size_t& length) {
     const bool last = work.chunk + 1 == work.chunks;
     const std::uint64_t offset = work.chunk * deflate_chunk_size;
+    if (offset > work.size) return result_read_failed;
+    if (offset > 0 && !platform::seek_to(source, static_cast<std::int64_t>(offset)))
+        return result_read_failed;
+    length = static_cast<std::size_t>(last ? work.size - offset : deflate_chunk_size);
+    if (!s.chunk) s.chunk = std::make_unique_for_overwrite<unsigned char[]>(deflate_chunk_size);
+    for (std::size_t done = 0; done < length;) {
+        const std::size_t got = std::min(length - done, block_size);
+        // A file shorter now than the walk found cannot give its entry.
+        if (!read_exact(source, s.chunk.get() + done, got)) return result_read_failed;
+        done += got;
+        job.processed.fetch_add(got, std::memory_order_relaxed);
+        if (job.cancel.load(std::memory_order_relaxed) || give_up()) return result_cancelled;
+    }
+    // Past the end a read tells only whether the file can be read there (a
+    // file whose size says 0 while reading gives more).
+    if (last) {
+        unsigned char probe;
+        if (std::fread(&probe, 1, 1, source) == 0 && std::ferror(source)) return result_read_failed;
+    }
+    return result_ok;
+}
+
+// Writes the chunk as stored deflate blocks: byte-aligned like a sync flush,
+// the last one final when the chunk ends the stream.
+void store_chunk(const unsigned char* data, std::size_t length, bool last,
+                 std::vector<unsigned char>& out) {
+    constexpr std::size_t most = 65535;
+    out.reserve(length + (length / most + 1) * 5);
+    std::size_t done = 0;
+    do {
+        const auto piece = static_cast<std::uint16_t>(std::min(length - done, most));
+        const bool final_block = last && done + piece == length;
+        const unsigned char header[5] = {
+            static_cast<unsigned char>(final_block ? 1 : 0), static_cast<unsigned char>(piece),
+            static_cast<unsigned char>(piece >> 8), static_cast<unsigned char>(~piece),
+            static_cast<unsigned char>(~piece >> 8)};
+        out.insert(out.end(), header, header + 5);
+        out.insert(out.end(), data + done, data + done + piece);
+        done += piece;
+    } while (done < length);
+}
+
+ResultCode deflate_chunk(const CryptJob& job, const ChunkWork& work, ChunkScratch& s,
+                         GiveUp give_up, std::vector<unsigned char>& deflated) {
+    FilePtr source(platform::open_file(work.path.c_str(), "rb"));
+    if (!source) return open_failure(work.path);
+    std::size_t length = 0;
+    if (const ResultCode r = read_chunk(job, work, source.get(), s, give_up, length)) return r;
+    const bool last = work.chunk + 1 == work.chunks;
+    const unsigned char* const chunk = s.chunk.get();
+    // Level 0 keeps zlib's own stored stream; at the other levels a chunk
+    // that deflate cannot shrink is stored without trying.
+    if (job.level > 0 && !deflate_can_gain(chunk, length, job.level)) {
+        store_chunk(chunk, length, last, deflated);
+        return result_ok;
+    }
+
+    if (!s.deflater.start(job.level)) return result_compression_error;
+    if (!s.out) s.out = std::make_unique_for_overwrite<unsigned char[]>(block_size);
+    unsigned char* const out = s.out.get();
+    z_stream& z = s.deflater.stream();
     if (work.chunk > 0) {
         // The end of the chunk before: matches may reach back into it.
         std::vector<unsigned char> dictionary(deflate_dictionary_size);
+        const std::uint64_t offset = work.chunk * deflate_chunk_size;
         if (!platform::seek_to(source.get(),
                                static_cast<std::int64_t>(offset - deflate_dictionary_size)) ||
             !read_exact(source.get(), dictionary.data(), dictionary.size()))
@@ -43,31 +102,17 @@ ResultCode deflate_chunk(const CryptJob& job, const ChunkWork& work, ChunkScratc
             Z_OK)
             return result_compression_error;
     }
-    // The last chunk holds the rest of the size the walk found, however the
-    // file has grown since.
-    if (offset > work.size) return result_read_failed;
-    std::uint64_t left = last ? work.size - offset : deflate_chunk_size;
-    bool input_over = false;
     deflated.reserve(last ? block_size : deflate_chunk_size / 2);
+    std::size_t fed = 0;
     z.avail_in = 0;
     while (true) {
-        if (!input_over && z.avail_in == 0) {
-            const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(left, block_size));
-            // A file shorter now than the walk found cannot give its entry.
-            if (!read_exact(source.get(), in, got)) return result_read_failed;
-            left -= got;
-            input_over = left == 0;
-            // Past the end a read tells only whether the file can be read
-            // there (a file whose size says 0 while reading gives more).
-            if (input_over && last) {
-                unsigned char probe;
-                if (std::fread(&probe, 1, 1, source.get()) == 0 && std::ferror(source.get()))
-                    return result_read_failed;
-            }
-            z.next_in = in;
-            z.avail_in = static_cast<uInt>(got);
-            job.processed.fetch_add(static_cast<std::uint64_t>(got), std::memory_order_relaxed);
+        if (z.avail_in == 0 && fed < length) {
+            const std::size_t piece = std::min(length - fed, block_size);
+            z.next_in = const_cast<unsigned char*>(chunk + fed);
+            z.avail_in = static_cast<uInt>(piece);
+            fed += piece;
         }
+        const bool input_over = fed == length;
         const int flush = !input_over ? Z_NO_FLUSH : last ? Z_FINISH : Z_SYNC_FLUSH;
         z.next_out = out;
         z.avail_out = block_size;

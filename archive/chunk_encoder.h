@@ -46,10 +46,11 @@ struct ChunkResult {
 // Blocks and deflate state one thread reuses for every chunk.
 struct ChunkScratch {
     Deflater deflater;
-    std::unique_ptr<unsigned char[]> in, out;
+    std::unique_ptr<unsigned char[]> chunk, out;
 };
 
-// Deflates one chunk. Reads exactly the chunk's bytes of a file of the size
+// Deflates one chunk, or stores it as stored deflate blocks when deflate
+// could not shrink it (deflate_can_gain). Reads exactly the chunk's bytes of a file of the size
 // the walk found, so the entry holds what its header says and a file that
 // grows meanwhile costs no memory: a last chunk stops at that size (what was
 // appended since is not stored); a file that came out shorter, or a read

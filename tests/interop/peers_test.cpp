@@ -21,15 +21,18 @@ std::string quote(const fs::path& p) {
     return "'" + s + "'";
 }
 
-int run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+int run(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str());
+}
 
 // The source tree: nesting, empty files, a block-sized file, incompressible
 // data, a name outside ASCII, a file of several chunks deflated apart (text,
-// then noise, so the chunks end in every kind of block), and a folder with
-// nothing in it (which leaves no trace).
+// then noise, then text, so the chunks end in every kind of block and stored
+// chunks lie between deflated ones), and a folder with nothing in it (which
+// leaves no trace).
 void make_tree(const fs::path& root) {
     write_bytes(root / "readme.txt", text(5000));
-    write_bytes(root / "chunks.log", text(700000) + noise(200000, 5));
+    write_bytes(root / "chunks.log", text(700000) + noise(600000, 5) + text(200000));
     write_bytes(root / "empty.txt", "");
     write_bytes(root / "block.bin", noise(block_size, 3));
     write_bytes(root / "sub" / "noise.bin", noise(100000, 4));
@@ -54,7 +57,7 @@ void expect_same_files(const fs::path& expected, const fs::path& actual, const s
 }
 
 class Peers : public testing::Test {
-protected:
+  protected:
     TempFolder temp;
     fs::path dir() { return temp.path(); }
 };

@@ -28,7 +28,7 @@ const unsigned char* bytes_of(const std::string& s, std::size_t at) {
 }
 
 class Writer : public testing::Test {
-protected:
+  protected:
     TempFolder temp;
     fs::path dir() { return temp.path(); }
 
@@ -74,7 +74,10 @@ TEST_F(Writer, FilesPastFourGigabytesGetZip64Sizes) {
     auto u16_at = [&](std::size_t at) { return read_u16(bytes_of(a, at)); };
     auto u32_at = [&](std::size_t at) { return read_u32(bytes_of(a, at)); };
     auto u64_at = [&](std::size_t at) { return read_u64(bytes_of(a, at)); };
-    const std::string ae_field("\x01\x99\x07\x00\x02\x00" "AE\x01\x08\x00", 11);
+    const std::string ae_field(
+        "\x01\x99\x07\x00\x02\x00"
+        "AE\x01\x08\x00",
+        11);
 
     // Local header: version 45, markers, the ZIP64 field, then the AE field.
     EXPECT_EQ(u16_at(4), 45);
@@ -144,10 +147,10 @@ TEST_F(Writer, ArchiveOutgrowingTheFileSystemsLimitEndsWithNothingLeft) {
         ResultCode expected;
     } cases[] = {
         {size, result_ok},
-        {size - 1, result_file_system_limit},  // the end record's last byte
+        {size - 1, result_file_system_limit},   // the end record's last byte
         {size - 23, result_file_system_limit},  // the central directory
-        {1000, result_file_system_limit},      // the data
-        {10, result_file_system_limit},        // the first header
+        {1000, result_file_system_limit},       // the data
+        {10, result_file_system_limit},         // the first header
     };
     for (const auto& c : cases) {
         EXPECT_EQ(lock(c.limit), c.expected) << c.limit;
@@ -377,13 +380,15 @@ TEST_F(Writer, FailureInALaterEntryLeavesNoArchiveWithAnyNumberOfThreads) {
 
 TEST_F(Writer, ChunksMakeOneDeflateStreamAsSmallAsOne) {
     // Several chunks of text, whose matches reach across the chunk borders,
-    // then noise, with a short last chunk.
-    const std::string content = text(3 * deflate_chunk_size + 5000) + noise(deflate_chunk_size);
+    // then noise, whose whole chunk is stored, then text again, deflated with
+    // the noise before it as its dictionary, with a short last chunk.
+    const std::string content = text(3 * deflate_chunk_size + 5000) +
+                                noise(2 * deflate_chunk_size) + text(deflate_chunk_size);
     write_bytes(dir() / "big", content);
     JobCounters c;
     const CryptJob job = c.job({}, "", "pw");
     ChunkWork work{(dir() / "big").string(), content.size(), 0, chunk_count(content.size())};
-    ASSERT_EQ(work.chunks, 5u);
+    ASSERT_EQ(work.chunks, 7u);
     ChunkScratch scratch;
     std::string stream;
     for (; work.chunk < work.chunks; ++work.chunk) {
@@ -391,6 +396,10 @@ TEST_F(Writer, ChunksMakeOneDeflateStreamAsSmallAsOne) {
         encode_chunk(job, work, scratch, GiveUp{}, piece);
         ASSERT_EQ(piece.result, result_ok) << work.chunk;
         EXPECT_EQ(piece.aes != nullptr, work.chunk == 0);
+        // Five stored blocks of at most 65535 bytes.
+        if (work.chunk == 4) {
+            EXPECT_EQ(piece.deflated.size(), deflate_chunk_size + 5 * 5);
+        }
         stream.append(piece.deflated.begin(), piece.deflated.end());
     }
     EXPECT_EQ(c.processed.load(), content.size());
