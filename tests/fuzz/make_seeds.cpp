@@ -149,6 +149,9 @@ int main(int argc, char** argv) {
     write_bytes(work / "Tree" / "empty.txt", "");
     write_bytes(work / "Tree" / "sub" / "b.txt", std::string(3000, 'b'));
     write_bytes(work / "single.txt", "one file on its own");
+    // Bytes that look random are stored, the text beside them deflated.
+    write_bytes(work / "Mixed" / "noise.bin", test::noise(6000));
+    write_bytes(work / "Mixed" / "notes.txt", test::text(6000));
     fs::create_directories(work / "Hollow" / "inner");
 
     std::vector<std::pair<std::string, std::string>> archives;
@@ -160,6 +163,8 @@ int main(int argc, char** argv) {
     archives.emplace_back("two-tops", lock({work / "Tree" / "sub", work / "single.txt"}, work / "m.cry",
                                            fuzz::password, 9));
     archives.emplace_back("empty-folders", lock({work / "Hollow"}, work / "h.cry", fuzz::password, 6));
+    archives.emplace_back("stored-and-deflated",
+                          lock({work / "Mixed"}, work / "x.cry", fuzz::password, 6));
     archives.emplace_back("tree-zip64-end", with_zip64_end(archives.front().second));
     std::vector<std::pair<std::string, std::string>> lies = lying(archives.front().second);
 
