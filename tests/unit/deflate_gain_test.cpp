@@ -1,7 +1,6 @@
 #include "archive/deflate_gain.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cmath>
 #include <string>
@@ -17,17 +16,7 @@ using test::text;
 
 // What one level-6 raw deflate stream makes of the bytes, as a share of them.
 double deflate_ratio(const std::string& bytes) {
-    z_stream z{};
-    EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(deflateBound(&z, static_cast<uLong>(bytes.size())), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    z.avail_in = static_cast<uInt>(bytes.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    const double ratio = double(out.size() - z.avail_out) / double(bytes.size());
-    deflateEnd(&z);
-    return ratio;
+    return double(test::raw_deflate(bytes, 6).size()) / double(bytes.size());
 }
 
 std::string repeated(const std::string& block, std::size_t size) {
@@ -54,21 +43,6 @@ std::string skewed(std::size_t size, double steepness) {
     return s;
 }
 
-// Data that is deflated already, as in office files and archives.
-std::string deflated(const std::string& plain) {
-    z_stream z{};
-    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(deflateBound(&z, static_cast<uLong>(plain.size())), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
-    z.avail_in = static_cast<uInt>(plain.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(out.size() - z.avail_out);
-    deflateEnd(&z);
-    return out;
-}
-
 // Each chunk's judgement, checked against what deflate really makes of it:
 // a chunk judged unable to gain must not deflate smaller than it is, and one
 // that deflates 1 % smaller or more must be judged able to gain.
@@ -82,8 +56,8 @@ TEST(DeflateGain, JudgesEachKindOfChunkAsDeflateWouldFare) {
         bool gains;
     } cases[] = {
         {"random bytes", noise(chunk, 1), false},
-        {"deflated text (a ZIP-based office file)",
-         deflated(skewed(4 * chunk, 5.0)).substr(0, chunk), false},
+        {"deflated data, as in ZIP-based office files",
+         test::raw_deflate(skewed(4 * chunk, 5.0), 9).substr(0, chunk), false},
         {"skewed bytes, 7.94 bits", skewed(chunk, 1.0), false},
         {"skewed bytes, 7.87 bits", skewed(chunk, 1.5), true},
         {"text", text(chunk), true},
