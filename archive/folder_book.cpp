@@ -125,11 +125,11 @@ std::optional<std::uint64_t> FolderBook::volume_of(const std::string& folder) {
     return volume;
 }
 
-void FolderBook::remove_after(std::size_t entry) {
+void FolderBook::remove_from(std::size_t entry) {
     std::lock_guard lock(mutex_);
     std::vector<std::pair<std::string, std::string>> made;  // path, key
     for (const auto& [key, owner] : owner_)
-        if (owner.entry != found_there && owner.entry > entry) made.emplace_back(owner.path, key);
+        if (owner.entry != found_there && owner.entry >= entry) made.emplace_back(owner.path, key);
     // Deepest first: a folder inside another has the longer key.
     std::sort(made.begin(), made.end(),
               [](const auto& a, const auto& b) { return a.second.size() > b.second.size(); });
