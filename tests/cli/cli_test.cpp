@@ -472,6 +472,11 @@ TEST_F(Cli, RefusalsTouchNothing) {
         // A '\\' is a separator to every reader: no archive may hold one.
         {{"lock", "in.txt", "back\\slash.txt"}, "pw", 14, "back\\slash.txt"},
         {{"lock", "-o", "t.cry", "tree"}, "pw", 14, "..\\x.txt"},
+        // A password file without end is read no further than a password.
+        {{"lock", "in.txt", "--password-file", "/dev/zero"},
+         nullptr,
+         65,
+         "Input a password of within 63 characters."},
 #endif
     };
     for (const Case& c : cases) {
