@@ -109,7 +109,7 @@ class FileSet {
   private:
     struct Member {
         platform::FileIdentity identity;
-        std::string name_key;  // path_key of the file's own name
+        std::string name_key;       // path_key of the file's own name
         bool only_by_name = false;  // no other name leads to it
     };
     std::vector<Member> members_;
@@ -119,12 +119,12 @@ class FileSet {
 // folder below which nothing is yielded (the walked folder itself included,
 // under an empty relative path), after what it holds, so that an empty folder
 // can be stored as itself. Other folders are not yielded, except one whose
-// name is not exact, which is not entered. Links to folders are not entered,
-// and neither is a folder that is one of the folders being walked already (a
-// mounted volume, or a link the file system does not show as one, can lead
-// back up), so no walk goes round forever. Pipes and devices are skipped. A
-// folder that cannot be listed ends the walk: next() gives nullptr and
-// unlisted() names it.
+// name is not exact, which is not entered. Links to folders are entered as
+// folders, but no folder that is one of the folders being walked already (a
+// link, or a mounted volume, can lead back up), so no walk goes round
+// forever. A folder that cannot be listed, an entry that cannot be looked up
+// (but for one gone since it was listed), a pipe or a device ends the walk:
+// next() gives nullptr and unlisted() names it.
 class FolderWalker {
   public:
     struct Record {
@@ -141,8 +141,9 @@ class FolderWalker {
     // The next file or folder, valid until the next call; nullptr when the
     // walk is over or has failed.
     const Record* next();
-    // The folder that could not be listed, once next() has given nullptr for
-    // it; empty when the walk went through.
+    // The folder that could not be listed (or the entry that could not be
+    // looked up or read), once next() has given nullptr for it; empty when
+    // the walk went through.
     const std::string& unlisted() const { return unlisted_; }
 
   private:

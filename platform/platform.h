@@ -141,9 +141,13 @@ class FolderEnum {
     // Next entry, or false when the enumeration is over (or never started).
     bool next(FindData& out);
     // True once next() has returned false because the folder could not be
-    // listed (no permission, a name the system reads as another folder) or
-    // the listing broke off, rather than because it was over.
+    // listed (no permission, a name the system reads as another folder),
+    // the listing broke off, or an entry it listed could not be looked up
+    // for any reason but its having gone since, rather than because it was
+    // over.
     bool failed() const;
+    // Once failed(): the entry that could not be looked up, else the folder.
+    const std::string& failed_at() const;
 
   private:
     struct State;

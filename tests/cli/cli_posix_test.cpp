@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -320,19 +321,84 @@ CliResult run_cli_bound(const Args& args, const fs::path& cwd, rlim_t nproc = RL
 
 // A folder that cannot be listed fails the lock with 7, naming it, and no
 // archive is written: its files must not go missing from an archive that
-// says it is complete.
+// says it is complete. So does anything else the walk cannot look up or
+// read, named; a linked folder is walked as a folder, and a path longer
+// than the system takes whole is reached through its folders.
 TEST_F(CliPosix, AFolderThatCannotBeListedFailsTheLock) {
-    write_bytes(dir() / "tree" / "kept.txt", "kept");
-    write_bytes(dir() / "tree" / "locked" / "inside.txt", "would be lost");
     fs::permissions(dir(), fs::perms::all);
-    fs::permissions(dir() / "tree" / "locked", fs::perms::none);
+    const std::string long_tail = std::string(250, 'x');
+    const struct {
+        const char* tree;
+        std::function<void(const fs::path&)> make;  // beside kept.txt
+        int status;
+        std::string says;  // in stderr, or for 0 in the listing
+    } cases[] = {
+        {"unlisted",
+         [](const fs::path& t) {
+             write_bytes(t / "locked" / "inside.txt", "would be lost");
+             fs::permissions(t / "locked", fs::perms::none);
+         },
+         7, "unlisted/locked' cannot be read"},
+        {"unentered",
+         [](const fs::path& t) {
+             write_bytes(t / "shut" / "inside.txt", "would be lost");
+             fs::permissions(t / "shut", fs::perms::owner_read | fs::perms::group_read |
+                                             fs::perms::others_read);
+         },
+         7, "unentered/shut/inside.txt' cannot be read"},
+        {"piped", [](const fs::path& t) { ASSERT_EQ(mkfifo((t / "fifo").c_str(), 0666), 0); }, 7,
+         "piped/fifo' cannot be read"},
+        {"dangling", [](const fs::path& t) { fs::create_symlink(t / "nowhere", t / "link"); }, 7,
+         "dangling/link' cannot be read"},
+        {"linked",
+         [&](const fs::path& t) {
+             write_bytes(dir() / "elsewhere" / "far.txt", "far");
+             fs::create_directory_symlink(dir() / "elsewhere", t / "link");
+         },
+         0, "linked/link/far.txt\n"},
+        {"long",
+         [&](const fs::path& t) {
+             // Made through each folder: the whole path is too long to name.
+             int folder = open(t.c_str(), O_DIRECTORY | O_CLOEXEC);
+             for (int i = 0; folder >= 0 && i < 20; ++i) {
+                 EXPECT_EQ(mkdirat(folder, long_tail.c_str(), 0755), 0);
+                 const int inner = openat(folder, long_tail.c_str(), O_DIRECTORY | O_CLOEXEC);
+                 close(folder);
+                 folder = inner;
+             }
+             ASSERT_GE(folder, 0);
+             const int file = openat(folder, "deep.txt", O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+             close(folder);
+             ASSERT_GE(file, 0);
+             EXPECT_EQ(write(file, "deep", 4), 4);
+             close(file);
+         },
+         0, long_tail + "/deep.txt\n"},
+    };
     ScopedEnv env("KORVANE_PASSWORD", "pw");
-    const CliResult r = run_cli_bound({"lock", "-o", "out.cry", "tree"}, dir());
-    if (r.status == 126) GTEST_SKIP() << "cannot run as a user without root's rights";
-    EXPECT_EQ(r.status, 7) << r.err;
-    EXPECT_NE(r.err.find("tree/locked' cannot be read"), std::string::npos) << r.err;
-    EXPECT_FALSE(fs::exists(dir() / "out.cry"));
-    fs::permissions(dir() / "tree" / "locked", fs::perms::owner_all);
+    for (const auto& c : cases) {
+        const fs::path tree = dir() / c.tree;
+        write_bytes(tree / "kept.txt", "kept");
+        c.make(tree);
+        const CliResult r = run_cli_bound({"lock", "-o", "out.cry", c.tree}, dir());
+        if (r.status == 126) GTEST_SKIP() << "cannot run as a user without root's rights";
+        EXPECT_EQ(r.status, c.status) << c.tree << "\n" << r.err;
+        if (c.status != 0) {
+            EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+            EXPECT_FALSE(fs::exists(dir() / "out.cry")) << c.tree;
+        } else {
+            const CliResult listed = run_cli({"list", "out.cry"}, dir());
+            EXPECT_NE(listed.out.find(c.says), std::string::npos) << c.tree << "\n" << listed.out;
+            EXPECT_EQ(run_cli({"test", "-q", "out.cry"}, dir()).status, 0) << c.tree;
+        }
+        std::error_code ec;
+        fs::remove(dir() / "out.cry", ec);
+        // Open again, and removed by a tool that reaches long paths.
+        ASSERT_EQ(
+            std::system(("chmod -R u+rwx '" + tree.string() + "' && rm -rf '" + tree.string() + "'")
+                            .c_str()),
+            0);
+    }
 }
 
 // Where no thread can start, lock and unlock run on the one thread there is.
