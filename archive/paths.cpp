@@ -249,6 +249,17 @@ bool FileSet::contains(const char* path, const platform::FindData& found) const 
                        [&](const Member& m) { return m.identity == identity; });
 }
 
+bool fits_system_path(std::string_view path) {
+    std::size_t units = 0;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        // A lead byte or ASCII starts a unit; a four-byte sequence is two.
+        if ((byte & 0xC0) != 0x80) ++units;
+        if (byte >= 0xF0) ++units;
+    }
+    return units <= 32767;
+}
+
 FolderWalker::FolderWalker(std::string folder) : root_(std::move(folder)) {}
 
 FolderWalker::~FolderWalker() = default;

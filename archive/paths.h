@@ -92,6 +92,11 @@ constexpr bool windows_name_rules() {
 #endif
 }
 
+// True when a path (UTF-8) is no longer than the 32,767 UTF-16 units of the
+// longest Windows path: a longer entry name could not be extracted there, and
+// an archive made on any system must open on every one.
+bool fits_system_path(std::string_view path);
+
 // Files known by identity, so that a second spelling of a path (through a
 // link, in another case, as a short name) is never taken for another file.
 class FileSet {

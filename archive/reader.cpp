@@ -341,24 +341,35 @@ std::string output_key(const DirectoryEntry& entry, const DirectoryLayout& layou
 // well), and any earlier entry at all when either may hold a short name,
 // which only the file system can compare. Going entry by entry, each of them
 // is finished first, so the entry starts only then.
+//
+// Keys are known by a hash of their bytes, each folder's the hash of the key
+// up to its separator, taken on the way along the key: time and memory grow
+// with the names' length, not with its square. Two keys of one hash only
+// make an entry wait for an earlier one it need not wait for.
 std::vector<std::size_t> earlier_conflicts(const std::vector<DirectoryEntry>& entries,
                                            const DirectoryLayout& layout) {
     constexpr std::size_t none = static_cast<std::size_t>(-1);
+    using KeyHash = std::uint64_t;
+    constexpr KeyHash empty_key = 0xCBF29CE484222325u;  // FNV-1a
+    auto step = [](KeyHash h, char c) {
+        return (h ^ static_cast<unsigned char>(c)) * KeyHash{0x100000001B3u};
+    };
     std::vector<std::size_t> earlier(entries.size(), none);
     // The last entry of each key, and the last entry below each folder key.
-    std::unordered_map<std::string, std::size_t> last_at, last_below;
+    std::unordered_map<KeyHash, std::size_t> last_at, last_below;
     std::size_t last_short = none;
     auto later = [](std::size_t a, std::size_t b) {
         return a == none ? b : b == none ? a : std::max(a, b);
     };
-    auto find = [](const std::unordered_map<std::string, std::size_t>& map,
-                   const std::string& key) {
+    auto find = [](const std::unordered_map<KeyHash, std::size_t>& map, KeyHash key) {
         const auto it = map.find(key);
         return it == map.end() ? none : it->second;
     };
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const std::string key = output_key(entries[i], layout);
-        std::size_t wait = later(find(last_at, key), find(last_below, key));
+        KeyHash whole = empty_key;
+        for (const char c : key) whole = step(whole, c);
+        std::size_t wait = later(find(last_at, whole), find(last_below, whole));
         wait = later(wait, last_short);
         if (platform::may_be_short_name(entries[i].name)) {
             wait = i == 0 ? none : i - 1;
@@ -366,15 +377,17 @@ std::vector<std::size_t> earlier_conflicts(const std::vector<DirectoryEntry>& en
         }
         // The folders above: the destination itself (the empty key), then
         // the key up to each separator after its first character.
-        std::vector<std::string> above;
-        if (!key.empty()) above.emplace_back();
-        for (std::size_t at = key.find('/', 1); at != std::string::npos; at = key.find('/', at + 1))
-            above.push_back(key.substr(0, at));
-        for (const std::string& folder : above) {
+        auto above = [&](KeyHash folder) {
             wait = later(wait, find(last_at, folder));
             last_below[folder] = i;
+        };
+        if (!key.empty()) above(empty_key);
+        KeyHash h = empty_key;
+        for (std::size_t at = 0; at < key.size(); ++at) {
+            if (at > 0 && key[at] == '/') above(h);
+            h = step(h, key[at]);
         }
-        last_at[key] = i;
+        last_at[whole] = i;
         earlier[i] = wait;
     }
     return earlier;
@@ -514,6 +527,14 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
     const std::size_t count = entries.size();
     const unsigned budget = worker_count(workers_);
     const unsigned threads = count < 2 ? 1 : budget;
+    // A name no path can hold is refused before any work.
+    for (const DirectoryEntry& entry : entries) {
+        if (!fits_system_path(entry.name)) {
+            fault_ = entry_fault(entry, result_bad_path, name_code_page_);
+            fault_.reason = "has a name longer than any path";
+            return result_bad_path;
+        }
+    }
     std::vector<std::size_t> conflict = earlier_conflicts(entries, layout);
     // Folder entries carry no password check: those before the first file
     // are made only once that file has authenticated, so a wrong password

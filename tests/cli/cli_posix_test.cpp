@@ -18,6 +18,7 @@
 #include <set>
 #include <thread>
 
+#include "archive/writer.h"
 #include "cli_runner.h"
 #include "unit/archive_support.h"
 #include "unit/temp_folder.h"
@@ -422,6 +423,75 @@ TEST_F(CliPosix, JobsRunWithoutAnyThreadToStart) {
         run_cli_bound({"unlock", "-j", "4", "out.cry", "-o", "back"}, dir(), 1);
     ASSERT_EQ(unlocked.status, 0) << unlocked.err;
     EXPECT_EQ(tree(dir() / "back"), tree(dir() / "tree"));
+}
+
+// Deep names cost time and memory in proportion to their length: a name
+// longer than any path is refused (14) before the entries are ordered, and
+// many names of thousands of folders each are ordered without a copy of
+// every folder above each of them.
+TEST_F(CliPosix, DeepNamesCostInProportionToTheirLength) {
+    auto folder_entries = [&](const fs::path& archive, const std::vector<std::string>& names) {
+        ArchiveWriter writer;
+        ASSERT_EQ(writer.open(archive.c_str()), result_ok);
+        JobCounters c;
+        const CryptJob job = c.job({}, archive.string(), "pw");
+        platform::FindData folder;
+        folder.is_folder = true;
+        for (const std::string& name : names) {
+            EntryInfo entry;
+            ASSERT_EQ(ArchiveWriter::describe_entry(name.c_str(), folder, job, entry), result_ok);
+            ASSERT_EQ(writer.add_folder(entry), result_ok);
+        }
+        ASSERT_EQ(writer.finish(), result_ok);
+        ASSERT_EQ(writer.commit(), result_ok);
+    };
+    std::string deepest;
+    for (int i = 0; i < 32767; ++i) deepest += i ? "/a" : "a";
+    std::vector<std::string> many;
+    for (int i = 0; i < 40; ++i) {
+        many.push_back("d" + std::to_string(i));
+        for (int k = 0; k < 2000; ++k) many.back() += "/a";
+    }
+    folder_entries(dir() / "deepest.cry", {deepest});
+    folder_entries(dir() / "many.cry", many);
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    const bool sanitized = true;
+#else
+    const bool sanitized = false;
+#endif
+#else
+    const bool sanitized = false;
+#endif
+    const struct {
+        const char* archive;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"deepest.cry", 14, "has a name longer than any path"},
+        {"many.cry", 0, "Test has completed successfully."},
+    };
+    ScopedEnv env("KORVANE_PASSWORD", "pw");
+    for (const auto& c : cases) {
+        int pipe_fds[2];
+        ASSERT_EQ(pipe(pipe_fds), 0);
+        const auto start = Clock::now();
+        const pid_t pid = spawn_cli({"test", c.archive}, dir(), pipe_fds[1], [] { return true; });
+        close(pipe_fds[1]);
+        std::string err;
+        char buffer[4096];
+        for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;) err.append(buffer, n);
+        close(pipe_fds[0]);
+        int status = 0;
+        rusage usage{};
+        ASSERT_EQ(wait4(pid, &status, 0, &usage), pid);
+        const auto took = Clock::now() - start;
+        EXPECT_EQ(exit_status(status), c.status) << c.archive;
+        EXPECT_NE(err.find(c.says), std::string::npos) << c.archive << "\n" << err.substr(0, 300);
+        if (sanitized) continue;  // their shadow memory and checks cost their own
+        EXPECT_LT(usage.ru_maxrss, 50 * 1024) << c.archive << ": KiB at most";
+        EXPECT_LT(took, std::chrono::seconds(1)) << c.archive;
+    }
 }
 
 // A folder mounted inside itself leads back up without being a link: the walk
