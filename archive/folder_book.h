@@ -33,6 +33,13 @@ class FolderBook {
     // The volume a folder ensure made or found lives on, asked of the file
     // system once per folder; nothing when it cannot be asked.
     std::optional<std::uint64_t> volume_of(const std::string& folder);
+    // The root, for making files below it without following a link
+    // (platform::create_new_file); nullptr when the book has none.
+    const char* root() const { return root_.empty() ? nullptr : root_.c_str(); }
+    // The first link (symbolic link, junction) below the root on the way to
+    // path, or empty: what a folder swapped for a link since it was made or
+    // found leaves there.
+    std::string link_on_the_way(const std::string& path) const;
 
   private:
     static constexpr std::size_t found_there = static_cast<std::size_t>(-1);

@@ -189,12 +189,18 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
                         : create_folder_chain(parent.c_str())))
             return result_folder_failed;
         std::string written = output_path;
-        output.reset(platform::create_new_file(output_path));
+        const char* const root = s.folders ? s.folders->root() : nullptr;
+        output.reset(platform::create_new_file(output_path, root));
         if (!output && is_link(output_path)) {
             done->link = output_path;
             return result_open_output_failed;
         }
-        if (!output) output = create_temp_beside(output_path, written);
+        if (!output) output = create_temp_beside(output_path, written, root);
+        // A folder swapped for a link since the book made or found it.
+        if (!output && root) {
+            done->link = s.folders->link_on_the_way(parent);
+            if (!done->link.empty()) return result_folder_failed;
+        }
         // The folder's volume, asked once for all its files.
         const std::optional<std::uint64_t> volume =
             output && s.folders ? s.folders->volume_of(parent) : std::nullopt;
@@ -585,6 +591,7 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
                 s.position = 0;
             }
             s.entry = i;
+            if (entry_start_) entry_start_(i);
             return extract_entry(s, entries[i], destination, layout, i < first_file, slot.done);
         },
         budget);

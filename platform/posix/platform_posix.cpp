@@ -2,8 +2,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <linux/openat2.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -95,6 +97,44 @@ bool at_path(const char* path, AtPath& out) {
     }
     out.rest = start == p.size() ? std::string(".") : std::string(p.substr(start));
     return true;
+}
+
+// The folder that holds path's last component (name), path being below
+// root: root itself is taken as it is, every folder below it must be one and
+// not a link (ELOOP or ENOTDIR otherwise). -1 when it cannot be opened.
+Fd folder_beneath(const char* root, const char* path, std::string& name) {
+    const std::string_view top = root, full = path;
+    std::size_t start = top.size();
+    if (!full.starts_with(top) || top.empty()) {
+        errno = EINVAL;
+        return Fd();
+    }
+    while (start < full.size() && full[start] == '/') ++start;
+    const std::size_t last = full.rfind('/');
+    name.assign(full.substr(last == std::string_view::npos || last < start ? start : last + 1));
+    Fd held(open(root, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (held.get() < 0 || last == std::string_view::npos || last < start) return held;
+    const std::string below(full.substr(start, last - start));
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long beneath = syscall(SYS_openat2, held.get(), below.c_str(), &how, sizeof how);
+    if (beneath >= 0) return Fd(static_cast<int>(beneath));
+    if (errno != ENOSYS) return Fd();
+    // An older kernel: down one folder at a time, none of them a link.
+    for (std::size_t at = 0; at < below.size();) {
+        std::size_t end = below.find('/', at);
+        if (end == std::string::npos) end = below.size();
+        if (end > at) {
+            const std::string step = below.substr(at, end - at);
+            Fd next(
+                openat(held.get(), step.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (next.get() < 0) return Fd();
+            held = std::move(next);
+        }
+        at = end + 1;
+    }
+    return held;
 }
 
 // stat or lstat of any path, long ones included.
@@ -314,8 +354,12 @@ bool folder_exists(const char* path) {
     return path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool create_folder(const char* path) {
-    return path && mkdir(path, 0777) == 0;
+bool create_folder(const char* path, const char* root) {
+    if (!path) return false;
+    if (!root) return mkdir(path, 0777) == 0;
+    std::string name;
+    const Fd folder = folder_beneath(root, path, name);
+    return folder.get() >= 0 && mkdirat(folder.get(), name.c_str(), 0777) == 0;
 }
 
 bool remove_folder(const char* path) {
@@ -375,10 +419,19 @@ LocalTime to_local_time(DosTime dos) {
     return detail::decode_dos_time(dos);
 }
 
-std::FILE* create_new_file(const char* path) {
+std::FILE* create_new_file(const char* path, const char* root) {
     // "x" is O_EXCL and "e" O_CLOEXEC: one call, where opening a descriptor
     // and wrapping it costs two.
-    return path ? std::fopen(path, "wbxe") : nullptr;
+    if (!path || !root) return path ? std::fopen(path, "wbxe") : nullptr;
+    std::string name;
+    const Fd folder = folder_beneath(root, path, name);
+    if (folder.get() < 0) return nullptr;
+    // O_EXCL fails on a link of that name as on any other entry.
+    Fd file(openat(folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (file.get() < 0) return nullptr;
+    std::FILE* stream = fdopen(file.get(), "wb");
+    if (stream) file.release();
+    return stream;
 }
 
 std::FILE* open_file(const char* path, const char* mode) {

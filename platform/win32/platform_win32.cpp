@@ -375,7 +375,7 @@ bool folder_exists(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool create_folder(const char* path) {
+bool create_folder(const char* path, const char*) {
     return path && CreateDirectoryW(wide(path).c_str(), nullptr) != 0;
 }
 
@@ -473,7 +473,7 @@ void take_back(const char* path, HANDLE handle, int fd = -1) {
 
 }  // namespace
 
-std::FILE* create_new_file(const char* path) {
+std::FILE* create_new_file(const char* path, const char*) {
     if (!path) return nullptr;
     const std::wstring name = wide(path);
     // Others may read it, and rename or delete it (as its own job does when

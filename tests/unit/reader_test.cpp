@@ -356,13 +356,15 @@ TEST_F(Reader, LinksBelowTheDestinationAreNeitherFollowedNorReplaced) {
     // A link where an entry's folder or file goes would carry the entry
     // elsewhere (or replace a link the user made): the entry fails, naming
     // the link, and what the link stands for is untouched. Natively a link
-    // to a file is alike; the destination itself may be a link.
+    // to a file is alike; the destination itself may be a link. A folder
+    // swapped for a link after an entry was made in it is a link as well.
     const struct {
         const char* why;
         std::vector<std::string> names;
         const char* link;  // below out, standing for outside (a folder) or outside/keep.txt
         bool to_file;
         ResultCode want;
+        std::size_t swap_before = 0;  // the entry before which the link is made; 0: at once
     } cases[] = {
         {"a folder of the path", {"x.txt", "sub/y.txt"}, "sub", false, result_folder_failed},
         {"a deeper folder", {"x.txt", "a/sub/y.txt"}, "a/sub", false, result_folder_failed},
@@ -376,25 +378,49 @@ TEST_F(Reader, LinksBelowTheDestinationAreNeitherFollowedNorReplaced) {
          "y.txt",
          true,
          result_open_output_failed},
+        {"a folder swapped for a link after its first file",
+         {"x.txt", "sub/a.txt", "sub/y.txt"},
+         "sub",
+         false,
+         result_folder_failed,
+         2},
+        {"a folder above a new one swapped",
+         {"x.txt", "sub/a.txt", "sub/deeper/y.txt"},
+         "sub",
+         false,
+         result_folder_failed,
+         2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
 #ifdef _WIN32
-        if (c.to_file) continue;  // a file link needs a privilege there
+        if (c.to_file) continue;      // a file link needs a privilege there
+        if (c.swap_before) continue;  // folders are not held open there yet
 #endif
         const fs::path archive = crafted(c.names);
         const fs::path outside = dir() / "outside", out = dir() / "out";
         fs::remove_all(outside);
         fs::remove_all(out);
+        fs::remove_all(dir() / "aside");
         write_bytes(outside / "keep.txt", "outside");
         fs::create_directories((out / c.link).parent_path());
-        if (!make_link(c.to_file ? outside / "keep.txt" : outside, out / c.link))
-            GTEST_SKIP() << "this system makes no junctions";
+        auto swap = [&] {
+            if (fs::exists(out / c.link)) fs::rename(out / c.link, dir() / "aside");
+            return make_link(c.to_file ? outside / "keep.txt" : outside, out / c.link);
+        };
+        if (!c.swap_before && !swap()) GTEST_SKIP() << "this system makes no junctions";
+        ArchiveReader reader;
+        reader.set_workers(4);
+        reader.set_entry_start([&](std::size_t entry) {
+            if (c.swap_before && entry == c.swap_before) {
+                EXPECT_TRUE(swap());
+            }
+        });
         JobCounters counters;
-        CryptJob job = counters.job({utf8(archive)}, utf8(out), "pw");
-        job.workers = 4;
-        EXPECT_EQ(decrypt_worker(job), c.want);
-        EXPECT_EQ(job.refused_path, utf8(out) + platform::separator + native_path(c.link));
+        EXPECT_EQ(reader.extract_all(utf8(archive).c_str(), utf8(out).c_str(), "pw",
+                                     counters.processed, counters.cancel),
+                  c.want);
+        EXPECT_EQ(reader.link_in_the_way(), utf8(out) + platform::separator + native_path(c.link));
         EXPECT_EQ(snapshot(outside), (std::map<std::string, std::string>{{"keep.txt", "outside"}}));
         platform::FindData link;
         EXPECT_TRUE(platform::find_path(utf8(out / c.link).c_str(), link) && link.is_link);
@@ -403,7 +429,9 @@ TEST_F(Reader, LinksBelowTheDestinationAreNeitherFollowedNorReplaced) {
     const fs::path archive = crafted({"x.txt", "sub/y.txt"});
     fs::remove_all(dir() / "out");
     ASSERT_TRUE(make_link(dir() / "outside", dir() / "out"));
-    EXPECT_EQ(decrypt(archive, dir() / "out", "pw"), result_ok);
+    JobCounters counters;
+    CryptJob job = counters.job({utf8(archive)}, utf8(dir() / "out"), "pw");
+    EXPECT_EQ(decrypt_worker(job), result_ok);
     EXPECT_EQ(read_bytes(dir() / "outside" / "sub" / "y.txt"), content_of("sub/y.txt"));
 }
 
