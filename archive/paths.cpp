@@ -188,11 +188,11 @@ bool is_safe_entry_name(const char* name, bool windows_rules) {
     for (std::size_t i = 0; i < parts.size(); ++i) {
         std::string_view part = parts[i];
         if (is_dots_and_spaces(part) || is_device_name(part)) return false;
-        // A folder keeps its spaces and all but one trailing dot.
-        if (i + 1 < parts.size() && !part.empty()) {
-            if (part.back() == '.') part.remove_suffix(1);
-            if (!part.empty() && (part.back() == '.' || part.back() == ' ')) return false;
-        }
+        // A folder keeps its spaces and all but one trailing dot; a file
+        // would lose them all and become its neighbour without the dot.
+        if (part.empty()) continue;
+        if (i + 1 < parts.size() && part.back() == '.') part.remove_suffix(1);
+        if (!part.empty() && (part.back() == '.' || part.back() == ' ')) return false;
     }
     return true;
 }

@@ -59,7 +59,9 @@ bool create_folder_chain(const char* folder);
 // CONIN$, CONOUT$), whatever its case, extension or trailing dots and spaces,
 // and no folder that the path layer cannot make: one that still ends in a dot
 // or a space once Windows has dropped the one dot it drops from a folder
-// ("dir /x" names a folder "dir " that creating "dir " never makes).
+// ("dir /x" names a folder "dir " that creating "dir " never makes), and no
+// last component ending in a dot or a space, which the path layer drops so
+// that "x." would replace "x".
 bool is_safe_entry_name(const char* name, bool windows_rules);
 
 // True for a last path component that the Windows path layer trims to nothing

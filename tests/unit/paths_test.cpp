@@ -288,7 +288,9 @@ TEST(EntryNameTest, SafeNames) {
         {"dir./f.txt", true, true},   // opens dir/f.txt
         {"dir../f.txt", true, false},
         {"dir. /f.txt", true, false},
-        {"dir/f.txt. ", true, true},
+        {"dir/f.txt. ", true, false},
+        {"x.", true, false},
+        {"dir/x ", true, false},
         {"console", true, true},
         {"auxiliary.txt", true, true},
         {"a/com10", true, true},
