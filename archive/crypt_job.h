@@ -38,6 +38,9 @@ struct CryptJob {
     // could not be listed; unlock, with 9 or 12, a link in the destination
     // that an entry would have had to write through or replace.
     std::string refused_path;
+    // With result_bad_path and refused_path an input: the earlier input that
+    // would be stored under the same name.
+    std::string same_name_as;
     // Set by decrypt_worker when an archive's directory or one of its entries
     // is why the job failed.
     ArchiveFault fault;

@@ -82,12 +82,17 @@ bool FolderBook::ensure(const std::string& folder, std::size_t entry, std::strin
         }
         missing.push_back(path);
     }
-    // Then down again through the folders that were missing.
+    // Then down again through the folders that were missing, each made
+    // through the ones above it, none of which may be a link by now.
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         if (find(*it)) continue;
-        if (platform::create_folder(it->c_str())) {
+        if (platform::create_folder(it->c_str(), below_root(*it) ? root() : nullptr)) {
             note(*it, entry);
             continue;
+        }
+        if (std::string above = link_on_the_way(parent_in_chain(*it)); !above.empty()) {
+            if (link) *link = std::move(above);
+            return false;
         }
         platform::FindData there;
         if (!platform::find_path(it->c_str(), there)) return false;
@@ -99,6 +104,15 @@ bool FolderBook::ensure(const std::string& folder, std::size_t entry, std::strin
         note(*it, found_there);
     }
     return true;
+}
+
+std::string FolderBook::link_on_the_way(const std::string& path) const {
+    std::string link;
+    for (std::string at = path; below_root(at); at = parent_in_chain(at)) {
+        platform::FindData found;
+        if (platform::find_path(at.c_str(), found) && found.is_link) link = at;
+    }
+    return link;
 }
 
 std::optional<std::uint64_t> FolderBook::volume_of(const std::string& folder) {
@@ -125,11 +139,11 @@ std::optional<std::uint64_t> FolderBook::volume_of(const std::string& folder) {
     return volume;
 }
 
-void FolderBook::remove_after(std::size_t entry) {
+void FolderBook::remove_from(std::size_t entry) {
     std::lock_guard lock(mutex_);
     std::vector<std::pair<std::string, std::string>> made;  // path, key
     for (const auto& [key, owner] : owner_)
-        if (owner.entry != found_there && owner.entry > entry) made.emplace_back(owner.path, key);
+        if (owner.entry != found_there && owner.entry >= entry) made.emplace_back(owner.path, key);
     // Deepest first: a folder inside another has the longer key.
     std::sort(made.begin(), made.end(),
               [](const auto& a, const auto& b) { return a.second.size() > b.second.size(); });

@@ -26,12 +26,20 @@ class FolderBook {
     // way (link, when given, then names the link) or a folder cannot be made.
     // Safe to call from several threads.
     bool ensure(const std::string& folder, std::size_t entry, std::string* link = nullptr);
-    // Removes the folders made for entries after entry and for no entry up
-    // to it, deepest first. A folder that is not empty stays.
-    void remove_after(std::size_t entry);
+    // Removes the folders made for entry or later ones and for no entry
+    // before it, deepest first, the root and folders above it included. A
+    // folder that is not empty stays.
+    void remove_from(std::size_t entry);
     // The volume a folder ensure made or found lives on, asked of the file
     // system once per folder; nothing when it cannot be asked.
     std::optional<std::uint64_t> volume_of(const std::string& folder);
+    // The root, for making files below it without following a link
+    // (platform::create_new_file); nullptr when the book has none.
+    const char* root() const { return root_.empty() ? nullptr : root_.c_str(); }
+    // The first link (symbolic link, junction) below the root on the way to
+    // path, or empty: what a folder swapped for a link since it was made or
+    // found leaves there.
+    std::string link_on_the_way(const std::string& path) const;
 
   private:
     static constexpr std::size_t found_there = static_cast<std::size_t>(-1);
@@ -53,8 +61,8 @@ class FolderBook {
 
     const std::string root_;
     std::mutex mutex_;
-    std::size_t first_separator_ = 0;               // of the chain being made
-    std::unordered_map<std::string, Owner> owner_;  // key -> entry, or found_there
+    std::size_t first_separator_ = 0;                    // of the chain being made
+    std::unordered_map<std::string, Owner> owner_;       // key -> entry, or found_there
     std::unordered_map<std::string, std::string> keys_;  // spelling -> key
 };
 

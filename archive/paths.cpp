@@ -188,11 +188,11 @@ bool is_safe_entry_name(const char* name, bool windows_rules) {
     for (std::size_t i = 0; i < parts.size(); ++i) {
         std::string_view part = parts[i];
         if (is_dots_and_spaces(part) || is_device_name(part)) return false;
-        // A folder keeps its spaces and all but one trailing dot.
-        if (i + 1 < parts.size() && !part.empty()) {
-            if (part.back() == '.') part.remove_suffix(1);
-            if (!part.empty() && (part.back() == '.' || part.back() == ' ')) return false;
-        }
+        // A folder keeps its spaces and all but one trailing dot; a file
+        // would lose them all and become its neighbour without the dot.
+        if (part.empty()) continue;
+        if (i + 1 < parts.size() && part.back() == '.') part.remove_suffix(1);
+        if (!part.empty() && (part.back() == '.' || part.back() == ' ')) return false;
     }
     return true;
 }
@@ -231,8 +231,7 @@ bool FileSet::add(const char* path) {
         !platform::find_path(path, found))
         return false;
     member.name_key = platform::path_key(found.name);
-    member.only_by_name =
-        names == 1 && !found.is_link && !platform::may_be_short_name(found.name);
+    member.only_by_name = names == 1 && !found.is_link && !platform::may_be_short_name(found.name);
     members_.push_back(std::move(member));
     return true;
 }
@@ -240,14 +239,25 @@ bool FileSet::add(const char* path) {
 bool FileSet::contains(const char* path, const platform::FindData& found) const {
     if (members_.empty()) return false;  // spares a look-up per file
     const std::string name_key = platform::path_key(found.name);
-    if (!found.name.empty() &&
-        std::all_of(members_.begin(), members_.end(),
-                    [&](const Member& m) { return m.only_by_name && m.name_key != name_key; }))
+    if (!found.name.empty() && std::all_of(members_.begin(), members_.end(), [&](const Member& m) {
+            return m.only_by_name && m.name_key != name_key;
+        }))
         return false;
     platform::FileIdentity identity;
     return platform::file_identity(path, identity) &&
            std::any_of(members_.begin(), members_.end(),
                        [&](const Member& m) { return m.identity == identity; });
+}
+
+bool fits_system_path(std::string_view path) {
+    std::size_t units = 0;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        // A lead byte or ASCII starts a unit; a four-byte sequence is two.
+        if ((byte & 0xC0) != 0x80) ++units;
+        if (byte >= 0xF0) ++units;
+    }
+    return units <= 32767;
 }
 
 FolderWalker::FolderWalker(std::string folder) : root_(std::move(folder)) {}
@@ -269,7 +279,7 @@ const FolderWalker::Record* FolderWalker::next() {
             levels_.pop_back();
             if (done.entries->failed()) {
                 // Its files would be missing from the archive without a word.
-                unlisted_ = std::move(done.path);
+                unlisted_ = done.entries->failed_at();
                 levels_.clear();
                 return nullptr;
             }
@@ -287,11 +297,18 @@ const FolderWalker::Record* FolderWalker::next() {
         // A folder whose name has no exact spelling here would be opened as
         // another one: it is yielded itself, for the caller to refuse.
         if (found.is_folder && found.name_exact) {
-            // The nested folder is walked to its end before this one goes on.
-            if (!found.is_link) enter(std::move(full), std::move(relative), std::move(found));
+            // The nested folder is walked to its end before this one goes on;
+            // a link to a folder is walked as a folder given as an input is.
+            enter(std::move(full), std::move(relative), std::move(found));
             continue;
         }
-        if (found.attributes & attribute_device) continue;
+        // A pipe or device could be read forever, and leaving it out would
+        // lose it without a word.
+        if (found.attributes & attribute_device) {
+            unlisted_ = std::move(full);
+            levels_.clear();
+            return nullptr;
+        }
         level.yielded = true;
         record_.full_path = std::move(full);
         record_.relative_path = std::move(relative);

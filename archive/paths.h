@@ -59,7 +59,9 @@ bool create_folder_chain(const char* folder);
 // CONIN$, CONOUT$), whatever its case, extension or trailing dots and spaces,
 // and no folder that the path layer cannot make: one that still ends in a dot
 // or a space once Windows has dropped the one dot it drops from a folder
-// ("dir /x" names a folder "dir " that creating "dir " never makes).
+// ("dir /x" names a folder "dir " that creating "dir " never makes), and no
+// last component ending in a dot or a space, which the path layer drops so
+// that "x." would replace "x".
 bool is_safe_entry_name(const char* name, bool windows_rules);
 
 // True for a last path component that the Windows path layer trims to nothing
@@ -92,6 +94,11 @@ constexpr bool windows_name_rules() {
 #endif
 }
 
+// True when a path (UTF-8) is no longer than the 32,767 UTF-16 units of the
+// longest Windows path: a longer entry name could not be extracted there, and
+// an archive made on any system must open on every one.
+bool fits_system_path(std::string_view path);
+
 // Files known by identity, so that a second spelling of a path (through a
 // link, in another case, as a short name) is never taken for another file.
 class FileSet {
@@ -109,7 +116,7 @@ class FileSet {
   private:
     struct Member {
         platform::FileIdentity identity;
-        std::string name_key;  // path_key of the file's own name
+        std::string name_key;       // path_key of the file's own name
         bool only_by_name = false;  // no other name leads to it
     };
     std::vector<Member> members_;
@@ -119,12 +126,12 @@ class FileSet {
 // folder below which nothing is yielded (the walked folder itself included,
 // under an empty relative path), after what it holds, so that an empty folder
 // can be stored as itself. Other folders are not yielded, except one whose
-// name is not exact, which is not entered. Links to folders are not entered,
-// and neither is a folder that is one of the folders being walked already (a
-// mounted volume, or a link the file system does not show as one, can lead
-// back up), so no walk goes round forever. Pipes and devices are skipped. A
-// folder that cannot be listed ends the walk: next() gives nullptr and
-// unlisted() names it.
+// name is not exact, which is not entered. Links to folders are entered as
+// folders, but no folder that is one of the folders being walked already (a
+// link, or a mounted volume, can lead back up), so no walk goes round
+// forever. A folder that cannot be listed, an entry that cannot be looked up
+// (but for one gone since it was listed), a pipe or a device ends the walk:
+// next() gives nullptr and unlisted() names it.
 class FolderWalker {
   public:
     struct Record {
@@ -141,8 +148,9 @@ class FolderWalker {
     // The next file or folder, valid until the next call; nullptr when the
     // walk is over or has failed.
     const Record* next();
-    // The folder that could not be listed, once next() has given nullptr for
-    // it; empty when the walk went through.
+    // The folder that could not be listed (or the entry that could not be
+    // looked up or read), once next() has given nullptr for it; empty when
+    // the walk went through.
     const std::string& unlisted() const { return unlisted_; }
 
   private:

@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "archive/cipher/aes_enc.h"
@@ -99,7 +100,8 @@ ResultCode copy_stored(DecodeState& s, std::FILE* output, std::uint64_t remainin
                        std::uint32_t* crc) {
     unsigned char* const in = s.in.get();
     while (remaining > 0) {
-        const auto piece = static_cast<unsigned int>(std::min<std::uint64_t>(remaining, block_size));
+        const auto piece =
+            static_cast<unsigned int>(std::min<std::uint64_t>(remaining, block_size));
         if (ResultCode r = s.read_block(aes, in, piece)) return r;
         remaining -= piece;
         if (ResultCode r = DecodeState::write_block(output, crc, in, piece)) return r;
@@ -187,12 +189,18 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
                         : create_folder_chain(parent.c_str())))
             return result_folder_failed;
         std::string written = output_path;
-        output.reset(platform::create_new_file(output_path));
+        const char* const root = s.folders ? s.folders->root() : nullptr;
+        output.reset(platform::create_new_file(output_path, root));
         if (!output && is_link(output_path)) {
             done->link = output_path;
             return result_open_output_failed;
         }
-        if (!output) output = create_temp_beside(output_path, written);
+        if (!output) output = create_temp_beside(output_path, written, root);
+        // A folder swapped for a link since the book made or found it.
+        if (!output && root) {
+            done->link = s.folders->link_on_the_way(parent);
+            if (!done->link.empty()) return result_folder_failed;
+        }
         // The folder's volume, asked once for all its files.
         const std::optional<std::uint64_t> volume =
             output && s.folders ? s.folders->volume_of(parent) : std::nullopt;
@@ -253,18 +261,25 @@ bool below_top_level(std::string& name, const DirectoryLayout& layout) {
     return true;
 }
 
+// Other tools store folders as empty, unencrypted entries named "x/".
+bool is_folder_entry(const DirectoryEntry& entry) {
+    const CentralRecord& record = entry.record;
+    return (record.flags & flag_encrypted) == 0 && !entry.name.empty() &&
+           entry.name.back() == '/' && record.uncompressed_size == 0 && record.compressed_size == 0;
+}
+
 // Extracts the entry of one central record into destination (nothing when it
-// is nullptr); the file is left in done for commit.
+// is nullptr); the file is left in done for commit. A folder entry whose
+// folder is held back (hold_folder) is only checked, its path left in
+// done.output.
 ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char* destination,
-                         const DirectoryLayout& layout, Extracted& done) {
+                         const DirectoryLayout& layout, bool hold_folder, Extracted& done) {
     if (given_up(s)) return result_cancelled;
     const CentralRecord& record = entry.record;
     std::string name = entry.name;
 
-    // Other tools store folders as empty, unencrypted entries named "x/".
     const bool encrypted = (record.flags & flag_encrypted) != 0;
-    const bool folder = !encrypted && !name.empty() && name.back() == '/' &&
-                        record.uncompressed_size == 0 && record.compressed_size == 0;
+    const bool folder = is_folder_entry(entry);
 
     // A name may hold no terminator (it would hide the rest from the checks),
     // must stay below the destination, and must name a file (or, for a
@@ -288,6 +303,10 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
                               : std::string(destination) + platform::separator + name;
 
     if (folder) {
+        if (hold_folder) {
+            done.output = std::move(output);
+            return result_ok;
+        }
         if (destination && !(s.folders ? s.folders->ensure(output, s.entry, &done.link)
                                        : create_folder_chain(output.c_str())))
             return result_folder_failed;
@@ -307,11 +326,10 @@ ResultCode extract_entry(DecodeState& s, const DirectoryEntry& entry, const char
     const std::uint64_t compressed = record.compressed_size;
     const auto data_offset = static_cast<std::int64_t>(entry.data_offset);
     if (!go_to(s.archive.get(), s.position, data_offset)) return result_not_encrypted;
-    const ResultCode result = decode(s, destination ? output.c_str() : nullptr, compressed,
-                                     coding, platform::to_local_time(entry.local_time), &done);
+    const ResultCode result = decode(s, destination ? output.c_str() : nullptr, compressed, coding,
+                                     platform::to_local_time(entry.local_time), &done);
     // A decoded entry was read to its end, where the next one often starts.
-    s.position =
-        result == result_ok ? data_offset + static_cast<std::int64_t>(compressed) : -1;
+    s.position = result == result_ok ? data_offset + static_cast<std::int64_t>(compressed) : -1;
     return result;
 }
 
@@ -329,24 +347,35 @@ std::string output_key(const DirectoryEntry& entry, const DirectoryLayout& layou
 // well), and any earlier entry at all when either may hold a short name,
 // which only the file system can compare. Going entry by entry, each of them
 // is finished first, so the entry starts only then.
+//
+// Keys are known by a hash of their bytes, each folder's the hash of the key
+// up to its separator, taken on the way along the key: time and memory grow
+// with the names' length, not with its square. Two keys of one hash only
+// make an entry wait for an earlier one it need not wait for.
 std::vector<std::size_t> earlier_conflicts(const std::vector<DirectoryEntry>& entries,
                                            const DirectoryLayout& layout) {
     constexpr std::size_t none = static_cast<std::size_t>(-1);
+    using KeyHash = std::uint64_t;
+    constexpr KeyHash empty_key = 0xCBF29CE484222325u;  // FNV-1a
+    auto step = [](KeyHash h, char c) {
+        return (h ^ static_cast<unsigned char>(c)) * KeyHash{0x100000001B3u};
+    };
     std::vector<std::size_t> earlier(entries.size(), none);
     // The last entry of each key, and the last entry below each folder key.
-    std::unordered_map<std::string, std::size_t> last_at, last_below;
+    std::unordered_map<KeyHash, std::size_t> last_at, last_below;
     std::size_t last_short = none;
     auto later = [](std::size_t a, std::size_t b) {
         return a == none ? b : b == none ? a : std::max(a, b);
     };
-    auto find = [](const std::unordered_map<std::string, std::size_t>& map,
-                   const std::string& key) {
+    auto find = [](const std::unordered_map<KeyHash, std::size_t>& map, KeyHash key) {
         const auto it = map.find(key);
         return it == map.end() ? none : it->second;
     };
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const std::string key = output_key(entries[i], layout);
-        std::size_t wait = later(find(last_at, key), find(last_below, key));
+        KeyHash whole = empty_key;
+        for (const char c : key) whole = step(whole, c);
+        std::size_t wait = later(find(last_at, whole), find(last_below, whole));
         wait = later(wait, last_short);
         if (platform::may_be_short_name(entries[i].name)) {
             wait = i == 0 ? none : i - 1;
@@ -354,24 +383,47 @@ std::vector<std::size_t> earlier_conflicts(const std::vector<DirectoryEntry>& en
         }
         // The folders above: the destination itself (the empty key), then
         // the key up to each separator after its first character.
-        std::vector<std::string> above;
-        if (!key.empty()) above.emplace_back();
-        for (std::size_t at = key.find('/', 1); at != std::string::npos; at = key.find('/', at + 1))
-            above.push_back(key.substr(0, at));
-        for (const std::string& folder : above) {
+        auto above = [&](KeyHash folder) {
             wait = later(wait, find(last_at, folder));
             last_below[folder] = i;
+        };
+        if (!key.empty()) above(empty_key);
+        KeyHash h = empty_key;
+        for (std::size_t at = 0; at < key.size(); ++at) {
+            if (at > 0 && key[at] == '/') above(h);
+            h = step(h, key[at]);
         }
-        last_at[key] = i;
+        last_at[whole] = i;
         earlier[i] = wait;
     }
     return earlier;
+}
+
+// True when the file entry first stands where one of the folder entries
+// before it goes, or above one: those must be made first to fail as going
+// entry by entry would. A folder above the file is made for it anyway.
+bool first_file_meets_a_folder(const std::vector<DirectoryEntry>& entries,
+                               const DirectoryLayout& layout, std::size_t first) {
+    auto folder_key = [&](std::size_t i) {
+        std::string key = output_key(entries[i], layout);
+        if (!key.empty() && key.back() == '/') key.pop_back();
+        return key;
+    };
+    const std::string file = folder_key(first);
+    for (std::size_t i = 0; i < first; ++i) {
+        const std::string folder = folder_key(i);
+        if (folder.starts_with(file) &&
+            (folder.size() == file.size() || folder[file.size()] == '/'))
+            return true;
+    }
+    return false;
 }
 
 // What a failed entry tells the user beyond its code.
 ArchiveFault entry_fault(const DirectoryEntry& entry, ResultCode result, unsigned code_page) {
     ArchiveFault fault;
     fault.entry = shown_name(entry);
+    if (result == result_bad_password) fault.reason = "does not open with this password";
     if (result != result_bad_path) return fault;
     if (entry.name_decoded) {
         fault.reason = "cannot be written below the destination under its name";
@@ -481,7 +533,27 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
     const std::size_t count = entries.size();
     const unsigned budget = worker_count(workers_);
     const unsigned threads = count < 2 ? 1 : budget;
-    const std::vector<std::size_t> conflict = earlier_conflicts(entries, layout);
+    // A name no path can hold is refused before any work.
+    for (const DirectoryEntry& entry : entries) {
+        if (!fits_system_path(entry.name)) {
+            fault_ = entry_fault(entry, result_bad_path, name_code_page_);
+            fault_.reason = "has a name longer than any path";
+            return result_bad_path;
+        }
+    }
+    std::vector<std::size_t> conflict = earlier_conflicts(entries, layout);
+    // Folder entries carry no password check: those before the first file
+    // are made only once that file has authenticated, so a wrong password
+    // leaves the destination as it was. An entry that conflicts with one of
+    // them waits for that file too.
+    std::size_t first_file = 0;
+    while (first_file < count && is_folder_entry(entries[first_file])) ++first_file;
+    if (first_file == count || first_file_meets_a_folder(entries, layout, first_file))
+        first_file = 0;
+    for (std::size_t i = first_file + 1; i < count; ++i)
+        if (conflict[i] != static_cast<std::size_t>(-1) && conflict[i] < first_file)
+            conflict[i] = first_file;
+    std::vector<std::pair<std::size_t, std::string>> held;  // entry, folder
 
     FolderBook folders(destination ? destination : "");
     // Thread slot 0 is this thread, which reads with the reader's own stream;
@@ -507,18 +579,22 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
         Extracted done;
     };
     std::vector<Slot> slots(unlock_window);
-    TaskPool pool(threads, unlock_window, [&](std::size_t i, unsigned thread) -> ResultCode {
-        DecodeState& s = states[thread];
-        Slot& slot = slots[i % unlock_window];
-        slot.ran = true;
-        if (!s.archive) {
-            s.archive = open_archive(archive_path, s);
-            if (!s.archive) return result_input_missing;
-            s.position = 0;
-        }
-        s.entry = i;
-        return extract_entry(s, entries[i], destination, layout, slot.done);
-    }, budget);
+    TaskPool pool(
+        threads, unlock_window,
+        [&](std::size_t i, unsigned thread) -> ResultCode {
+            DecodeState& s = states[thread];
+            Slot& slot = slots[i % unlock_window];
+            slot.ran = true;
+            if (!s.archive) {
+                s.archive = open_archive(archive_path, s);
+                if (!s.archive) return result_input_missing;
+                s.position = 0;
+            }
+            s.entry = i;
+            if (entry_start_) entry_start_(i);
+            return extract_entry(s, entries[i], destination, layout, i < first_file, slot.done);
+        },
+        budget);
     for (DecodeState& s : states) {
         s.failures = &pool.failures();
         s.pool = &pool;
@@ -538,22 +614,34 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
     for (std::size_t i = 0; i < count; ++i) {
         ResultCode r = pool.wait_for(i);
         Slot& slot = slots[i % unlock_window];
+        std::size_t at_fault = i;
         if (r == result_ok && destination && !slot.done.written.empty()) r = commit(slot.done);
+        if (r == result_ok && i < first_file && destination)
+            held.emplace_back(i, std::move(slot.done.output));
+        if (r == result_ok && i == first_file) {
+            for (const auto& [entry, folder] : held) {
+                if (!folders.ensure(folder, entry, &slot.done.link)) {
+                    r = result_folder_failed;
+                    at_fault = entry;
+                    break;
+                }
+            }
+            held.clear();
+        }
         if (r == result_ok) {
             publish_up_to(i + 1 + unlock_window, i + 1);
             continue;
         }
-        if (r != result_cancelled && r != result_bad_password)
-            fault_ = entry_fault(entries[i], r, name_code_page_);
-        // Wind back what the threads did past the failed entry: only files
-        // they made that are still theirs.
+        if (r != result_cancelled) fault_ = entry_fault(entries[at_fault], r, name_code_page_);
+        // Wind back what the threads did for the failed entry and past it:
+        // only files they made that are still theirs.
         link_in_the_way_ = slot.done.link;
         pool.failures().fail(i);
         pool.stop();
         for (std::size_t j = i + 1; j < published; ++j) {
             if (slots[j % unlock_window].ran) remove_written(slots[j % unlock_window].done);
         }
-        folders.remove_after(i);
+        folders.remove_from(at_fault == i ? i : i + 1);
         return r;
     }
     return result_ok;
@@ -573,9 +661,9 @@ ResultCode decrypt_worker(CryptJob& job) {
         for (const std::string& input : job.inputs) {
             reader->set_workers(job.workers);
             reader->set_name_code_page(job.name_code_page);
-            if (ResultCode r = reader->extract_all(input.c_str(), job.output_path.c_str(),
-                                                   job.password.c_str(), job.processed,
-                                                   job.cancel)) {
+            if (ResultCode r =
+                    reader->extract_all(input.c_str(), job.output_path.c_str(),
+                                        job.password.c_str(), job.processed, job.cancel)) {
                 job.fault = reader->fault();
                 job.refused_path = reader->link_in_the_way();
                 return r;

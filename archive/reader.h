@@ -135,6 +135,10 @@ class ArchiveReader {
     // The archive that decode_entry reads from (set by extract_all).
     void attach(FilePtr archive) { state_.archive = std::move(archive); }
 
+    // Called with an entry's index as a thread starts on it, before anything
+    // is made for it: lets tests change the destination between entries.
+    void set_entry_start(std::function<void(std::size_t)> hook) { entry_start_ = std::move(hook); }
+
     // After extract_all failed: the link (symbolic link, junction) below the
     // destination that stood where the failed entry's file or folder goes,
     // or empty. Such a link is neither followed, which could write outside
@@ -155,6 +159,7 @@ class ArchiveReader {
                                const std::vector<DirectoryEntry>& entries);
 
     DecodeState state_;
+    std::function<void(std::size_t)> entry_start_;
     std::string link_in_the_way_;
     int workers_ = 1;
     unsigned name_code_page_ = 0;

@@ -46,10 +46,10 @@ bool append_random_hex(std::string& s, std::size_t digits) {
 // Creates the first free name that name_into makes; a failure other than a
 // taken name ends the search.
 template <typename Name>
-FilePtr create_first_free(Name name_into, std::string& path) {
+FilePtr create_first_free(Name name_into, std::string& path, const char* root) {
     for (int attempt = 0; attempt < attempts; ++attempt) {
         if (!name_into(path)) break;
-        if (std::FILE* f = platform::create_new_file(path.c_str())) return FilePtr(f);
+        if (std::FILE* f = platform::create_new_file(path.c_str(), root)) return FilePtr(f);
         platform::FindData found;
         if (!platform::find_path(path.c_str(), found)) break;
     }
@@ -58,7 +58,7 @@ FilePtr create_first_free(Name name_into, std::string& path) {
 
 }  // namespace
 
-FilePtr create_temp_beside(const std::string& target, std::string& temp_path) {
+FilePtr create_temp_beside(const std::string& target, std::string& temp_path, const char* root) {
     const std::size_t start = name_start(target);
     // With ".tmp" after at most 8 digits the name is still an 8.3 name.
     const std::size_t characters = character_count(target.c_str() + start);
@@ -72,12 +72,12 @@ FilePtr create_temp_beside(const std::string& target, std::string& temp_path) {
                 if (with_extension) path += extension;
                 return true;
             },
-            temp_path);
+            temp_path, root);
         if (file) return file;
     }
     // Creating the target fails when it exists, so an earlier file is kept.
     temp_path = target;
-    if (std::FILE* f = platform::create_new_file(target.c_str())) return FilePtr(f);
+    if (std::FILE* f = platform::create_new_file(target.c_str(), root)) return FilePtr(f);
     // An earlier file among names that leave no short one free: a longer
     // name, wherever the file system takes it.
     FilePtr file = create_first_free(
@@ -87,7 +87,7 @@ FilePtr create_temp_beside(const std::string& target, std::string& temp_path) {
             path += extension;
             return true;
         },
-        temp_path);
+        temp_path, root);
     if (!file) temp_path.clear();
     return file;
 }

@@ -16,8 +16,10 @@ namespace korvane {
 // name has 16) the target itself is created, provided it does not exist yet
 // (temp_path then equals target); an existing target is kept and a name 13
 // bytes longer tried instead. Sets temp_path; nullptr when no file can be
-// created.
-FilePtr create_temp_beside(const std::string& target, std::string& temp_path);
+// created. Given a root, no folder below it may be a link
+// (platform::create_new_file).
+FilePtr create_temp_beside(const std::string& target, std::string& temp_path,
+                           const char* root = nullptr);
 
 // The identity of a file just made under path, asked through its own
 // stream, so that cleaning up later deletes only that file. When the handle

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <deque>
 #include <new>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/cipher/aes_enc.h"
@@ -381,8 +382,9 @@ class LockPipeline {
         LockTask& task = tasks_[written_ % lock_window];
         PendingEntry& entry = entries_.front();
         if (r == result_ok)
-            r = task.folder ? writer_.add_folder(entry.info)
-                            : writer_.add_chunk(entry.info, entry.written, entry.chunks, task.result);
+            r = task.folder
+                    ? writer_.add_folder(entry.info)
+                    : writer_.add_chunk(entry.info, entry.written, entry.chunks, task.result);
         // A file that cannot be read is named, as a folder that cannot be
         // listed is.
         if (r == result_read_failed) job_.refused_path = task.work.path;
@@ -415,9 +417,21 @@ ResultCode encrypt_worker(CryptJob& job) {
         // A name the system spells differently from how it would be stored
         // (so that reading it opens another file) fails the job before any
         // archive exists: the input as given, then every stored name.
+        // Two inputs of one name would merge their trees, or one entry
+        // would hide the other on unlock.
+        std::unordered_map<std::string, const std::string*> top_names;
         for (const std::string& input : job.inputs) {
             if (!is_storable_input(input, windows_name_rules())) {
                 job.refused_path = input;
+                return result_bad_path;
+            }
+            platform::FindData found;
+            if (!platform::find_path(input.c_str(), found) || found.name.empty()) continue;
+            const auto [earlier, fresh] =
+                top_names.try_emplace(platform::path_key(found.name), &input);
+            if (!fresh) {
+                job.refused_path = input;
+                job.same_name_as = *earlier->second;
                 return result_bad_path;
             }
         }

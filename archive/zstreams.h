@@ -12,7 +12,7 @@
 namespace korvane {
 
 class Deflater {
-public:
+  public:
     Deflater() = default;
     ~Deflater() { end(); }
     Deflater(const Deflater&) = delete;
@@ -23,7 +23,7 @@ public:
     bool start(int level);
     z_stream& stream() { return stream_; }
 
-private:
+  private:
     void end();
     z_stream stream_{};
     bool live_ = false;
@@ -31,7 +31,7 @@ private:
 };
 
 class Inflater {
-public:
+  public:
     Inflater() = default;
     ~Inflater() { end(); }
     Inflater(const Inflater&) = delete;
@@ -40,7 +40,7 @@ public:
     bool start();
     z_stream& stream() { return stream_; }
 
-private:
+  private:
     void end();
     z_stream stream_{};
     bool live_ = false;
@@ -48,7 +48,8 @@ private:
 
 // Inflates one raw stream of `remaining` input bytes into windows of at most
 // window_size bytes, starting with out; it must come to exactly *size bytes
-// (any number when size is unset), or it fails with 5.
+// (any number when size is unset) and end where its input ends, or it fails
+// with 5.
 // read(left, data, length) points data at the next length bytes of input, at
 // most left of them; emit(out, filled, last) hands a window on and may point
 // out at the next one; stop() is asked after every pass, the last one too.
@@ -80,7 +81,9 @@ ResultCode inflate_exact(Inflater& inflater, std::uint64_t remaining,
         const unsigned int filled = window - z.avail_out;
         if (filled > left) return result_expansion_error;
         if (status == Z_STREAM_END) {
-            if (size && filled != left) return result_expansion_error;
+            // Bytes after the stream's end would be data no reader restores.
+            if ((size && filled != left) || z.avail_in != 0 || remaining != 0)
+                return result_expansion_error;
             if (const ResultCode r = emit(out, filled, true)) return r;
             // The last block too: a file of one block is cancelled like any other.
             return stop() ? result_cancelled : result_ok;

@@ -51,10 +51,9 @@ void say(const char* format, const std::string& path) {
 // where there is one: after the failure's own lines, which scripts match.
 void say_fault(const ArchiveFault& fault) {
     if (fault.entry.empty() && fault.reason.empty()) return;
-    std::string line = fault.entry.empty()
-                           ? "the archive is refused: " + fault.reason
-                           : "entry '" + fault.entry + "' " +
-                                 (fault.reason.empty() ? "failed" : fault.reason);
+    std::string line = fault.entry.empty() ? "the archive is refused: " + fault.reason
+                                           : "entry '" + fault.entry + "' " +
+                                                 (fault.reason.empty() ? "failed" : fault.reason);
     if (fault.name_unreadable)
         line += "; --name-code-page CP reads such names in the code page they were written in";
     say("%s", line);
@@ -133,6 +132,42 @@ bool is_empty_folder(const std::string& path) {
     return !entries.next(first);
 }
 
+// The folder above path, by its spelling; empty at a root or a drive.
+std::string folder_above(const std::string& path) {
+    std::string parent(path.size() + 1, '\0');
+    if (!parent_folder(path.c_str(), parent.data(), parent.size())) return std::string();
+    parent.resize(std::char_traits<char>::length(parent.c_str()));
+    return parent.find(platform::separator) == std::string::npos ? std::string() : parent;
+}
+
+// 0 unless the archive would replace one of its inputs, or a file an input
+// folder holds (which the walk would take in); then 73 after saying which.
+int refuse_output_among_inputs(const std::vector<std::string>& inputs, const std::string& output) {
+    platform::FileIdentity archive;
+    if (!platform::file_identity(output.c_str(), archive)) return 0;  // not there yet
+    for (const std::string& input : inputs) {
+        platform::FindData found;
+        platform::FileIdentity identity;
+        if (!platform::find_path(input.c_str(), found) ||
+            !platform::file_identity(input.c_str(), identity))
+            continue;
+        if (!found.is_folder) {
+            if (identity != archive) continue;
+            say("'%s' is one of the inputs: the archive would replace it", output);
+            return exit_cannot_create;
+        }
+        for (std::string folder = folder_above(full_path(output)); !folder.empty();
+             folder = folder_above(folder)) {
+            platform::FileIdentity holder;
+            if (!platform::file_identity(folder.c_str(), holder) || holder != identity) continue;
+            say("%s", "'" + output + "' lies in the input folder '" + input +
+                          "': the archive would replace a file it stores");
+            return exit_cannot_create;
+        }
+    }
+    return 0;
+}
+
 int lock(const Options& options) {
     std::vector<std::string> inputs;
     for (const std::string& operand : options.operands) {
@@ -169,6 +204,7 @@ int lock(const Options& options) {
             say("'%s' already exists (-f replaces it)", output);
             return exit_cannot_create;
         }
+        if (int r = refuse_output_among_inputs(inputs, output)) return r;
     }
 
     Counters counters;
@@ -184,7 +220,10 @@ int lock(const Options& options) {
     job.workers = options.jobs;
     const ResultCode r =
         run_job(counters, show_progress(options), [&] { return encrypt_worker(job); });
-    if (!job.refused_path.empty() && r == result_bad_path)
+    if (!job.same_name_as.empty() && r == result_bad_path)
+        say("%s", "'" + job.refused_path + "' would be stored under the same name as '" +
+                      job.same_name_as + "'");
+    else if (!job.refused_path.empty() && r == result_bad_path)
         say("'%s' cannot be stored under its own name: this system would read it back as "
             "another name",
             job.refused_path);
@@ -204,14 +243,17 @@ int unlock(const Options& options) {
             destination);
         return exit_cannot_create;
     }
+    // Checked where the job will write: absolute, so that every missing
+    // folder of it can be created.
+    const std::string target = full_path(destination);
     platform::FindData existing;
-    if (platform::find_path(destination.c_str(), existing)) {
+    if (platform::find_path(target.c_str(), existing)) {
         // A file is never deleted to make room for a folder.
         if (!existing.is_folder) {
             say("'%s' is a file", destination);
             return exit_cannot_create;
         }
-        if (!options.force && !is_empty_folder(destination)) {
+        if (!options.force && !is_empty_folder(target)) {
             say("'%s' is not empty (-f extracts into it)", destination);
             return exit_cannot_create;
         }
@@ -222,8 +264,7 @@ int unlock(const Options& options) {
     std::string password;
     if (int r = obtain_password(options, PasswordUse::open, counters.cancel, password)) return r;
 
-    // Absolute, so that every missing folder of it can be created.
-    CryptJob job({full_path(archive)}, full_path(destination), std::move(password), options.level,
+    CryptJob job({full_path(archive)}, target, std::move(password), options.level,
                  counters.processed, counters.total, counters.cancel);
     job.workers = options.jobs;
     job.name_code_page = options.name_code_page;
@@ -305,10 +346,11 @@ int list(const Options& options) {
         for (char& c : name)
             if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
         char fields[128];
-        std::snprintf(fields, sizeof fields, "%10llu  %10llu  %04d-%02d-%02d %02d:%02d:%02d  %3s  %s  ",
-                      static_cast<unsigned long long>(entry.size),
-                      static_cast<unsigned long long>(entry.compressed_size), t.year, t.month, t.day, t.hour, t.minute,
-                      t.second, strength_bits(entry.strength), coding_of(entry).c_str());
+        std::snprintf(
+            fields, sizeof fields, "%10llu  %10llu  %04d-%02d-%02d %02d:%02d:%02d  %3s  %s  ",
+            static_cast<unsigned long long>(entry.size),
+            static_cast<unsigned long long>(entry.compressed_size), t.year, t.month, t.day, t.hour,
+            t.minute, t.second, strength_bits(entry.strength), coding_of(entry).c_str());
         write_text(stdout, fields + name + "\n");
         size += entry.size;
         compressed += entry.compressed_size;
@@ -322,8 +364,7 @@ int list(const Options& options) {
     }
     std::printf("%10llu  %10llu  %llu %s\n", static_cast<unsigned long long>(size),
                 static_cast<unsigned long long>(compressed),
-                static_cast<unsigned long long>(entries),
-                entries == 1 ? "entry" : "entries");
+                static_cast<unsigned long long>(entries), entries == 1 ? "entry" : "entries");
     return std::fflush(stdout) == 0 ? 0 : result_write_failed;
 }
 

@@ -28,8 +28,8 @@ SecretRead read_secret(const char* prompt, const std::atomic<bool>& interrupted,
 // when it is not set.
 SecretRead read_password_variable(std::string& value);
 
-// From now on Ctrl-C (SIGINT and SIGTERM; on Windows the console control
-// events) sets flag instead of ending the process. False when the handler
+// From now on Ctrl-C (SIGINT, SIGTERM, SIGHUP and SIGQUIT; on Windows the
+// console control events) sets flag instead of ending the process. False when the handler
 // cannot be installed.
 bool catch_interrupts(std::atomic<bool>& flag);
 

@@ -103,7 +103,10 @@ bool catch_interrupts(std::atomic<bool>& flag) {
     action.sa_handler = on_interrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a password prompt must return at once
-    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+    // A closed terminal (SIGHUP) or the quit key (SIGQUIT) must not leave a partial archive.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        if (sigaction(signal, &action, nullptr) != 0) return false;
+    return true;
 }
 
 void job_finished() {}

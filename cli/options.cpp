@@ -51,6 +51,10 @@ class Parser {
         seen_ += letter;
         switch (letter) {
             case 'o':
+                // An unset variable in a script would otherwise name the root.
+                if (value.find_first_not_of(platform::separator == '/' ? "/" : "/\\") ==
+                    std::string::npos)
+                    return fail("-o needs a name, not '" + value + "'");
                 options_.output = value;
                 options_.has_output = true;
                 return true;

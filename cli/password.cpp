@@ -12,26 +12,30 @@ namespace korvane::cli {
 
 namespace {
 
-// Anything longer than this is refused anyway; no need to read on.
-constexpr std::size_t longest_line_kept = 1024;
-
 int refuse(const char* reason) {
     std::fprintf(stderr, "korvane-cli: %s\n", reason);
     return exit_data;
 }
 
 // The first line of the file: every byte before its first LF, but a CR just
-// before that LF. A CR without an LF after it is part of the password.
-int read_first_line(const std::string& path, std::string& line) {
+// before that LF. A CR without an LF after it is part of the password. No
+// more is read than the longest password and its line end, so a file without
+// one (a device, a pipe) ends there, too long; Ctrl-C ends a read that waits.
+int read_first_line(const std::string& path, const std::atomic<bool>& interrupted,
+                    std::string& line) {
     line.clear();
     FilePtr file(platform::open_file(path.c_str(), "rb"));
+    if (!file && interrupted.load()) return result_cancelled;
     if (!file) {
         std::fprintf(stderr, "korvane-cli: cannot open the password file '%s'\n", path.c_str());
         return exit_no_input;
     }
-    int c;
-    while ((c = std::fgetc(file.get())) != EOF && c != '\n')
-        if (line.size() < longest_line_kept) line += static_cast<char>(c);
+    constexpr std::size_t longest_read = max_password_length + 2;  // a CR, then too long
+    int c = EOF;
+    while (line.size() < longest_read && !interrupted.load() &&
+           (c = std::fgetc(file.get())) != EOF && c != '\n')
+        line += static_cast<char>(c);
+    if (interrupted.load()) return result_cancelled;
     if (std::ferror(file.get())) {
         std::fprintf(stderr, "korvane-cli: cannot read the password file '%s'\n", path.c_str());
         return exit_no_input;
@@ -79,7 +83,7 @@ int ask(const char* prompt, const std::atomic<bool>& interrupted, std::string& a
 int obtain_password(const Options& options, PasswordUse use, const std::atomic<bool>& interrupted,
                     std::string& password) {
     if (options.has_password_file) {
-        if (int r = read_first_line(options.password_file, password)) return r;
+        if (int r = read_first_line(options.password_file, interrupted, password)) return r;
         return check_rules(password, use);
     }
     switch (read_password_variable(password)) {

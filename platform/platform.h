@@ -141,9 +141,13 @@ class FolderEnum {
     // Next entry, or false when the enumeration is over (or never started).
     bool next(FindData& out);
     // True once next() has returned false because the folder could not be
-    // listed (no permission, a name the system reads as another folder) or
-    // the listing broke off, rather than because it was over.
+    // listed (no permission, a name the system reads as another folder),
+    // the listing broke off, or an entry it listed could not be looked up
+    // for any reason but its having gone since, rather than because it was
+    // over.
     bool failed() const;
+    // Once failed(): the entry that could not be looked up, else the folder.
+    const std::string& failed_at() const;
 
   private:
     struct State;
@@ -174,7 +178,14 @@ bool stream_identity(std::FILE* stream, FileIdentity& out,
                      std::optional<std::uint64_t> volume = std::nullopt);
 
 bool folder_exists(const char* path);
-bool create_folder(const char* path);
+// create_folder and create_new_file make the last component of path. Given a
+// root (a folder path is in), every folder of path below root must be a
+// folder, never a link, and is held from root down while the last component
+// is made: posix through openat2 without links (or one openat per folder
+// where the kernel lacks it), so a folder swapped for a link meanwhile cannot
+// carry it elsewhere; errno is ELOOP or ENOTDIR then. win32 does not hold
+// them yet and takes the path as it is.
+bool create_folder(const char* path, const char* root = nullptr);
 // Removes an empty folder; false when it is not empty or cannot be removed.
 bool remove_folder(const char* path);
 bool delete_file(const char* path);
@@ -211,8 +222,9 @@ std::uint64_t largest_file_size(const char* path);
 // Positions are 64-bit: an archive past 4 GiB keeps its offsets in ZIP64
 // records.
 
-// Creates a new file for binary writing; fails (nullptr) when it exists.
-std::FILE* create_new_file(const char* path);
+// Creates a new file for binary writing; fails (nullptr) when it exists. For
+// root see create_folder.
+std::FILE* create_new_file(const char* path, const char* root = nullptr);
 // Opens a file as std::fopen does with the same mode ("rb", "wb"), with the
 // path in the program's UTF-8 form.
 std::FILE* open_file(const char* path, const char* mode);

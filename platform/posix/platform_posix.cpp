@@ -2,16 +2,20 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <linux/openat2.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "platform/dos_time.h"
 #include "platform/path_key.h"
@@ -35,6 +39,110 @@ using DirPtr = std::unique_ptr<DIR, DirCloser>;
 struct FreeDeleter {
     void operator()(char* p) const { std::free(p); }
 };
+
+// A descriptor closed on every way out.
+class Fd {
+  public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            if (fd_ >= 0) close(fd_);
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+  private:
+    int fd_ = -1;
+};
+
+#ifndef O_PATH
+#define O_PATH O_RDONLY
+#endif
+
+// Where the *at calls find what a path names: the path itself from the
+// current folder, or for one of PATH_MAX bytes or more, which the system
+// refuses whole, a folder on its way opened step by step and the rest below
+// it. Each step resolves as the whole path would, links included.
+struct AtPath {
+    Fd folder;
+    std::string rest;
+    int at() const { return folder.get() >= 0 ? folder.get() : AT_FDCWD; }
+};
+
+bool at_path(const char* path, AtPath& out) {
+    const std::string_view p = path;
+    std::size_t start = 0;
+    while (p.size() - start >= PATH_MAX) {
+        // Cut at the last separator that leaves a step the system takes.
+        const std::size_t cut = p.rfind('/', start + PATH_MAX - 2);
+        if (cut == std::string_view::npos || cut <= start) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        const std::string step(p.substr(start, cut - start));
+        Fd next(openat(out.at(), step.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (next.get() < 0) return false;
+        out.folder = std::move(next);
+        start = cut + 1;
+    }
+    out.rest = start == p.size() ? std::string(".") : std::string(p.substr(start));
+    return true;
+}
+
+// The folder that holds path's last component (name), path being below
+// root: root itself is taken as it is, every folder below it must be one and
+// not a link (ELOOP or ENOTDIR otherwise). -1 when it cannot be opened.
+Fd folder_beneath(const char* root, const char* path, std::string& name) {
+    const std::string_view top = root, full = path;
+    std::size_t start = top.size();
+    if (!full.starts_with(top) || top.empty()) {
+        errno = EINVAL;
+        return Fd();
+    }
+    while (start < full.size() && full[start] == '/') ++start;
+    const std::size_t last = full.rfind('/');
+    name.assign(full.substr(last == std::string_view::npos || last < start ? start : last + 1));
+    Fd held(open(root, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (held.get() < 0 || last == std::string_view::npos || last < start) return held;
+    const std::string below(full.substr(start, last - start));
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long beneath = syscall(SYS_openat2, held.get(), below.c_str(), &how, sizeof how);
+    if (beneath >= 0) return Fd(static_cast<int>(beneath));
+    if (errno != ENOSYS) return Fd();
+    // An older kernel: down one folder at a time, none of them a link.
+    for (std::size_t at = 0; at < below.size();) {
+        std::size_t end = below.find('/', at);
+        if (end == std::string::npos) end = below.size();
+        if (end > at) {
+            const std::string step = below.substr(at, end - at);
+            Fd next(
+                openat(held.get(), step.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (next.get() < 0) return Fd();
+            held = std::move(next);
+        }
+        at = end + 1;
+    }
+    return held;
+}
+
+// stat or lstat of any path, long ones included.
+bool stat_at(const char* path, struct stat& st, bool follow) {
+    AtPath at;
+    return at_path(path, at) &&
+           fstatat(at.at(), at.rest.c_str(), &st, follow ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+}
 
 DosTime dos_time_of(std::time_t when) {
     std::tm local{};
@@ -60,16 +168,21 @@ void fill_from_stat(const struct stat& st, FindData& out) {
 
 // Fills everything but the name. A symbolic link is described by its target
 // (a dangling one by the link itself), flagged as a link.
-bool describe(const char* path, FindData& out) {
+bool describe_at(int folder, const char* name, FindData& out) {
     struct stat st {};
-    if (lstat(path, &st) != 0) return false;
+    if (fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
     out.is_link = S_ISLNK(st.st_mode);
     if (out.is_link) {
         struct stat target {};
-        if (stat(path, &target) == 0) st = target;
+        if (fstatat(folder, name, &target, 0) == 0) st = target;
     }
     fill_from_stat(st, out);
     return true;
+}
+
+bool describe(const char* path, FindData& out) {
+    AtPath at;
+    return at_path(path, at) && describe_at(at.at(), at.rest.c_str(), out);
 }
 
 std::string last_component(const std::string& path) {
@@ -166,14 +279,21 @@ bool find_path(const char* path, FindData& out) {
 struct FolderEnum::State {
     DirPtr dir;
     std::string folder;
-    bool failed = false;
+    std::string failed_at;  // empty: nothing failed
 };
 
 FolderEnum::FolderEnum(const char* folder) : state_(std::make_unique<State>()) {
     if (!folder || !*folder) return;
     state_->folder = folder;
-    state_->dir.reset(opendir(folder));
-    state_->failed = !state_->dir;
+    AtPath at;
+    if (at_path(folder, at)) {
+        Fd listed(openat(at.at(), at.rest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (listed.get() >= 0) {
+            state_->dir.reset(fdopendir(listed.get()));
+            if (state_->dir) listed.release();  // the stream owns it now
+        }
+    }
+    if (!state_->dir) state_->failed_at = folder;
 }
 
 FolderEnum::~FolderEnum() = default;
@@ -185,14 +305,21 @@ bool FolderEnum::next(FindData& out) {
         errno = 0;
         const dirent* entry = readdir(state_->dir.get());
         if (!entry) {
-            state_->failed = errno != 0;
+            if (errno != 0) state_->failed_at = state_->folder;
             state_->dir.reset();
             return false;
         }
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
         FindData found;
-        // An entry removed since readdir saw it is simply no longer there.
-        if (!describe(join(state_->folder, entry->d_name).c_str(), found)) continue;
+        // Through the folder, so that no path length limits the walk.
+        if (!describe_at(dirfd(state_->dir.get()), entry->d_name, found)) {
+            // An entry removed since readdir saw it is simply no longer
+            // there; one that cannot be looked up is a failure.
+            if (errno == ENOENT) continue;
+            state_->failed_at = join(state_->folder, entry->d_name);
+            state_->dir.reset();
+            return false;
+        }
         found.name = entry->d_name;
         out = std::move(found);
         return true;
@@ -200,12 +327,16 @@ bool FolderEnum::next(FindData& out) {
 }
 
 bool FolderEnum::failed() const {
-    return state_->failed;
+    return !state_->failed_at.empty();
+}
+
+const std::string& FolderEnum::failed_at() const {
+    return state_->failed_at;
 }
 
 bool file_identity(const char* path, FileIdentity& out, std::uint32_t* names) {
     struct stat st {};
-    if (!path || stat(path, &st) != 0) return false;
+    if (!path || !stat_at(path, st, true)) return false;
     out = identity_of(st);
     if (names) *names = static_cast<std::uint32_t>(st.st_nlink);
     return true;
@@ -223,8 +354,12 @@ bool folder_exists(const char* path) {
     return path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool create_folder(const char* path) {
-    return path && mkdir(path, 0777) == 0;
+bool create_folder(const char* path, const char* root) {
+    if (!path) return false;
+    if (!root) return mkdir(path, 0777) == 0;
+    std::string name;
+    const Fd folder = folder_beneath(root, path, name);
+    return folder.get() >= 0 && mkdirat(folder.get(), name.c_str(), 0777) == 0;
 }
 
 bool remove_folder(const char* path) {
@@ -284,14 +419,32 @@ LocalTime to_local_time(DosTime dos) {
     return detail::decode_dos_time(dos);
 }
 
-std::FILE* create_new_file(const char* path) {
+std::FILE* create_new_file(const char* path, const char* root) {
     // "x" is O_EXCL and "e" O_CLOEXEC: one call, where opening a descriptor
     // and wrapping it costs two.
-    return path ? std::fopen(path, "wbxe") : nullptr;
+    if (!path || !root) return path ? std::fopen(path, "wbxe") : nullptr;
+    std::string name;
+    const Fd folder = folder_beneath(root, path, name);
+    if (folder.get() < 0) return nullptr;
+    // O_EXCL fails on a link of that name as on any other entry.
+    Fd file(openat(folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (file.get() < 0) return nullptr;
+    std::FILE* stream = fdopen(file.get(), "wb");
+    if (stream) file.release();
+    return stream;
 }
 
 std::FILE* open_file(const char* path, const char* mode) {
-    return path && mode ? std::fopen(path, mode) : nullptr;
+    if (!path || !mode) return nullptr;
+    if (std::strlen(path) < PATH_MAX || std::strcmp(mode, "rb") != 0) return std::fopen(path, mode);
+    // A file below a path too long to be taken whole is read through its folder.
+    AtPath at;
+    if (!at_path(path, at)) return nullptr;
+    Fd file(openat(at.at(), at.rest.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) return nullptr;
+    std::FILE* stream = fdopen(file.get(), "rb");
+    if (stream) file.release();
+    return stream;
 }
 
 bool seek_to(std::FILE* stream, std::int64_t offset) {

@@ -9,8 +9,8 @@
 #include <winternl.h>
 
 #include <climits>
-#include <cwchar>
 #include <cstring>
+#include <cwchar>
 
 #include "platform/dos_time.h"
 #include "platform/path_key.h"
@@ -292,6 +292,11 @@ struct FolderEnum::State {
     std::string folder;
 };
 
+const std::string& FolderEnum::failed_at() const {
+    // The listing itself gives every entry's data: only the folder can fail.
+    return state_->folder;
+}
+
 FolderEnum::FolderEnum(const char* folder) : state_(std::make_unique<State>()) {
     if (!folder || !*folder) return;
     state_->folder = folder;
@@ -370,7 +375,7 @@ bool folder_exists(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool create_folder(const char* path) {
+bool create_folder(const char* path, const char*) {
     return path && CreateDirectoryW(wide(path).c_str(), nullptr) != 0;
 }
 
@@ -386,10 +391,10 @@ bool delete_file_if(const char* path, const FileIdentity& identity) {
     if (!path) return false;
     // The handle that is compared is the one that deletes: no other file can
     // take the name in between.
-    const Handle file = adopt<Handle>(
-        CreateFileW(wide(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const Handle file =
+        adopt<Handle>(CreateFileW(wide(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
     if (!file || !GetFileInformationByHandle(file.get(), &info) || identity_of(info) != identity)
         return false;
@@ -468,7 +473,7 @@ void take_back(const char* path, HANDLE handle, int fd = -1) {
 
 }  // namespace
 
-std::FILE* create_new_file(const char* path) {
+std::FILE* create_new_file(const char* path, const char*) {
     if (!path) return nullptr;
     const std::wstring name = wide(path);
     // Others may read it, and rename or delete it (as its own job does when

@@ -369,6 +369,8 @@ TEST_F(Cli, RefusalsTouchNothing) {
                 "gr\xC3\xBC\xC3\x9F"
                 "e\n");
     write_bytes(dir() / "pw-nul.txt", std::string("ab\0cd\n", 6));
+    write_bytes(dir() / "a" / "x.txt", "one");
+    write_bytes(dir() / "b" / "x.txt", "two");
     ASSERT_EQ(encrypt({(dir() / "in.txt").string()}, dir() / "good.cry", "pw"), result_ok);
     {
         // Two central records for the one entry.
@@ -387,9 +389,9 @@ TEST_F(Cli, RefusalsTouchNothing) {
         ArchiveWriter writer;
         JobCounters c;
         ASSERT_EQ(writer.open(utf8(dir() / "latin.cry").c_str()), result_ok);
-        ASSERT_EQ(writer.add_file(utf8(dir() / "payload").c_str(), "caf\xE9.txt",
-                                  c.job({}, "", "pw")),
-                  result_ok);
+        ASSERT_EQ(
+            writer.add_file(utf8(dir() / "payload").c_str(), "caf\xE9.txt", c.job({}, "", "pw")),
+            result_ok);
         ASSERT_EQ(writer.finish(), result_ok);
         ASSERT_EQ(writer.commit(), result_ok);
         fs::remove(dir() / "payload");
@@ -439,6 +441,17 @@ TEST_F(Cli, RefusalsTouchNothing) {
         {{"lock", "in.txt"}, too_long.c_str(), 65, "Input a password of within 63 characters."},
         {{"lock", "in.txt", "--password-file", "pw-nonascii.txt"}, nullptr, 65, "code page"},
         {{"lock", "in.txt", "--password-file", "pw-nul.txt"}, nullptr, 65, "NUL"},
+        {{"lock", "-o", "d.cry", "a/x.txt", "b/x.txt"},
+         "pw",
+         14,
+         "x.txt' would be stored under the same name as '"},
+        {{"lock", "-o", "d.cry", "a", "b/x.txt", "b/../a"}, "pw", 14, "a' would be stored under"},
+        {{"lock", "-f", "-o", "in.txt", "in.txt"}, "pw", 73, "'in.txt' is one of the inputs"},
+        {{"lock", "-f", "-o", "full/x.txt", "in.txt", "full"},
+         "pw",
+         73,
+         "'full/x.txt' lies in the input folder"},
+        {{"unlock", "good.cry"}, "wrong", 1, "entry 'in.txt' does not open with this password"},
         {{"unlock", "twice.cry"}, "pw", 11, "entry 'in.txt' shares bytes"},
         {{"test", "twice.cry"}, "pw", 11, "entry 'in.txt' shares bytes"},
         {{"list", "twice.cry"}, nullptr, 11, "entry 'in.txt' shares bytes"},
@@ -459,6 +472,11 @@ TEST_F(Cli, RefusalsTouchNothing) {
         // A '\\' is a separator to every reader: no archive may hold one.
         {{"lock", "in.txt", "back\\slash.txt"}, "pw", 14, "back\\slash.txt"},
         {{"lock", "-o", "t.cry", "tree"}, "pw", 14, "..\\x.txt"},
+        // A password file without end is read no further than a password.
+        {{"lock", "in.txt", "--password-file", "/dev/zero"},
+         nullptr,
+         65,
+         "Input a password of within 63 characters."},
 #endif
     };
     for (const Case& c : cases) {
@@ -557,6 +575,10 @@ TEST_F(Cli, UsageErrorsGive64) {
         {"list", "--name-code-page", "0", "good.cry"},
         {"test", "--name-code-page=x", "good.cry"},
         {"lock", "--name-code-page", "932", "in.txt"},
+        // An unset variable must not make the root the destination.
+        {"unlock", "-o", "", "good.cry"},
+        {"unlock", "good.cry", "--output=//"},
+        {"lock", "-o", "", "in.txt"},
     };
     const auto before = snapshot(dir());
     for (const Args& args : cases) {

@@ -210,35 +210,48 @@ TEST(FolderWalkerTest, YieldsFoldersWithNothingBelowThemAndNamesAnUnlistedOne) {
 }
 
 #ifndef _WIN32
-TEST(FolderWalkerTest, DoesNotEnterFolderLinks) {
+TEST(FolderWalkerTest, EntersFolderLinksOnceAndDescribesFileLinksByTheirTarget) {
     TempFolder tmp;
     ASSERT_TRUE(create_folder_chain((tmp / "dir").c_str()));
     ASSERT_TRUE(write_file(tmp / "dir/file.txt", "12345"));
+    ASSERT_TRUE(create_folder_chain((tmp / "other").c_str()));
+    ASSERT_TRUE(write_file(tmp / "other/o.txt", "12345"));
+    // Back up to the walked folder, which is not walked again, and across.
     ASSERT_EQ(symlink(tmp.path().c_str(), (tmp / "dir/loop").c_str()), 0);
+    ASSERT_EQ(symlink((tmp / "other").c_str(), (tmp / "dir/linked").c_str()), 0);
     ASSERT_EQ(symlink((tmp / "dir/file.txt").c_str(), (tmp / "dir/alias.txt").c_str()), 0);
 
     const auto records = walk(tmp / "dir");
     std::vector<std::string> paths;
     for (const auto& r : records) paths.push_back(r.relative_path);
     std::sort(paths.begin(), paths.end());
-    EXPECT_EQ(paths, (std::vector<std::string>{"alias.txt", "file.txt"}));
+    EXPECT_EQ(paths, (std::vector<std::string>{"alias.txt", "file.txt", "linked/o.txt",
+                                               "loop/other/o.txt"}));
     for (const auto& r : records) {
         EXPECT_EQ(r.data.is_link, r.relative_path == "alias.txt");
         EXPECT_EQ(r.data.size, 5u) << "a link to a file is described by its target";
     }
 }
 
-TEST(FolderWalkerTest, SkipsPipesAndReportsReadOnlyFiles) {
+// A pipe or device would block or never end the walk's reader, and leaving
+// it out would lose it without a word: it ends the walk, named.
+TEST(FolderWalkerTest, PipesEndTheWalkAndReadOnlyFilesAreReported) {
     TempFolder tmp;
-    ASSERT_EQ(mkfifo((tmp / "pipe").c_str(), 0600), 0);  // reading it would block the walk's user
-    ASSERT_TRUE(write_file(tmp / "locked", "x"));
-    ASSERT_EQ(chmod((tmp / "locked").c_str(), 0444), 0);
-    const auto records = walk(tmp.path());
+    ASSERT_TRUE(create_folder_chain((tmp / "files").c_str()));
+    ASSERT_TRUE(write_file(tmp / "files/locked", "x"));
+    ASSERT_EQ(chmod((tmp / "files/locked").c_str(), 0444), 0);
+    const auto records = walk(tmp / "files");
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].relative_path, "locked");
     EXPECT_EQ(records[0].data.attributes, 0x01u);
+
+    ASSERT_TRUE(create_folder_chain((tmp / "pipes").c_str()));
+    ASSERT_EQ(mkfifo((tmp / "pipes/pipe").c_str(), 0600), 0);
+    FolderWalker walker(tmp / "pipes");
+    EXPECT_EQ(walker.next(), nullptr);
+    EXPECT_EQ(walker.unlisted(), tmp / "pipes/pipe");
     platform::FindData pipe;
-    ASSERT_TRUE(platform::find_path((tmp / "pipe").c_str(), pipe));
+    ASSERT_TRUE(platform::find_path((tmp / "pipes/pipe").c_str(), pipe));
     EXPECT_EQ(pipe.attributes, 0x40u);
 }
 #endif
@@ -275,7 +288,9 @@ TEST(EntryNameTest, SafeNames) {
         {"dir./f.txt", true, true},   // opens dir/f.txt
         {"dir../f.txt", true, false},
         {"dir. /f.txt", true, false},
-        {"dir/f.txt. ", true, true},
+        {"dir/f.txt. ", true, false},
+        {"x.", true, false},
+        {"dir/x ", true, false},
         {"console", true, true},
         {"auxiliary.txt", true, true},
         {"a/com10", true, true},
@@ -492,7 +507,7 @@ TEST(PlatformTest, PathKeyIsTheFileSystemsSameName) {
         {"sub/g", "SUB\\G", false, true},
         {"sub/h", "sub./h", false, true},  // a folder loses one dot
         {"sub/i", "sub../i", false, false},
-        {"sub/j", "sub /j", false, false},  // and keeps its spaces
+        {"sub/j", "sub /j", false, false},        // and keeps its spaces
         {"\xC3\x9F", "SS", false, false},         // ß is no SS to NTFS
         {"e\xCC\x81", "\xC3\xA9", false, false},  // nor a decomposed é the composed one
     };
@@ -513,9 +528,15 @@ TEST(PlatformTest, PathKeyIsTheFileSystemsSameName) {
     }
 
     const std::pair<const char*, bool> short_names[] = {
-        {"PROGRA~1/x", true}, {"a/DOCUME~12.TXT", true}, {"a~", false}, {"~", false},
+        {"PROGRA~1/x", true},
+        {"a/DOCUME~12.TXT", true},
+        {"a~", false},
+        {"~", false},
         // Wine's short names hash the long one into letters and digits.
-        {"LONG~ZXD.TXT", true}, {"a~b", true}, {"x/a~.b", false}, {"a~-1", false},
+        {"LONG~ZXD.TXT", true},
+        {"a~b", true},
+        {"x/a~.b", false},
+        {"a~-1", false},
     };
     for (const auto& [path, may] : short_names) EXPECT_EQ(platform::may_be_short_name(path), may);
 }

@@ -28,14 +28,15 @@ struct Entry {
     std::string name;
     std::string data;
     bool encrypted = true;
-    int strength = 3;           // the key actually used
-    int ae_version = 2;         // 0: no AE field at all
-    std::uint16_t method = 8;   // the actual method: 0 stored, 8 deflate
-    bool descriptor = false;    // sizes and CRC after the data, zeros in the local header
-    std::uint32_t crc_error = 0;  // added to the CRC in the headers
+    int strength = 3;              // the key actually used
+    int ae_version = 2;            // 0: no AE field at all
+    std::uint16_t method = 8;      // the actual method: 0 stored, 8 deflate
+    bool descriptor = false;       // sizes and CRC after the data, zeros in the local header
+    std::uint32_t crc_error = 0;   // added to the CRC in the headers
     std::uint32_t size_error = 0;  // added to the uncompressed size in the headers
     bool claims_stored = false;    // the AE field says stored whatever the data is
     bool zip64 = false;  // sizes (and the directory's offset) in ZIP64 fields, markers in place
+    std::string after_stream = {};  // inside the entry's data, after the deflate stream's end
 };
 
 void u16(std::string& s, std::uint32_t v) {
@@ -59,7 +60,7 @@ std::string peer_archive(const std::vector<Entry>& entries, const std::string& p
                          bool zip64_end = false) {
     std::string archive, directory;
     for (const Entry& e : entries) {
-        std::string payload = e.method == 8 ? raw_deflate(e.data) : e.data;
+        std::string payload = e.method == 8 ? raw_deflate(e.data) + e.after_stream : e.data;
         if (e.encrypted) {
             CAesEnc aes;
             unsigned char salt[16], verifier[verifier_length], code[auth_code_length];
@@ -73,8 +74,8 @@ std::string peer_archive(const std::vector<Entry>& entries, const std::string& p
                       std::string(reinterpret_cast<char*>(verifier), verifier_length) + payload +
                       std::string(reinterpret_cast<char*>(code), auth_code_length);
         }
-        const std::uint32_t real_crc = static_cast<std::uint32_t>(
-            crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
+        const std::uint32_t real_crc = static_cast<std::uint32_t>(crc32(
+            0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
         const std::uint32_t crc = (e.ae_version == 2 ? 0 : real_crc) + e.crc_error;
         std::string extra;
         if (e.encrypted && e.ae_version) {
@@ -172,10 +173,11 @@ std::string peer_archive(const std::vector<Entry>& entries, const std::string& p
 using Files = std::vector<std::pair<std::string, std::string>>;
 
 class PeerEntries : public testing::Test {
-protected:
+  protected:
     TempFolder temp;
     fs::path dir() { return temp.path(); }
-    fs::path write_archive(const std::vector<Entry>& entries, const std::string& password = short_password) {
+    fs::path write_archive(const std::vector<Entry>& entries,
+                           const std::string& password = short_password) {
         const fs::path archive = dir() / "peer.zip";
         write_bytes(archive, peer_archive(entries, password));
         return archive;
@@ -196,12 +198,12 @@ TEST_F(PeerEntries, EntriesOfEveryLayoutExtract) {
         {"no AE field: the password's length decides", {"f.bin", big, true, 1, 0, 8}},
         {"empty stored file", {"f.bin", "", true, 3, 1, 0, true}},
         {"ZIP64 sizes and offset", {"f.bin", big, true, 3, 2, 8, false, 0, 0, false, true}},
-        {"ZIP64 behind a data descriptor",
-         {"f.bin", big, true, 1, 1, 0, true, 0, 0, false, true}},
+        {"ZIP64 behind a data descriptor", {"f.bin", big, true, 1, 1, 0, true, 0, 0, false, true}},
     };
     int n = 0;
     for (const auto& c : cases) {
-        const std::vector<Entry> entries{c.entry, {"g.txt", "second", true, 1, 2, 0, c.entry.descriptor}};
+        const std::vector<Entry> entries{c.entry,
+                                         {"g.txt", "second", true, 1, 2, 0, c.entry.descriptor}};
         const fs::path archive = dir() / "peer.zip";
         write_bytes(archive, peer_archive(entries, short_password, c.entry.zip64));
         const fs::path out = dir() / ("out" + std::to_string(n++));
@@ -222,7 +224,9 @@ TEST_F(PeerEntries, RefusalsKeepTheOlderFile) {
         {"unencrypted deflated file", {"b.txt", "plain", false, 0, 0, 8}, result_not_encrypted},
         {"unencrypted empty file", {"b.txt", "", false, 0, 0, 0}, result_not_encrypted},
         {"AE-1 CRC mismatch", {"b.txt", text(5000), true, 1, 1, 8, false, 1}, result_bad_data},
-        {"AE-1 stored CRC mismatch, descriptor", {"b.txt", "abc", true, 3, 1, 0, true, 0x100}, result_bad_data},
+        {"AE-1 stored CRC mismatch, descriptor",
+         {"b.txt", "abc", true, 3, 1, 0, true, 0x100},
+         result_bad_data},
         {"unknown actual method", {"b.txt", "abc", true, 3, 2, 12}, result_expansion_error},
         // The declared size is checked even where no CRC covers the data.
         {"inflates past its size",
@@ -246,6 +250,12 @@ TEST_F(PeerEntries, RefusalsKeepTheOlderFile) {
         {"deflate blocks claimed as stored data",
          {"b.txt", noise(3000), true, 3, 2, 8, false, 0, 0, true},
          result_expansion_error},
+        {"data after the deflate stream's end",
+         {"b.txt", text(3000), true, 3, 2, 8, false, 0, 0, false, false, "more"},
+         result_expansion_error},
+        {"a deflate stream after the first one",
+         {"b.txt", text(3000), true, 3, 2, 8, false, 0, 0, false, false, raw_deflate("x")},
+         result_expansion_error},
         {"folder entry leaving the destination", {"../up/", "", false, 0, 0, 0}, result_bad_path},
         {"encrypted entry named as a folder", {"b/", "", true, 1, 2, 8}, result_bad_path},
 #ifdef _WIN32
@@ -263,6 +273,11 @@ TEST_F(PeerEntries, RefusalsKeepTheOlderFile) {
         EXPECT_EQ(tree(out), (Files{{"a.txt", "first file"}, {"b.txt", "older"}})) << c.why;
         EXPECT_FALSE(fs::exists(dir() / "up")) << c.why;
         EXPECT_FALSE(fs::exists(out / "dir")) << c.why;
+        // Alone, into a destination it would make: nothing is left, the
+        // destination included.
+        const fs::path fresh = dir() / "fresh" / "out";
+        EXPECT_EQ(decrypt(write_archive({c.entry}), fresh, short_password), c.expected) << c.why;
+        EXPECT_FALSE(fs::exists(dir() / "fresh")) << c.why;
     }
 }
 
@@ -272,7 +287,9 @@ TEST_F(PeerEntries, FolderEntriesCreateFoldersUnderTheDestination) {
         std::vector<std::string> folders;
         std::vector<std::string> expected;  // relative to the destination
     } cases[] = {
-        {"one top level, dropped", {"Top/", "Top/empty/", "Top/sub/deeper/"}, {"empty", "sub", "sub/deeper"}},
+        {"one top level, dropped",
+         {"Top/", "Top/empty/", "Top/sub/deeper/"},
+         {"empty", "sub", "sub/deeper"}},
         {"two top levels", {"A/", "B/inner/"}, {"A", "B", "B/inner"}},
     };
     int n = 0;
@@ -288,9 +305,13 @@ TEST_F(PeerEntries, FolderEntriesCreateFoldersUnderTheDestination) {
             if (e.is_directory()) folders.push_back(fs::relative(e.path(), out).generic_string());
         std::sort(folders.begin(), folders.end());
         EXPECT_EQ(folders, c.expected) << c.why;
+        // The folders carry no password check: the file's, failing, makes none.
+        EXPECT_EQ(decrypt(archive, dir() / "wrong", "another pw"), result_bad_password) << c.why;
+        EXPECT_FALSE(fs::exists(dir() / "wrong")) << c.why;
     }
     // A file where the folder should go.
-    const fs::path archive = write_archive({{"x/", "", false, 0, 0, 0}, {"y.txt", "y", true, 1, 2, 0}});
+    const fs::path archive =
+        write_archive({{"x/", "", false, 0, 0, 0}, {"y.txt", "y", true, 1, 2, 0}});
     write_bytes(dir() / "blocked" / "x", "a file");
     EXPECT_EQ(decrypt(archive, dir() / "blocked", short_password), result_folder_failed);
 }
@@ -319,9 +340,9 @@ TEST_F(PeerEntries, SpellingsOfOnePathEndAsOneThreadLeavesThem) {
     const std::string long_name = "a long file name.txt";
     write_bytes(dir() / "probe" / long_name, "");
     wchar_t short_path[MAX_PATH];
-    ASSERT_GT(GetShortPathNameW((dir() / "probe" / long_name).wstring().c_str(), short_path,
-                                MAX_PATH),
-              0u);
+    ASSERT_GT(
+        GetShortPathNameW((dir() / "probe" / long_name).wstring().c_str(), short_path, MAX_PATH),
+        0u);
     const std::string short_name = utf8(fs::path(short_path).filename());
     ASSERT_NE(short_name, long_name);
     fs::remove_all(dir() / "probe");
@@ -383,9 +404,9 @@ TEST_F(PeerEntries, SpellingsOfOnePathEndAsOneThreadLeavesThem) {
             ArchiveReader reader;
             reader.set_workers(workers);
             JobCounters counters;
-            const ResultCode r = reader.extract_all(utf8(archive).c_str(), utf8(out).c_str(),
-                                                    short_password, counters.processed,
-                                                    counters.cancel);
+            const ResultCode r =
+                reader.extract_all(utf8(archive).c_str(), utf8(out).c_str(), short_password,
+                                   counters.processed, counters.cancel);
             if (workers == 1) {
                 reference = r;
                 reference_left = left_in(out);
@@ -402,9 +423,9 @@ TEST_F(PeerEntries, SpellingsOfOnePathEndAsOneThreadLeavesThem) {
 }
 
 TEST_F(PeerEntries, DescriptorArchivesNeedAnIntactDirectory) {
-    const std::string good = peer_archive({{"a.txt", "aaa", true, 3, 1, 0, true},
-                                           {"b.txt", text(3000), true, 1, 2, 8, true}},
-                                          short_password);
+    const std::string good = peer_archive(
+        {{"a.txt", "aaa", true, 3, 1, 0, true}, {"b.txt", text(3000), true, 1, 2, 8, true}},
+        short_password);
     const std::size_t end = good.size() - end_record_size;
     const std::size_t second_local = good.find(std::string("PK\x03\x04", 4), 4);
     const struct {
@@ -475,7 +496,8 @@ TEST_F(PeerEntries, Zip64ValuesMustFitTheFile) {
         {"offset past the file", true, central_field + 4 + 23, std::string("\x80", 1)},
         {"marker without its ZIP64 field", true, central_field, std::string("\x02", 1)},
         {"ZIP64 field too short", true, central_field + 2, std::string("\x10", 1)},
-        {"local compressed size past the file", false, local_field + 4 + 15, std::string("\x80", 1)},
+        {"local compressed size past the file", false, local_field + 4 + 15,
+         std::string("\x80", 1)},
         {"local compressed size that wraps", false, local_field + 4 + 8, all_ones},
     };
     ASSERT_NE(end64, std::string::npos);
@@ -603,8 +625,8 @@ TEST_F(PeerEntries, DirectoriesThatContradictThemselvesExtractNothing) {
          "t/b.txt"},
         {"another name in the directory than in the local header",
          [&] {
-             std::string a = peer_archive({{"top/x.txt", "one"}, {"top/y.txt", "two"}},
-                                          short_password);
+             std::string a =
+                 peer_archive({{"top/x.txt", "one"}, {"top/y.txt", "two"}}, short_password);
              a.replace(central(a, 1) + central_record_size, 9, "evl/y.txt");
              return a;
          }(),
@@ -647,12 +669,17 @@ TEST_F(PeerEntries, ListingShowsMethodAndVersion) {
                                             {"Top/d.txt", text(900), true, 2, 2, 8, true}});
     std::vector<std::tuple<std::string, bool, int, int, int>> got;
     ArchiveReader reader;
-    ASSERT_EQ(reader.list_all(archive.string().c_str(), [&](const EntrySummary& e) {
-        got.emplace_back(e.name, e.encrypted, e.method, e.ae_version, e.strength);
-        return result_ok;
-    }), result_ok);
-    EXPECT_EQ(got, (std::vector<std::tuple<std::string, bool, int, int, int>>{
-                       {"Top/", false, 0, 0, 0}, {"Top/s.bin", true, 0, 1, 3}, {"Top/d.txt", true, 8, 2, 2}}));
+    ASSERT_EQ(reader.list_all(archive.string().c_str(),
+                              [&](const EntrySummary& e) {
+                                  got.emplace_back(e.name, e.encrypted, e.method, e.ae_version,
+                                                   e.strength);
+                                  return result_ok;
+                              }),
+              result_ok);
+    EXPECT_EQ(
+        got,
+        (std::vector<std::tuple<std::string, bool, int, int, int>>{
+            {"Top/", false, 0, 0, 0}, {"Top/s.bin", true, 0, 1, 3}, {"Top/d.txt", true, 8, 2, 2}}));
 }
 
 TEST(AesStrength, ExplicitStrengthOverridesThePasswordLength) {

@@ -49,19 +49,20 @@ bool make_link(const fs::path& target, const fs::path& link) {
     };
     const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
     std::memcpy(buffer.data(), &tag, sizeof tag);
-    put16(4, 8 + names);                                     // data length
-    put16(10, substitute.size() * sizeof(wchar_t));          // substitute name length
-    put16(12, (substitute.size() + 1) * sizeof(wchar_t));    // print name offset
+    put16(4, 8 + names);                                   // data length
+    put16(10, substitute.size() * sizeof(wchar_t));        // substitute name length
+    put16(12, (substitute.size() + 1) * sizeof(wchar_t));  // print name offset
     std::memcpy(buffer.data() + 16, substitute.data(), substitute.size() * sizeof(wchar_t));
     std::error_code ec;
     if (!fs::create_directory(link, ec)) return false;
-    const HANDLE h = CreateFileW(link.wstring().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const HANDLE h =
+        CreateFileW(link.wstring().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     DWORD returned = 0;
-    const bool made = h != INVALID_HANDLE_VALUE &&
-                      DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buffer.data(),
-                                      static_cast<DWORD>(buffer.size()), nullptr, 0, &returned,
-                                      nullptr);
+    const bool made =
+        h != INVALID_HANDLE_VALUE &&
+        DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buffer.data(),
+                        static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr);
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     if (!made) fs::remove(link, ec);
     return made;
@@ -195,7 +196,8 @@ TEST_F(Reader, ArchivesWithoutEntriesHaveNothingToDo) {
         const std::string archive = utf8(dir() / "empty.zip");
         ArchiveReader reader;
         int listed = 0;
-        EXPECT_EQ(reader.list_all(archive.c_str(), [&](const EntrySummary&) { return ++listed, result_ok; }),
+        EXPECT_EQ(reader.list_all(archive.c_str(),
+                                  [&](const EntrySummary&) { return ++listed, result_ok; }),
                   result_ok);
         EXPECT_EQ(listed, 0);
         JobCounters c;
@@ -245,8 +247,8 @@ TEST_F(Reader, SingleTopLevelFolderIsDropped) {
     if (!windows_name_rules()) {
         // Written with '|' for the 0x5C, which the writer would turn into '/'.
         all.push_back({{"\x83|\x83t\x83g.txt"}, {"\x83\\\x83t\x83g.txt"}});
-        all.push_back({{"\x83|\x83t\x83g.txt", "\x83|x.txt"},
-                       {"\x83\\x.txt", "\x83\\\x83t\x83g.txt"}});
+        all.push_back(
+            {{"\x83|\x83t\x83g.txt", "\x83|x.txt"}, {"\x83\\x.txt", "\x83\\\x83t\x83g.txt"}});
     }
     int n = 0;
     for (const auto& c : all) {
@@ -354,39 +356,71 @@ TEST_F(Reader, LinksBelowTheDestinationAreNeitherFollowedNorReplaced) {
     // A link where an entry's folder or file goes would carry the entry
     // elsewhere (or replace a link the user made): the entry fails, naming
     // the link, and what the link stands for is untouched. Natively a link
-    // to a file is alike; the destination itself may be a link.
+    // to a file is alike; the destination itself may be a link. A folder
+    // swapped for a link after an entry was made in it is a link as well.
     const struct {
         const char* why;
         std::vector<std::string> names;
         const char* link;  // below out, standing for outside (a folder) or outside/keep.txt
         bool to_file;
         ResultCode want;
+        std::size_t swap_before = 0;  // the entry before which the link is made; 0: at once
     } cases[] = {
         {"a folder of the path", {"x.txt", "sub/y.txt"}, "sub", false, result_folder_failed},
         {"a deeper folder", {"x.txt", "a/sub/y.txt"}, "a/sub", false, result_folder_failed},
-        {"the file itself, to a folder", {"x.txt", "y.txt"}, "y.txt", false,
+        {"the file itself, to a folder",
+         {"x.txt", "y.txt"},
+         "y.txt",
+         false,
          result_open_output_failed},
-        {"the file itself, to a file", {"x.txt", "y.txt"}, "y.txt", true,
+        {"the file itself, to a file",
+         {"x.txt", "y.txt"},
+         "y.txt",
+         true,
          result_open_output_failed},
+        {"a folder swapped for a link after its first file",
+         {"x.txt", "sub/a.txt", "sub/y.txt"},
+         "sub",
+         false,
+         result_folder_failed,
+         2},
+        {"a folder above a new one swapped",
+         {"x.txt", "sub/a.txt", "sub/deeper/y.txt"},
+         "sub",
+         false,
+         result_folder_failed,
+         2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
 #ifdef _WIN32
-        if (c.to_file) continue;  // a file link needs a privilege there
+        if (c.to_file) continue;      // a file link needs a privilege there
+        if (c.swap_before) continue;  // folders are not held open there yet
 #endif
         const fs::path archive = crafted(c.names);
         const fs::path outside = dir() / "outside", out = dir() / "out";
         fs::remove_all(outside);
         fs::remove_all(out);
+        fs::remove_all(dir() / "aside");
         write_bytes(outside / "keep.txt", "outside");
         fs::create_directories((out / c.link).parent_path());
-        if (!make_link(c.to_file ? outside / "keep.txt" : outside, out / c.link))
-            GTEST_SKIP() << "this system makes no junctions";
+        auto swap = [&] {
+            if (fs::exists(out / c.link)) fs::rename(out / c.link, dir() / "aside");
+            return make_link(c.to_file ? outside / "keep.txt" : outside, out / c.link);
+        };
+        if (!c.swap_before && !swap()) GTEST_SKIP() << "this system makes no junctions";
+        ArchiveReader reader;
+        reader.set_workers(4);
+        reader.set_entry_start([&](std::size_t entry) {
+            if (c.swap_before && entry == c.swap_before) {
+                EXPECT_TRUE(swap());
+            }
+        });
         JobCounters counters;
-        CryptJob job = counters.job({utf8(archive)}, utf8(out), "pw");
-        job.workers = 4;
-        EXPECT_EQ(decrypt_worker(job), c.want);
-        EXPECT_EQ(job.refused_path, utf8(out) + platform::separator + native_path(c.link));
+        EXPECT_EQ(reader.extract_all(utf8(archive).c_str(), utf8(out).c_str(), "pw",
+                                     counters.processed, counters.cancel),
+                  c.want);
+        EXPECT_EQ(reader.link_in_the_way(), utf8(out) + platform::separator + native_path(c.link));
         EXPECT_EQ(snapshot(outside), (std::map<std::string, std::string>{{"keep.txt", "outside"}}));
         platform::FindData link;
         EXPECT_TRUE(platform::find_path(utf8(out / c.link).c_str(), link) && link.is_link);
@@ -395,7 +429,9 @@ TEST_F(Reader, LinksBelowTheDestinationAreNeitherFollowedNorReplaced) {
     const fs::path archive = crafted({"x.txt", "sub/y.txt"});
     fs::remove_all(dir() / "out");
     ASSERT_TRUE(make_link(dir() / "outside", dir() / "out"));
-    EXPECT_EQ(decrypt(archive, dir() / "out", "pw"), result_ok);
+    JobCounters counters;
+    CryptJob job = counters.job({utf8(archive)}, utf8(dir() / "out"), "pw");
+    EXPECT_EQ(decrypt_worker(job), result_ok);
     EXPECT_EQ(read_bytes(dir() / "outside" / "sub" / "y.txt"), content_of("sub/y.txt"));
 }
 
@@ -446,17 +482,19 @@ TEST_F(Reader, CleanupSparesAFileAnotherProgramRenamedOverTheOutput) {
     std::thread other([&] {
         while (c.processed.load() == 0) std::this_thread::yield();
         write_bytes(dir() / "theirs", "another program's file");
-        replaced = platform::replace_file(utf8(dir() / "theirs").c_str(), utf8(out / "b.bin").c_str());
+        replaced =
+            platform::replace_file(utf8(dir() / "theirs").c_str(), utf8(out / "b.bin").c_str());
         c.cancel = true;
     });
-    const ResultCode r = reader.extract_all(utf8(archive).c_str(), utf8(out).c_str(), "pw",
-                                            c.processed, c.cancel);
+    const ResultCode r =
+        reader.extract_all(utf8(archive).c_str(), utf8(out).c_str(), "pw", c.processed, c.cancel);
     other.join();
     // Windows refuses to replace a file another handle has open.
     if (!replaced) GTEST_SKIP() << "this system keeps an open file's name";
     EXPECT_EQ(r, result_cancelled);
-    EXPECT_EQ(tree(out), (std::vector<std::pair<std::string, std::string>>{
-                             {"b.bin", "another program's file"}}));
+    EXPECT_EQ(
+        tree(out),
+        (std::vector<std::pair<std::string, std::string>>{{"b.bin", "another program's file"}}));
 }
 
 TEST_F(Reader, AllocationFailureAfterTheOutputExistsLeavesNoFile) {
@@ -654,8 +692,9 @@ TEST_F(Reader, BigEntryOnTwoThreadsEndsAsOnOne) {
 }
 
 TEST_F(Reader, EntriesOfOneNameEndAsTheLastOfThem) {
-    // Two folders of one name give entries of the same names, the later
-    // ones with other contents; with any number of threads the later win.
+    // Entries of the same names, the later ones with other contents; with
+    // any number of threads the later win. A lock refuses two inputs of one
+    // name, so the writer is given the names.
     for (const char* from : {"p1", "p2"}) {
         for (int i = 0; i < 12; ++i)
             write_bytes(dir() / from / "A" / (std::string("f") += std::to_string(i) + ".txt"),
@@ -664,7 +703,23 @@ TEST_F(Reader, EntriesOfOneNameEndAsTheLastOfThem) {
     const fs::path archive = dir() / "twice.cry";
     ASSERT_EQ(
         encrypt({(dir() / "p1" / "A").string(), (dir() / "p2" / "A").string()}, archive, "pw"),
-        result_ok);
+        result_bad_path);
+    {
+        ArchiveWriter writer;
+        ASSERT_EQ(writer.open(archive.string().c_str()), result_ok);
+        JobCounters c;
+        const CryptJob job = c.job({}, archive.string(), "pw");
+        for (const char* from : {"p1", "p2"}) {
+            for (int i = 0; i < 12; ++i) {
+                const std::string name = "f" + std::to_string(i) + ".txt";
+                ASSERT_EQ(writer.add_file((dir() / from / "A" / name).string().c_str(),
+                                          ("A/" + name).c_str(), job),
+                          result_ok);
+            }
+        }
+        ASSERT_EQ(writer.finish(), result_ok);
+        ASSERT_EQ(writer.commit(), result_ok);
+    }
     for (int workers : {1, 4}) {
         const fs::path out = dir() / "out" += std::to_string(workers);
         ArchiveReader reader;
