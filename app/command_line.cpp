@@ -16,6 +16,8 @@ StartupMode switch_mode(char letter) {
         case 't': case 'T': return mode_settings_elevated;
         case 'j': case 'J': return mode_install_elevated;
         case 'v': case 'V': return mode_uninstall_elevated;
+        case 'm': case 'M': return mode_register_menu_elevated;
+        case 'n': case 'N': return mode_unregister_menu_elevated;
         default: return mode_unrecognised;
     }
 }
@@ -70,7 +72,6 @@ const char* skip_program_name(const char* line) {
 const char* relaunch_switch_for(StartupMode mode, bool elevation_required) {
     if (!elevation_required) return nullptr;
     switch (mode) {
-        case mode_settings: return "-T";
         case mode_install: return "-J";
         case mode_uninstall: return "-V";
         default: return nullptr;

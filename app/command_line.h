@@ -22,6 +22,9 @@ enum : StartupMode {
     mode_settings_elevated = 7,
     mode_install_elevated = 8,
     mode_uninstall_elevated = 9,
+    // The settings dialog's context-menu box, in an elevated instance.
+    mode_register_menu_elevated = 10,
+    mode_unregister_menu_elevated = 11,
 };
 
 // args is the command line without the program name. Only the space (32)
@@ -33,9 +36,10 @@ StartupMode parse_command_line(const char* args, InputList& inputs);
 // runtime does before WinMain. line may be null.
 const char* skip_program_name(const char* line);
 
-// The switch that makes an elevated instance do what mode asks ("-T", "-J",
-// "-V" for settings, install and uninstall), or nullptr when mode acts at
-// once, as every mode does where the platform needs no elevation.
+// The switch that makes an elevated instance do what mode asks ("-J", "-V"
+// for install and uninstall), or nullptr when mode acts at once, as every
+// mode does where the platform needs no elevation. The settings dialog
+// writes only the user's own file and acts at once.
 const char* relaunch_switch_for(StartupMode mode, bool elevation_required);
 
 }  // namespace korvane

@@ -22,7 +22,8 @@ namespace korvane {
 namespace {
 
 // Before WinMain, in this order: an empty input list, then the settings
-// from the INI file beside the executable.
+// from the user's INI file (or the one beside the executable, in portable
+// mode).
 struct StaticStartup {
     StaticStartup() {
         input_list().reset();
@@ -31,8 +32,8 @@ struct StaticStartup {
 } static_startup;
 
 INT_PTR dispatch(StartupMode mode, const ShellPaths& paths) {
-    // Settings, install and uninstall need administrative rights on NT 6 and
-    // later: a second, elevated instance does them and its code is ours.
+    // Install and uninstall need administrative rights on NT 6 and later: a
+    // second, elevated instance does them and its code is ours.
     if (const char* elevated_switch = relaunch_switch_for(mode, elevation_required()))
         return relaunch_elevated(elevated_switch);
     switch (mode) {
@@ -45,9 +46,18 @@ INT_PTR dispatch(StartupMode mode, const ShellPaths& paths) {
             install_shell_integration(paths);
             return 0;
         case mode_uninstall:
-        case mode_uninstall_elevated:
-            uninstall_shell_integration(paths, current_settings.ini_path);
+        case mode_uninstall_elevated: {
+            // The folder goes, and a portable INI with it; each user's own
+            // settings stay, as other programs leave theirs.
+            char beside[settings_path_bytes];
+            ini_path_for(paths.executable_path, beside, sizeof beside);
+            uninstall_shell_integration(paths, beside);
             return 0;
+        }
+        case mode_register_menu_elevated:
+            return set_context_menu_handler(true, paths);
+        case mode_unregister_menu_elevated:
+            return set_context_menu_handler(false, paths);
         // Owned by whatever window is active now (normally none).
         case mode_settings:
         case mode_settings_elevated:

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace korvane {
 
@@ -41,16 +42,30 @@ struct Settings {
 // start-up and handing them on; the settings dialog writes what it is given.
 extern Settings current_settings;
 
+// The folder below the user's application data that holds their settings.
+inline constexpr const char* settings_folder_name = "Korvane File";
+inline constexpr const char* settings_file_name = "korvane.ini";
+
+// Which INI file the settings live in. An INI beside the program means
+// portable mode (the zip's use): it is read and written there. Otherwise
+// each user has their own in app_data\Korvane File, which needs no
+// administrator to write. Without an application data folder the file
+// beside the program is the only place left.
+std::string settings_file_path(const std::string& beside_program, bool beside_program_exists,
+                               const std::string& app_data);
+
 #ifdef _WIN32
 // INI path for an executable: its drive, folder and base name with ".ini".
 void ini_path_for(const char* executable, char* out, std::size_t capacity);
 
-// Sets ini_path from the running executable, then reads every key. Missing
-// file, section or keys give the defaults; values are not validated.
+// Sets ini_path by settings_file_path (the executable's INI, the roaming
+// application data folder), then reads every key. Missing file, section or
+// keys give the defaults; values are not validated.
 void load(Settings& settings);
 // Reads every key from settings.ini_path.
 void load_from_ini(Settings& settings);
-// Writes every key to settings.ini_path. The file stays in the ANSI code
+// Writes every key to settings.ini_path, making its folder first when it
+// is missing (a user's first save). The file stays in the ANSI code
 // page that older versions read: a folder the code page cannot hold is not
 // written at all, never mangled (the settings dialog refuses such folders).
 // Write failures are not reported (the record keeps its values); always

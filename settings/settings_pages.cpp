@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/win32/wide.h"
+#include "shell/install.h"
 #include "shell/registration.h"
 #include "shell/registry_entries.h"
 #include "shell/shortcut.h"
@@ -246,7 +247,15 @@ LRESULT CompressionPage::on_apply(WPARAM, LPARAM, bool&) {
 // --- Start-up ------------------------------------------------------------------
 
 StartUpActions default_start_up_actions() {
-    return {[] { return notify_association_changed(); }};
+    // The handler is registered for every user: where that needs an
+    // administrator, an elevated instance of the program registers it.
+    return {[] { return notify_association_changed(); },
+            [](bool wanted, const ShellPaths& paths) {
+                if (elevation_required())
+                    relaunch_elevated(wanted ? "-M" : "-N", paths.executable_path);
+                else
+                    set_context_menu_handler(wanted, paths);
+            }};
 }
 
 namespace {
@@ -298,7 +307,9 @@ LRESULT StartUpPage::on_apply(WPARAM, LPARAM, bool&) {
                               unlock_shortcut.icon_index);
     const bool menu_wanted = is_checked(window(), IDC_CONTEXT_MENU);
     if (menu_wanted != menu_handler_registered_) {
-        if (menu_wanted)
+        if (actions_.set_menu_handler)
+            actions_.set_menu_handler(menu_wanted, paths_);
+        else if (menu_wanted)
             register_context_menu_handler(handler_class_id, handler_description, handler_name,
                                           paths_.menu_library_path, paths_.menu_library64_path);
         else

@@ -78,6 +78,8 @@ class CompressionPage : public SettingsPage {
 // watch them; the defaults are the real ones.
 struct StartUpActions {
     std::function<int()> notify_association_changed;
+    // Registers or removes the context-menu handler; empty: in this process.
+    std::function<void(bool wanted, const ShellPaths& paths)> set_menu_handler;
 };
 StartUpActions default_start_up_actions();
 

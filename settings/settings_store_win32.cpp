@@ -1,7 +1,11 @@
-// The INI store beside the executable, through the profile functions. The
-// file keeps the ANSI code page, as older versions wrote and read it; the
-// wide functions find it whatever script its folder's name is in.
+// The INI store, through the profile functions: the user's own file in the
+// roaming application data folder, or the one beside the executable in
+// portable mode. The file keeps the ANSI code page, as older versions wrote
+// and read it; the wide functions find it whatever script its folder's name
+// is in.
 #include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>
@@ -9,6 +13,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/win32/scoped_win.h"
 #include "platform/win32/wide.h"
 #include "settings/settings.h"
 
@@ -43,6 +48,29 @@ void write_string(const std::wstring& ini, const wchar_t* key, const char* value
     WritePrivateProfileStringW(section, key, win::widen(value).c_str(), ini.c_str());
 }
 
+// The roaming application data folder, or empty when the shell has none.
+std::string roaming_app_data() {
+    PWSTR raw = nullptr;
+    const HRESULT found = SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &raw);
+    // The buffer is the caller's to free even when the call fails.
+    const win::ScopedTaskMem<wchar_t> folder(raw);
+    if (FAILED(found) || !folder) return {};
+    return win::narrow(folder.get());
+}
+
+// The folder of the INI file, made when missing; a failure shows at the
+// first write, which then leaves the record's values unsaved.
+void make_folder_of(const char* ini) {
+    char folder[settings_path_bytes];
+    std::snprintf(folder, sizeof folder, "%s", ini);
+    char* last = nullptr;
+    for (char* p = folder; *p; p += platform::char_length(p))
+        if (*p == '\\' || *p == '/') last = p;
+    if (!last || last == folder) return;
+    *last = '\0';
+    if (!platform::folder_exists(folder)) platform::create_folder(folder);
+}
+
 }  // namespace
 
 bool storable_in_ini(const char* folder) {
@@ -74,11 +102,19 @@ void load_from_ini(Settings& s) {
 }
 
 void load(Settings& s) {
-    ini_path_for(platform::executable_path().c_str(), s.ini_path, sizeof s.ini_path);
+    char beside[settings_path_bytes];
+    ini_path_for(platform::executable_path().c_str(), beside, sizeof beside);
+    platform::FindData found;
+    const bool portable = platform::find_path(beside, found) && !found.is_folder;
+    const std::string path = settings_file_path(beside, portable, roaming_app_data());
+    // A per-user path too long for the record falls back to the program's.
+    const char* chosen = path.size() < sizeof s.ini_path ? path.c_str() : beside;
+    std::snprintf(s.ini_path, sizeof s.ini_path, "%s", chosen);
     load_from_ini(s);
 }
 
 bool save(const Settings& s) {
+    make_folder_of(s.ini_path);
     const std::wstring ini = win::widen(s.ini_path);
     // This order is the order of the keys in a newly written file.
     write_string(ini, L"user_defined_encrypt_path", s.user_defined_encrypt_path);

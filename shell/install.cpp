@@ -80,6 +80,17 @@ int install_shell_integration(const ShellPaths& paths) {
     return 0;
 }
 
+int set_context_menu_handler(bool wanted, const ShellPaths& paths) {
+    int done = 1;
+    if (wanted)
+        done = register_context_menu_handler(handler_class_id, handler_description, handler_name,
+                                             paths.menu_library_path, paths.menu_library64_path);
+    else
+        unregister_context_menu_handler(handler_class_id, handler_name);
+    notify_association_changed();
+    return done ? 0 : 1;
+}
+
 std::vector<std::string> scheduled_deletions(const ShellPaths& paths) {
     std::vector<std::string> files;
     if (!paths.executable_path[0]) return files;

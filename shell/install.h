@@ -1,5 +1,6 @@
 // Install, uninstall, and the elevated re-launch that runs them (and the
-// settings dialog) with administrative rights on NT 6 and later.
+// settings dialog's handler registration) with administrative rights on NT 6
+// and later.
 #pragma once
 
 #include <string>
@@ -32,9 +33,14 @@ bool elevation_required();
 // then one notification. Steps that fail are passed over; always returns 0.
 int install_shell_integration(const ShellPaths& paths);
 
+// Registers (wanted) or removes the context-menu handler for the libraries
+// beside the executable, then notifies. What an elevated instance does for
+// the settings dialog. 0 when done, 1 when the registration failed.
+int set_context_menu_handler(bool wanted, const ShellPaths& paths);
+
 // Removes the registrations and notifies, deletes both shortcuts and the INI
-// file at once and schedules scheduled_deletions for the next restart.
-// Always returns 0.
+// file beside the program at once and schedules scheduled_deletions for the
+// next restart. Always returns 0.
 int uninstall_shell_integration(const ShellPaths& paths, const char* ini_path);
 
 // What uninstall leaves to the next restart, in order: the executable,

@@ -26,9 +26,10 @@ bool fits_path_limit(std::string_view path) {
     return win::widen(path).size() < shell_path_size;
 }
 
-std::string desktop_folder() {
+std::string desktop_folder(bool common) {
     LPITEMIDLIST raw = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &raw)) || !raw) return {};
+    const int folder = common ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOP;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, folder, &raw)) || !raw) return {};
     const win::ScopedPidl pidl(raw);
     wchar_t path[MAX_PATH] = {};
     if (!SHGetPathFromIDListW(pidl.get(), path)) return {};
@@ -76,11 +77,36 @@ void form_library_path(const char* executable, ShellPaths& paths) {
     form_or_clear(paths.menu_library64_path, "%s%s", folder, "kvnmenu64.dll");
 }
 
+bool installed_by_package(const char* executable, const std::string& package_folder) {
+    char folder[shell_path_bytes];
+    if (package_folder.empty() || !executable ||
+        !drive_and_folder(executable, folder, sizeof folder) || !folder[0])
+        return false;
+    return platform::path_key(folder) == platform::path_key(package_folder);
+}
+
+std::string package_folder() {
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, win::widen(package_key).c_str(), 0, KEY_QUERY_VALUE,
+                      &raw) != ERROR_SUCCESS)
+        return {};
+    const win::ScopedKey key(raw);
+    const std::wstring name = win::widen(package_folder_value);
+    wchar_t value[shell_path_size] = {};
+    DWORD type = 0, size = sizeof value - sizeof value[0];  // room for a terminator
+    if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value),
+                         &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return {};
+    return win::narrow(value);
+}
+
 ShellPaths form_shell_paths() {
     ShellPaths paths;
-    form_shortcut_paths(desktop_folder().c_str(), paths);
     // A path past the limit is refused here, not cut.
     form_library_path(platform::executable_path().c_str(), paths);
+    const bool packaged = installed_by_package(paths.executable_path, package_folder());
+    form_shortcut_paths(desktop_folder(packaged).c_str(), paths);
     return paths;
 }
 

@@ -31,8 +31,22 @@ struct ShellPaths {
 bool fits_path_limit(std::string_view path);
 
 // Resolves the desktop folder and reads the executable's path, then forms
-// every path from them.
+// every path from them. The shortcuts are where this installation put them:
+// on the common desktop when the package installed this copy, else on the
+// user's own.
 ShellPaths form_shell_paths();
+
+// Where the package records the folder it installed into (HKLM, the
+// program's own registry view); the package's tables name the same key.
+inline constexpr const char* package_key = "Software\\Korvane File";
+inline constexpr const char* package_folder_value = "InstallDir";
+
+// Whether the executable is the copy the package installed: its folder is
+// the recorded one, as the file system compares names. Empty never matches.
+bool installed_by_package(const char* executable, const std::string& package_folder);
+
+// The folder the package recorded, or empty when there is none.
+std::string package_folder();
 
 // The pieces, with explicit inputs. An empty or null desktop gives empty
 // shortcut paths, as does a result longer than the path limit.
@@ -40,9 +54,9 @@ void form_shortcut_paths(const char* desktop, ShellPaths& paths);
 // Sets executable_path and both library paths from an executable's full path.
 void form_library_path(const char* executable, ShellPaths& paths);
 
-// The desktop special folder's file-system path; empty when it cannot be
-// resolved.
-std::string desktop_folder();
+// The desktop special folder's file-system path (the user's, or with common
+// every user's); empty when it cannot be resolved.
+std::string desktop_folder(bool common = false);
 
 // Drive and folder of path up to and including its last separator, stepping
 // over multi-byte characters ("C:" for "C:name", empty without either).

@@ -1,6 +1,9 @@
 """What tools/pack-zip and tools/pack-msi share: the release's time and its
-SHA256SUMS."""
+SHA256SUMS, the project's address."""
 import os
+
+# The project's home: Installed apps' "about" and "help" links.
+PROJECT_URL = "https://example.invalid/korvane-file"
 
 # 1980-01-01, the earliest time a zip can hold: the time without SOURCE_DATE_EPOCH.
 EARLIEST = 315532800

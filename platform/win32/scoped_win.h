@@ -138,6 +138,13 @@ struct PidlFreer {
 };
 using ScopedPidl = std::unique_ptr<ITEMIDLIST, PidlFreer>;
 
+// So do the strings the shell hands out (SHGetKnownFolderPath).
+struct TaskMemFreer {
+    void operator()(void* memory) const { CoTaskMemFree(memory); }
+};
+template <typename T>
+using ScopedTaskMem = std::unique_ptr<T, TaskMemFreer>;
+
 // A COM interface pointer that holds one reference. put() hands its slot to
 // a call that returns a new reference (CoCreateInstance, QueryInterface),
 // releasing whatever it held first.

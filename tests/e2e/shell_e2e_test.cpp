@@ -2,6 +2,7 @@
 // process on a copy in a scratch folder (uninstall schedules the program and
 // its folder for deletion).
 #include <windows.h>
+#include <knownfolders.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -106,7 +107,19 @@ TEST_F(ShellEndToEnd, InstallThroughTheElevatedInstanceThenUninstall) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(command->data.data())),
               "\"" + exe_ + "\" -d \"%1\"");
 
+    // The user's own settings outlive the program, as other programs' do.
+    PWSTR raw = nullptr;
+    ASSERT_EQ(SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &raw), S_OK);
+    const std::string own_folder = win::narrow(raw) + "\\Korvane File";
+    CoTaskMemFree(raw);
+    const std::string own_ini = own_folder + "\\korvane.ini";
+    ASSERT_FALSE(exists(own_ini)) << own_ini;
+    CreateDirectoryA(own_folder.c_str(), nullptr);
+    ASSERT_TRUE(test::write_file(own_ini, "[default]\r\ndecrypt_path=1\r\n"));
     EXPECT_EQ(run("-u"), 0);
+    EXPECT_TRUE(exists(own_ini));
+    DeleteFileA(own_ini.c_str());
+    RemoveDirectoryA(own_folder.c_str());
     EXPECT_TRUE(nothing_installed());
     // The program, the cipher library, both menu libraries and the folder
     // wait for deletion at the next start.
@@ -157,6 +170,12 @@ TEST_F(ShellEndToEnd, ElevatedSwitchActsAtOnce) {
     EXPECT_EQ(run("-j"), 0);
     EXPECT_TRUE(installed());
     EXPECT_EQ(run("-j"), 0);  // twice is once
+    EXPECT_TRUE(installed());
+    // What the settings dialog's context-menu box asks of an elevated instance.
+    EXPECT_EQ(run("-n"), 0);
+    EXPECT_EQ(is_context_menu_handler_registered(handler_class_id, handler_name), 0);
+    EXPECT_TRUE(key_exists("cryfile\\shell\\open\\Command"));
+    EXPECT_EQ(run("-m"), 0);
     EXPECT_TRUE(installed());
 }
 

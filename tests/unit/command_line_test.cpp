@@ -53,6 +53,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"-t", mode_settings_elevated, {}},
         Case{"-J", mode_install_elevated, {}},
         Case{"-v", mode_uninstall_elevated, {}},
+        Case{"-M", mode_register_menu_elevated, {}},
+        Case{"-n", mode_unregister_menu_elevated, {}},
         Case{"-c a a", mode_encrypt, {"a", "a"}},
         Case{"x ", mode_paths_only, {"x"}},
         Case{"\"a\" ", mode_paths_only, {"a"}},

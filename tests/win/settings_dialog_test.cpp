@@ -73,10 +73,13 @@ class SettingsDialogTest : public testing::Test {
 
     // Runs the dialog; the script has to end it.
     INT_PTR run(Script& script) {
-        SettingsDialog dialog(current_settings, paths_, {[this] {
-                                  ++notifications_;
-                                  return 1;
-                              }});
+        // The handler is registered in this process: no elevated instance.
+        SettingsDialog dialog(current_settings, paths_,
+                              {[this] {
+                                   ++notifications_;
+                                   return 1;
+                               },
+                               {}});
         dialog_ = &dialog;
         script.start();
         const INT_PTR result = run_modal(dialog, nullptr);

@@ -1,4 +1,6 @@
 #include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -114,13 +116,36 @@ TEST(SettingsPath, FollowsTheExecutableName) {
         EXPECT_STREQ(out, c.ini) << c.exe;
     }
 
-    Settings s;
-    load(s);
+    // load() takes the file beside the program while one exists, the user's
+    // own (whose folder save() makes) otherwise.
     char exe[MAX_PATH];
     ASSERT_GT(GetModuleFileNameA(nullptr, exe, sizeof exe), 0u);
-    std::string expected(exe);
-    expected.replace(expected.rfind('.'), std::string::npos, ".ini");
-    EXPECT_STREQ(s.ini_path, expected.c_str());
+    std::string beside(exe);
+    beside.replace(beside.rfind('.'), std::string::npos, ".ini");
+    PWSTR raw = nullptr;
+    ASSERT_EQ(SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &raw), S_OK);
+    const fs::path roaming(raw);
+    CoTaskMemFree(raw);
+    const fs::path own_folder = roaming / "Korvane File";
+    const bool had_own_folder = fs::exists(own_folder);
+    ASSERT_FALSE(fs::exists(beside)) << beside;
+
+    Settings s;
+    load(s);
+    EXPECT_EQ(fs::path(s.ini_path), own_folder / "korvane.ini");
+    if (!had_own_folder) {
+        s.compression_level = 1;
+        save(s);
+        EXPECT_TRUE(fs::is_regular_file(own_folder / "korvane.ini"));
+        fs::remove_all(own_folder);
+    }
+
+    std::ofstream(beside) << "[default]\r\ncompression_level=9\r\n";
+    Settings portable;
+    load(portable);
+    fs::remove(beside);
+    EXPECT_STREQ(portable.ini_path, beside.c_str());
+    EXPECT_EQ(portable.compression_level, 9);
 }
 
 }  // namespace

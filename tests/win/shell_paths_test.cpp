@@ -35,6 +35,29 @@ TEST(ShellPaths, DriveAndFolder) {
     EXPECT_STREQ(small, "");
 }
 
+// The package's copy puts its shortcuts on the common desktop; any other
+// copy (the zip's, a copy of the installed files) on the user's.
+TEST(ShellPaths, OnlyThePackagesOwnFolderCountsAsItsInstall) {
+    struct Case {
+        const char* executable;
+        const char* recorded;
+        bool packaged;
+    } cases[] = {
+        {"C:\\Program Files\\Korvane File\\korvane.exe", "C:\\Program Files\\Korvane File\\", true},
+        {"C:\\Program Files\\Korvane File\\korvane.exe", "C:\\Program Files\\Korvane File", true},
+        {"c:\\PROGRAM FILES\\korvane file\\korvane.exe", "C:\\Program Files\\Korvane File\\", true},
+        {"C:\\Tools\\Korvane\\korvane.exe", "C:\\Tools\\Korvane\\", true},
+        {"C:\\Tools\\Korvane\\korvane.exe", "C:\\Program Files\\Korvane File\\", false},
+        {"C:\\Tools\\Korvane\\Sub\\korvane.exe", "C:\\Tools\\Korvane\\", false},
+        {"C:\\Tools\\korvane.exe", "C:\\Tools\\Korvane\\", false},
+        {"C:\\Tools\\Korvane\\korvane.exe", "", false},
+        {"korvane.exe", "", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(installed_by_package(c.executable, c.recorded), c.packaged)
+            << c.executable << " against " << c.recorded;
+}
+
 TEST(ShellPaths, ShortcutPathsFollowTheDesktop) {
     ShellPaths paths;
     form_shortcut_paths("C:\\users\\me\\Desktop", paths);
@@ -135,7 +158,7 @@ TEST(ShellElevation, OnlyNtSixAndLaterRelaunch) {
         unsigned long platform, major;
         const char* expected;
     } cases[] = {
-        {mode_settings, 2, 6, "-T"},
+        {mode_settings, 2, 6, nullptr},  // writes the user's own file
         {mode_install, 2, 6, "-J"},
         {mode_uninstall, 2, 10, "-V"},
         {mode_install, 2, 5, nullptr},           // NT 5 acts at once
@@ -160,7 +183,7 @@ TEST(ShellElevation, OnlyNtSixAndLaterRelaunch) {
     ASSERT_GE(version.dwMajorVersion, 6u);
     EXPECT_STREQ(relaunch_switch_for(mode_install, elevation_required()), "-J");
     EXPECT_STREQ(relaunch_switch_for(mode_uninstall, elevation_required()), "-V");
-    EXPECT_STREQ(relaunch_switch_for(mode_settings, elevation_required()), "-T");
+    EXPECT_EQ(relaunch_switch_for(mode_settings, elevation_required()), nullptr);
     EXPECT_EQ(relaunch_switch_for(mode_install_elevated, elevation_required()), nullptr);
 }
 
