@@ -90,7 +90,7 @@ bool FolderBook::ensure(const std::string& folder, std::size_t entry, std::strin
             note(*it, entry);
             continue;
         }
-        if (std::string above = link_on_the_way(parent_in_chain(*it)); !above.empty()) {
+        if (std::string above = link_above(parent_in_chain(*it)); !above.empty()) {
             if (link) *link = std::move(above);
             return false;
         }
@@ -106,7 +106,12 @@ bool FolderBook::ensure(const std::string& folder, std::size_t entry, std::strin
     return true;
 }
 
-std::string FolderBook::link_on_the_way(const std::string& path) const {
+std::string FolderBook::link_on_the_way(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    return link_above(path);
+}
+
+std::string FolderBook::link_above(const std::string& path) const {
     std::string link;
     for (std::string at = path; below_root(at); at = parent_in_chain(at)) {
         platform::FindData found;

@@ -38,14 +38,17 @@ class FolderBook {
     const char* root() const { return root_.empty() ? nullptr : root_.c_str(); }
     // The first link (symbolic link, junction) below the root on the way to
     // path, or empty: what a folder swapped for a link since it was made or
-    // found leaves there.
-    std::string link_on_the_way(const std::string& path) const;
+    // found leaves there. Safe to call from several threads.
+    std::string link_on_the_way(const std::string& path);
 
   private:
     static constexpr std::size_t found_there = static_cast<std::size_t>(-1);
     // The folder above path within the chain, or empty at its top.
     std::string parent_in_chain(const std::string& path) const;
     bool below_root(const std::string& path) const;
+    // link_on_the_way with the lock held: the chain's first separator is
+    // the book's state.
+    std::string link_above(const std::string& path) const;
     void claim(std::string path, std::size_t entry);
 
     struct Owner {
