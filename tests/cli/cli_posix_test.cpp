@@ -449,7 +449,8 @@ TEST_F(CliPosix, DeepNamesCostInProportionToTheirLength) {
     for (int i = 0; i < 32767; ++i) deepest += i ? "/a" : "a";
     std::vector<std::string> many;
     for (int i = 0; i < 40; ++i) {
-        many.push_back("d" + std::to_string(i));
+        many.emplace_back("d");  // appended: GCC 12 warns falsely on "d" + std::string
+        many.back() += std::to_string(i);
         for (int k = 0; k < 2000; ++k) many.back() += "/a";
     }
     folder_entries(dir() / "deepest.cry", {deepest});
