@@ -117,9 +117,18 @@ class ProductCopy {
                            MOVEFILE_REPLACE_EXISTING) &&
                CopyFileW(beside_tests(L"record_launch.exe").c_str(), exe().c_str(), FALSE);
     }
+    // The recorder writes its line before it exits, so its image may still be
+    // mapped when the line is read: retry while the file is busy.
     bool restore_product() const {
-        return MoveFileExW(file(L"korvane.product").c_str(), exe().c_str(),
-                           MOVEFILE_REPLACE_EXISTING);
+        for (int tries = 0; tries < 200; ++tries) {
+            if (MoveFileExW(file(L"korvane.product").c_str(), exe().c_str(),
+                            MOVEFILE_REPLACE_EXISTING))
+                return true;
+            const DWORD error = GetLastError();
+            if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
+            Sleep(50);
+        }
+        return false;
     }
     void forget_launches() const { DeleteFileW(file(L"launch.txt").c_str()); }
     // The recorded command lines (UTF-8), once one is complete; waits up to
