@@ -20,6 +20,7 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include <exception>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -121,11 +122,9 @@ std::vector<std::wstring> multi_strings(const std::vector<wchar_t>& data) {
     return strings;
 }
 
-}  // namespace
-
-extern "C" __declspec(dllexport) UINT __stdcall ScheduleLeftovers(MSIHANDLE install) {
+void schedule_leftovers(MSIHANDLE install) {
     const std::vector<std::wstring> fields = folder_and_files(install);
-    if (fields.empty()) return ERROR_SUCCESS;
+    if (fields.empty()) return;
     const std::wstring& folder = fields[0];
     std::vector<std::wstring> scheduled;
     for (std::size_t i = 1; i < fields.size(); ++i) {
@@ -141,7 +140,7 @@ extern "C" __declspec(dllexport) UINT __stdcall ScheduleLeftovers(MSIHANDLE inst
                              std::to_wstring(GetLastError()) + L"): " + path);
         }
     }
-    if (scheduled.empty()) return ERROR_SUCCESS;
+    if (scheduled.empty()) return;
     // After the files: the restart deletes entries in the order they came.
     if (holds_only(folder, scheduled)) {
         const std::wstring bare = folder.substr(0, folder.size() - 1);
@@ -153,12 +152,11 @@ extern "C" __declspec(dllexport) UINT __stdcall ScheduleLeftovers(MSIHANDLE inst
         }
     }
     MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
-    return ERROR_SUCCESS;
 }
 
-extern "C" __declspec(dllexport) UINT __stdcall KeepInstalled(MSIHANDLE install) {
+void keep_installed(MSIHANDLE install) {
     const std::vector<std::wstring> fields = folder_and_files(install);
-    if (fields.empty()) return ERROR_SUCCESS;
+    if (fields.empty()) return;
     const std::wstring& folder = fields[0];
     std::vector<std::wstring> ours{L"\\??\\" + folder.substr(0, folder.size() - 1)};
     for (std::size_t i = 1; i < fields.size(); ++i) ours.push_back(L"\\??\\" + folder + fields[i]);
@@ -166,7 +164,7 @@ extern "C" __declspec(dllexport) UINT __stdcall KeepInstalled(MSIHANDLE install)
     HKEY opened = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, session_manager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
                       &opened) != ERROR_SUCCESS) {
-        return ERROR_SUCCESS;
+        return;
     }
     const ScopedKey key(opened);
     DWORD type = 0;
@@ -174,12 +172,12 @@ extern "C" __declspec(dllexport) UINT __stdcall KeepInstalled(MSIHANDLE install)
     if (RegQueryValueExW(key.get(), pending_value, nullptr, &type, nullptr, &size) !=
             ERROR_SUCCESS ||
         type != REG_MULTI_SZ) {
-        return ERROR_SUCCESS;
+        return;
     }
     std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
     if (RegQueryValueExW(key.get(), pending_value, nullptr, &type,
                          reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS) {
-        return ERROR_SUCCESS;
+        return;
     }
     data.resize(size / sizeof(wchar_t));
     const std::vector<std::wstring> strings = multi_strings(data);
@@ -212,7 +210,7 @@ extern "C" __declspec(dllexport) UINT __stdcall KeepInstalled(MSIHANDLE install)
             kept.push_back(L'\0');
         }
     }
-    if (!dropped) return ERROR_SUCCESS;
+    if (!dropped) return;
     LSTATUS status;
     if (kept.empty()) {
         status = RegDeleteValueW(key.get(), pending_value);
@@ -225,6 +223,27 @@ extern "C" __declspec(dllexport) UINT __stdcall KeepInstalled(MSIHANDLE install)
     if (status != ERROR_SUCCESS) {
         log(install, L"cannot write the renames at the next restart (error " +
                          std::to_wstring(status) + L")");
+    }
+}
+
+}  // namespace
+
+// Neither fails the installation (a file left in use is not worth undoing
+// an uninstall for), and no exception leaves the library.
+extern "C" __declspec(dllexport) UINT __stdcall ScheduleLeftovers(MSIHANDLE install) {
+    try {
+        schedule_leftovers(install);
+    } catch (const std::exception&) {
+        // Out of memory: nothing more can be done or said.
+    }
+    return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) UINT __stdcall KeepInstalled(MSIHANDLE install) {
+    try {
+        keep_installed(install);
+    } catch (const std::exception&) {
+        // Out of memory: nothing more can be done or said.
     }
     return ERROR_SUCCESS;
 }
