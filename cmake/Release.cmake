@@ -77,8 +77,9 @@ add_custom_target(release_msi
     --zip ${KORVANE_RELEASE_ZIP}
     --registry-table ${KORVANE_REGISTRY_TABLE}
     --icons $<TARGET_FILE:korvane_icons>
+    --custom-actions $<TARGET_FILE:korvane_msi_actions>
     --source ${PROJECT_SOURCE_DIR}
     --out ${KORVANE_DIST_DIR}
   COMMENT "Packing korvane-file-${PROJECT_VERSION}-windows-${KORVANE_RELEASE_ARCH}.msi"
   VERBATIM)
-add_dependencies(release_msi release_zip registry_table korvane_icons)
+add_dependencies(release_msi release_zip registry_table korvane_icons korvane_msi_actions)
