@@ -49,6 +49,12 @@ bool is_lead_byte(unsigned char c);
 // written: the key compares names, it does not resolve them. Any UTF-8 path
 // has a key; an empty path's is empty.
 std::string path_key(std::string_view utf8_path);
+// path_key under win32's rules in every build: what two names would become
+// on Windows. posix folds the case of the Basic Multilingual Plane as the C
+// library's Unicode locale upper-cases it (ASCII alone without one), which
+// is NTFS's table for the names people use; a name that is not UTF-8 keeps
+// its other bytes.
+std::string windows_path_key(std::string_view utf8_path);
 
 // True when a component of the path may be the 8.3 short name of another
 // name (a '~' followed by a letter or digit, as in PROGRA~1 or Wine's

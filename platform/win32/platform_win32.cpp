@@ -277,6 +277,10 @@ std::string path_key(std::string_view utf8_path) {
     return win::narrow(key);
 }
 
+std::string windows_path_key(std::string_view utf8_path) {
+    return path_key(utf8_path);
+}
+
 bool find_path(const char* path, FindData& out) {
     // Wildcards would turn the look-up into a search.
     if (!path || !*path || std::strpbrk(path, "*?")) return false;

@@ -693,10 +693,11 @@ TEST_F(Reader, BigEntryOnTwoThreadsEndsAsOnOne) {
     }
 }
 
-TEST_F(Reader, EntriesOfOneNameEndAsTheLastOfThem) {
+TEST_F(Reader, EntriesOfOneNameKeepTheFirstAndFailOnTheNext) {
     // Entries of the same names, the later ones with other contents; with
-    // any number of threads the later win. A lock refuses two inputs of one
-    // name, so the writer is given the names.
+    // any number of threads the first are restored and the first repeat
+    // fails with 12, naming the entry it repeats. A lock refuses two inputs
+    // of one name, so the writer is given the names.
     for (const char* from : {"p1", "p2"}) {
         for (int i = 0; i < 12; ++i)
             write_bytes(dir() / from / "A" / (std::string("f") += std::to_string(i) + ".txt"),
@@ -733,8 +734,10 @@ TEST_F(Reader, EntriesOfOneNameEndAsTheLastOfThem) {
         JobCounters c;
         ASSERT_EQ(reader.extract_all(archive.string().c_str(), out.string().c_str(), "pw",
                                      c.processed, c.cancel),
-                  result_ok);
-        EXPECT_EQ(tree(out), tree(dir() / "p2" / "A")) << workers;
+                  result_folder_failed);
+        EXPECT_EQ(tree(out), tree(dir() / "p1" / "A")) << workers;
+        EXPECT_EQ(reader.fault().entry, "A/f0.txt") << workers;
+        EXPECT_EQ(reader.fault().reason, "names the same file here as entry 'A/f0.txt'") << workers;
     }
 }
 
