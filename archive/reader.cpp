@@ -217,8 +217,9 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
         return result_expansion_error;
 
     FilePtr output;
+    std::string parent;
     if (output_path) {
-        std::string parent(std::strlen(output_path) + 1, '\0');
+        parent.assign(std::strlen(output_path) + 1, '\0');
         if (!parent_folder(output_path, parent.data(), parent.size())) return result_folder_failed;
         parent.resize(std::strlen(parent.c_str()));
         if (!(s.folders ? s.folders->ensure(parent, s.entry, &done->link)
@@ -266,6 +267,13 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
         }
     } remove_unless_kept{output, *done};
     if (!output_path) remove_unless_kept.kept = true;
+    // Where the file was made by its path, a folder on it may have been
+    // swapped for a link after the book held it (Wine lets a held folder
+    // be renamed): the file, made where the link leads, goes again.
+    if (output && s.folders && s.folders->root() && !platform::creation_holds_the_way) {
+        done->link = s.folders->link_on_the_way(parent);
+        if (!done->link.empty()) return result_folder_failed;
+    }
 
     if (!s.in) s.in = std::make_unique_for_overwrite<unsigned char[]>(block_size);
     if (!s.out) s.out = std::make_unique_for_overwrite<unsigned char[]>(block_size);

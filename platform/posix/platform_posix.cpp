@@ -122,8 +122,9 @@ Fd folder_beneath(const char* root, const char* path, std::string& name) {
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
     const long beneath = syscall(SYS_openat2, held.get(), below.c_str(), &how, sizeof how);
     if (beneath >= 0) return Fd(static_cast<int>(beneath));
-    if (errno != ENOSYS) return Fd();
-    // An older kernel: down one folder at a time, none of them a link.
+    if (errno != ENOSYS && errno != ENAMETOOLONG) return Fd();
+    // An older kernel, or a path of PATH_MAX bytes or more, which the system
+    // refuses whole: down one folder at a time, none of them a link.
     for (std::size_t at = 0; at < below.size();) {
         std::size_t end = below.find('/', at);
         if (end == std::string::npos) end = below.size();
@@ -291,6 +292,14 @@ std::string windows_path_key(std::string_view utf8_path) {
         i += n;
     }
     return key;
+}
+
+FolderHold::~FolderHold() = default;
+FolderHold::FolderHold(FolderHold&&) noexcept = default;
+FolderHold& FolderHold::operator=(FolderHold&&) noexcept = default;
+
+bool FolderHold::take(const char*) {
+    return true;  // creation below a root walks the folders itself
 }
 
 bool find_path(const char* path, FindData& out) {

@@ -388,8 +388,9 @@ TEST_F(PeerEntries, SpellingsOfOnePathEndAsOneThreadLeavesThem) {
          result_folder_failed,
          {{"A.TXT", large}},
          "t/A.TXT"},
-        {"\xC3\x84.txt, then \xC3\xA4.txt",
-         {{"t/\xC3\x84.txt", data}, {"t/\xC3\xA4.txt", "YYYY"}},
+        // Names without the UTF-8 flag, read in code page 1252.
+        {"\xC4.txt, then \xE4.txt",
+         {{"t/\xC4.txt", data}, {"t/\xE4.txt", "YYYY"}},
          result_folder_failed,
          {{"\xC3\x84.txt", large}},
          "t/\xC3\x84.txt"},
