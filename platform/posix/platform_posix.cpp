@@ -299,7 +299,9 @@ FolderHold::FolderHold(FolderHold&&) noexcept = default;
 FolderHold& FolderHold::operator=(FolderHold&&) noexcept = default;
 
 bool FolderHold::take(const char*) {
-    return true;  // creation below a root walks the folders itself
+    // Nothing to hold: creation below a root walks the folders itself.
+    handle_ = nullptr;
+    return true;
 }
 
 bool find_path(const char* path, FindData& out) {
