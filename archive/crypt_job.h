@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archive/result_code.h"
@@ -41,6 +42,10 @@ struct CryptJob {
     // With result_bad_path and refused_path an input: the earlier input that
     // would be stored under the same name.
     std::string same_name_as;
+    // Set by encrypt_worker: inputs (earlier one first) stored under names
+    // that Windows would take for one (WindowsNameMerges). The archive is
+    // written all the same: it restores whole where names keep their case.
+    std::vector<std::pair<std::string, std::string>> windows_merges;
     // Set by decrypt_worker when an archive's directory or one of its entries
     // is why the job failed.
     ArchiveFault fault;

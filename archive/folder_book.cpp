@@ -37,8 +37,29 @@ FolderBook::Owner* FolderBook::find(const std::string& path) {
     return it == owner_.end() ? nullptr : &it->second;
 }
 
-void FolderBook::note(const std::string& path, std::size_t entry) {
-    owner_.insert_or_assign(key_of(path), Owner{path, entry});
+void FolderBook::note(const std::string& path, std::size_t entry, platform::FolderHold hold) {
+    owner_.insert_or_assign(key_of(path), Owner{path, entry, std::nullopt, std::move(hold)});
+}
+
+bool FolderBook::note_held(const std::string& path, std::size_t entry, std::string* link) {
+    platform::FolderHold hold;
+    if (below_root(path) && !hold.take(path.c_str())) {
+        platform::FindData there;
+        if (link && platform::find_path(path.c_str(), there) && there.is_link) *link = path;
+        return false;
+    }
+    // Made by its path: a folder above it swapped for a link since it was
+    // held would have put it where the link leads, which it leaves again.
+    if (!platform::creation_holds_the_way && below_root(path)) {
+        if (std::string above = link_above(parent_in_chain(path)); !above.empty()) {
+            hold = platform::FolderHold();
+            if (entry != found_there) platform::remove_folder(path.c_str());
+            if (link) *link = std::move(above);
+            return false;
+        }
+    }
+    note(path, entry, std::move(hold));
+    return true;
 }
 
 void FolderBook::claim(std::string path, std::size_t entry) {
@@ -87,7 +108,7 @@ bool FolderBook::ensure(const std::string& folder, std::size_t entry, std::strin
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         if (find(*it)) continue;
         if (platform::create_folder(it->c_str(), below_root(*it) ? root() : nullptr)) {
-            note(*it, entry);
+            if (!note_held(*it, entry, link)) return false;
             continue;
         }
         if (std::string above = link_above(parent_in_chain(*it)); !above.empty()) {
@@ -101,7 +122,7 @@ bool FolderBook::ensure(const std::string& folder, std::size_t entry, std::strin
             return false;
         }
         if (!there.is_folder) return false;
-        note(*it, found_there);
+        if (!note_held(*it, found_there, link)) return false;
     }
     return true;
 }
@@ -153,8 +174,8 @@ void FolderBook::remove_from(std::size_t entry) {
     std::sort(made.begin(), made.end(),
               [](const auto& a, const auto& b) { return a.second.size() > b.second.size(); });
     for (const auto& [path, key] : made) {
+        owner_.erase(key);  // lets go of the folder first
         platform::remove_folder(path.c_str());
-        owner_.erase(key);
     }
 }
 

@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/platform.h"
+
 namespace korvane {
 
 class FolderBook {
@@ -50,16 +52,22 @@ class FolderBook {
     // the book's state.
     std::string link_above(const std::string& path) const;
     void claim(std::string path, std::size_t entry);
+    // Notes a folder below the root once it is held (platform::FolderHold)
+    // for the rest of the job, so that it cannot be swapped for a link
+    // while files are made in it; false when it cannot be held (link, when
+    // given, then names it if it is a link by now). Others are noted as they are.
+    bool note_held(const std::string& path, std::size_t entry, std::string* link);
 
     struct Owner {
         std::string path;  // as it was made
         std::size_t entry;
         std::optional<std::uint64_t> volume = std::nullopt;  // once asked
+        platform::FolderHold hold = {};                      // below the root
     };
     // The folder under the file system's key for its path, so that every
     // spelling of one folder finds it.
     Owner* find(const std::string& path);
-    void note(const std::string& path, std::size_t entry);
+    void note(const std::string& path, std::size_t entry, platform::FolderHold hold = {});
     const std::string& key_of(const std::string& path);
 
     const std::string root_;

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -34,6 +37,39 @@ struct Extracted {
     // A link found where the entry's file or one of its folders goes, which
     // the entry failed on rather than write through it or replace it.
     std::string link;
+    // The earlier entry whose file the file system took this entry's name
+    // for (another case, a short name), which the entry failed on rather
+    // than replace it.
+    std::optional<std::size_t> same_as;
+};
+
+// The files an extraction has committed, by identity: a name that leads to
+// one of them leads to an earlier entry's file, however the file system
+// compares names (byte for byte, or case and short names on Windows).
+class CommittedFiles {
+  public:
+    void add(const platform::FileIdentity& identity, std::size_t entry) {
+        const std::lock_guard lock(mutex_);
+        entries_.emplace(identity, entry);
+    }
+    // The entry whose committed file path names, if any.
+    std::optional<std::size_t> entry_at(const char* path) const {
+        platform::FileIdentity identity;
+        if (!platform::file_identity(path, identity)) return std::nullopt;
+        const std::lock_guard lock(mutex_);
+        const auto it = entries_.find(identity);
+        if (it == entries_.end()) return std::nullopt;
+        return it->second;
+    }
+
+  private:
+    struct Hash {
+        std::size_t operator()(const platform::FileIdentity& id) const {
+            return std::hash<std::uint64_t>()(id.index ^ (id.volume * 0x9E3779B97F4A7C15u));
+        }
+    };
+    mutable std::mutex mutex_;
+    std::unordered_map<platform::FileIdentity, std::size_t, Hash> entries_;
 };
 
 namespace {
@@ -181,8 +217,9 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
         return result_expansion_error;
 
     FilePtr output;
+    std::string parent;
     if (output_path) {
-        std::string parent(std::strlen(output_path) + 1, '\0');
+        parent.assign(std::strlen(output_path) + 1, '\0');
         if (!parent_folder(output_path, parent.data(), parent.size())) return result_folder_failed;
         parent.resize(std::strlen(parent.c_str()));
         if (!(s.folders ? s.folders->ensure(parent, s.entry, &done->link)
@@ -194,6 +231,12 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
         if (!output && is_link(output_path)) {
             done->link = output_path;
             return result_open_output_failed;
+        }
+        // An earlier entry's file is never replaced: only a file that was
+        // there before the job is.
+        if (!output && s.committed) {
+            done->same_as = s.committed->entry_at(output_path);
+            if (done->same_as) return result_folder_failed;
         }
         if (!output) output = create_temp_beside(output_path, written, root);
         // A folder swapped for a link since the book made or found it.
@@ -224,6 +267,13 @@ ResultCode decode(DecodeState& s, const char* output_path, std::uint64_t compres
         }
     } remove_unless_kept{output, *done};
     if (!output_path) remove_unless_kept.kept = true;
+    // Where the file was made by its path, a folder on it may have been
+    // swapped for a link after the book held it (Wine lets a held folder
+    // be renamed): the file, made where the link leads, goes again.
+    if (output && s.folders && s.folders->root() && !platform::creation_holds_the_way) {
+        done->link = s.folders->link_on_the_way(parent);
+        if (!done->link.empty()) return result_folder_failed;
+    }
 
     if (!s.in) s.in = std::make_unique_for_overwrite<unsigned char[]>(block_size);
     if (!s.out) s.out = std::make_unique_for_overwrite<unsigned char[]>(block_size);
@@ -556,6 +606,7 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
     std::vector<std::pair<std::size_t, std::string>> held;  // entry, folder
 
     FolderBook folders(destination ? destination : "");
+    CommittedFiles committed;
     // Thread slot 0 is this thread, which reads with the reader's own stream;
     // the others open their own on their first entry.
     std::vector<DecodeState> states(threads);
@@ -565,6 +616,7 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
         s.processed = state_.processed;
         s.cancel = state_.cancel;
         s.folders = &folders;
+        s.committed = &committed;
         s.position = -1;
     }
     states[0].archive = std::move(state_.archive);
@@ -615,7 +667,10 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
         ResultCode r = pool.wait_for(i);
         Slot& slot = slots[i % unlock_window];
         std::size_t at_fault = i;
-        if (r == result_ok && destination && !slot.done.written.empty()) r = commit(slot.done);
+        if (r == result_ok && destination && !slot.done.written.empty()) {
+            r = commit(slot.done);
+            if (r == result_ok) committed.add(slot.done.identity, i);
+        }
         if (r == result_ok && i < first_file && destination)
             held.emplace_back(i, std::move(slot.done.output));
         if (r == result_ok && i == first_file) {
@@ -633,6 +688,9 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
             continue;
         }
         if (r != result_cancelled) fault_ = entry_fault(entries[at_fault], r, name_code_page_);
+        if (slot.done.same_as)
+            fault_.reason = "names the same file here as entry '" +
+                            shown_name(entries[*slot.done.same_as]) + "'";
         // Wind back what the threads did for the failed entry and past it:
         // only files they made that are still theirs.
         link_in_the_way_ = slot.done.link;

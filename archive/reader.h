@@ -52,6 +52,7 @@ struct EntryCoding {
 };
 
 class FolderBook;
+class CommittedFiles;
 class FailureMark;
 class TaskPool;
 
@@ -73,6 +74,8 @@ struct DecodeState {
     Inflater inflater;
     FolderBook* folders = nullptr;  // none: each chain is made afresh
     std::size_t entry = 0;          // the entry being decoded, for the folder book
+    // The files the extraction has committed so far; none: not asked.
+    const CommittedFiles* committed = nullptr;
     // Lends a big entry a second thread; none: every entry on one.
     TaskPool* pool = nullptr;
 

@@ -8,6 +8,7 @@
 
 #include "archive/cipher/aes_enc.h"
 #include "archive/format.h"
+#include "archive/name_merges.h"
 #include "archive/paths.h"
 #include "archive/task_pool.h"
 #include "archive/temp_file.h"
@@ -436,6 +437,7 @@ ResultCode encrypt_worker(CryptJob& job) {
             }
         }
         std::uint64_t sum = 0;
+        WindowsNameMerges merges;
         const ResultCode named = for_each_input_file(
             job, std::string(),
             [&](const char* path, const std::string& stored, const platform::FindData& f) {
@@ -444,9 +446,11 @@ ResultCode encrypt_worker(CryptJob& job) {
                     return result_bad_path;
                 }
                 if (!f.is_folder) sum += f.size;
+                merges.add(stored, f.is_folder, path);
                 return result_ok;
             });
         if (named != result_ok) return named;
+        job.windows_merges = merges.found();
         job.total = sum;
 
         ArchiveWriter writer;

@@ -229,6 +229,12 @@ int lock(const Options& options) {
             job.refused_path);
     if (!job.refused_path.empty() && r == result_read_failed)
         say("'%s' cannot be read", job.refused_path);
+    // Not a failure: the archive restores both wherever names keep their case.
+    if (r == result_ok) {
+        for (const auto& [earlier, later] : job.windows_merges)
+            say("%s", "warning: '" + earlier + "' and '" + later +
+                          "' are one name on Windows, where unlocking fails on the later one");
+    }
     return report("Encryption", r, options.quiet);
 }
 

@@ -15,8 +15,12 @@ namespace korvane::platform {
 
 #ifdef _WIN32
 inline constexpr char separator = '\\';
+// create_folder and create_new_file take the path as it is (see there): the
+// caller looks at the way again once something is made.
+inline constexpr bool creation_holds_the_way = false;
 #else
 inline constexpr char separator = '/';
+inline constexpr bool creation_holds_the_way = true;
 #endif
 
 // --- Characters -------------------------------------------------------------
@@ -49,6 +53,12 @@ bool is_lead_byte(unsigned char c);
 // written: the key compares names, it does not resolve them. Any UTF-8 path
 // has a key; an empty path's is empty.
 std::string path_key(std::string_view utf8_path);
+// path_key under win32's rules in every build: what two names would become
+// on Windows. posix folds the case of the Basic Multilingual Plane as the C
+// library's Unicode locale upper-cases it (ASCII alone without one), which
+// is NTFS's table for the names people use; a name that is not UTF-8 keeps
+// its other bytes.
+std::string windows_path_key(std::string_view utf8_path);
 
 // True when a component of the path may be the 8.3 short name of another
 // name (a '~' followed by a letter or digit, as in PROGRA~1 or Wine's
@@ -178,13 +188,37 @@ bool stream_identity(std::FILE* stream, FileIdentity& out,
                      std::optional<std::uint64_t> volume = std::nullopt);
 
 bool folder_exists(const char* path);
+
+// Holds a folder while files and folders are made in it. win32 keeps a
+// handle open without delete sharing, so that no program can rename or
+// remove the folder (and put a link in its place) while it is held, and
+// checks through that handle that it is a folder and not a link (symbolic
+// link, junction): a path through held folders leads where it led when they
+// were taken. posix holds nothing: there create_folder and create_new_file
+// given a root walk the folders themselves, without following a link.
+class FolderHold {
+  public:
+    FolderHold() = default;
+    ~FolderHold();
+    FolderHold(FolderHold&& other) noexcept;
+    FolderHold& operator=(FolderHold&& other) noexcept;
+    FolderHold(const FolderHold&) = delete;
+    FolderHold& operator=(const FolderHold&) = delete;
+
+    // Takes the folder path names; false (holding nothing) when it is a link
+    // or no folder, or cannot be opened (another program may hold it).
+    bool take(const char* path);
+
+  private:
+    void* handle_ = nullptr;  // win32: the folder's HANDLE
+};
 // create_folder and create_new_file make the last component of path. Given a
 // root (a folder path is in), every folder of path below root must be a
 // folder, never a link, and is held from root down while the last component
 // is made: posix through openat2 without links (or one openat per folder
 // where the kernel lacks it), so a folder swapped for a link meanwhile cannot
-// carry it elsewhere; errno is ELOOP or ENOTDIR then. win32 does not hold
-// them yet and takes the path as it is.
+// carry it elsewhere; errno is ELOOP or ENOTDIR then. win32 takes the path
+// as it is: there the caller holds each folder below root (FolderHold).
 bool create_folder(const char* path, const char* root = nullptr);
 // Removes an empty folder; false when it is not empty or cannot be removed.
 bool remove_folder(const char* path);

@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <linux/openat2.h>
+#include <locale.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <unistd.h>
+#include <wctype.h>
 
 #include <cerrno>
 #include <climits>
@@ -120,8 +122,9 @@ Fd folder_beneath(const char* root, const char* path, std::string& name) {
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
     const long beneath = syscall(SYS_openat2, held.get(), below.c_str(), &how, sizeof how);
     if (beneath >= 0) return Fd(static_cast<int>(beneath));
-    if (errno != ENOSYS) return Fd();
-    // An older kernel: down one folder at a time, none of them a link.
+    if (errno != ENOSYS && errno != ENAMETOOLONG) return Fd();
+    // An older kernel, or a path of PATH_MAX bytes or more, which the system
+    // refuses whole: down one folder at a time, none of them a link.
     for (std::size_t at = 0; at < below.size();) {
         std::size_t end = below.find('/', at);
         if (end == std::string::npos) end = below.size();
@@ -246,6 +249,59 @@ std::string from_ansi_name(std::string_view ansi) {
 
 std::string path_key(std::string_view utf8_path) {
     return detail::path_key_form(utf8_path, false);
+}
+
+std::string windows_path_key(std::string_view utf8_path) {
+    const std::string form = detail::path_key_form(utf8_path, true);
+    // The locale is made once and kept for the process: a lookup table.
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    std::string key;
+    key.reserve(form.size());
+    for (std::size_t i = 0; i < form.size();) {
+        const auto c = static_cast<unsigned char>(form[i]);
+        const std::size_t n = detail::utf8_sequence_length(c);
+        if (n == 1 || form.size() - i < n ||
+            !detail::is_valid_utf8(std::string_view(form).substr(i, n))) {
+            // ASCII, or a byte of no character.
+            key += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : form[i];
+            ++i;
+            continue;
+        }
+        if (n == 4) {
+            // Past the plane: a UTF-16 pair keeps its case.
+            key.append(form, i, 4);
+            i += 4;
+            continue;
+        }
+        wint_t code = n == 2 ? c & 0x1Fu : c & 0x0Fu;
+        for (std::size_t k = 1; k < n; ++k)
+            code = (code << 6) | (static_cast<unsigned char>(form[i + k]) & 0x3Fu);
+        wint_t upper = unicode != locale_t{} ? towupper_l(code, unicode) : code;
+        // One UTF-16 unit for one, as NTFS's table maps them.
+        if (upper >= 0x10000 || (upper >= 0xD800 && upper <= 0xDFFF)) upper = code;
+        if (upper < 0x80) {
+            key += static_cast<char>(upper);
+        } else if (upper < 0x800) {
+            key += static_cast<char>(0xC0 | (upper >> 6));
+            key += static_cast<char>(0x80 | (upper & 0x3F));
+        } else {
+            key += static_cast<char>(0xE0 | (upper >> 12));
+            key += static_cast<char>(0x80 | ((upper >> 6) & 0x3F));
+            key += static_cast<char>(0x80 | (upper & 0x3F));
+        }
+        i += n;
+    }
+    return key;
+}
+
+FolderHold::~FolderHold() = default;
+FolderHold::FolderHold(FolderHold&&) noexcept = default;
+FolderHold& FolderHold::operator=(FolderHold&&) noexcept = default;
+
+bool FolderHold::take(const char*) {
+    // Nothing to hold: creation below a root walks the folders itself.
+    handle_ = nullptr;
+    return true;
 }
 
 bool find_path(const char* path, FindData& out) {

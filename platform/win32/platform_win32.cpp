@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstring>
 #include <cwchar>
+#include <utility>
 
 #include "platform/dos_time.h"
 #include "platform/path_key.h"
@@ -277,6 +278,10 @@ std::string path_key(std::string_view utf8_path) {
     return win::narrow(key);
 }
 
+std::string windows_path_key(std::string_view utf8_path) {
+    return path_key(utf8_path);
+}
+
 bool find_path(const char* path, FindData& out) {
     // Wildcards would turn the look-up into a search.
     if (!path || !*path || std::strpbrk(path, "*?")) return false;
@@ -373,6 +378,45 @@ bool folder_exists(const char* path) {
     if (!path) return false;
     const DWORD attributes = GetFileAttributesW(wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+FolderHold::~FolderHold() {
+    if (handle_) CloseHandle(handle_);
+}
+
+FolderHold::FolderHold(FolderHold&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)) {}
+
+FolderHold& FolderHold::operator=(FolderHold&& other) noexcept {
+    if (this != &other) {
+        if (handle_) CloseHandle(handle_);
+        handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+}
+
+bool FolderHold::take(const char* path) {
+    if (!path) return false;
+    // Without FILE_SHARE_DELETE no one can open the folder to rename or
+    // remove it; the handle is the link itself where there is one.
+    Handle folder = adopt<Handle>(CreateFileW(
+        wide(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folder) return false;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag, sizeof tag)) {
+        // Without the tag, any reparse point is taken for a link.
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!GetFileInformationByHandle(folder.get(), &info)) return false;
+        tag.FileAttributes = info.dwFileAttributes;
+        tag.ReparseTag = 0;
+    }
+    if (!(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        detail::is_link_reparse_point(tag.FileAttributes, tag.ReparseTag))
+        return false;
+    if (handle_) CloseHandle(handle_);
+    handle_ = folder.release();
+    return true;
 }
 
 bool create_folder(const char* path, const char*) {

@@ -391,6 +391,10 @@ TEST_F(CliPosix, AFolderThatCannotBeListedFailsTheLock) {
             const CliResult listed = run_cli({"list", "out.cry"}, dir());
             EXPECT_NE(listed.out.find(c.says), std::string::npos) << c.tree << "\n" << listed.out;
             EXPECT_EQ(run_cli({"test", "-q", "out.cry"}, dir()).status, 0) << c.tree;
+            // And back, a path too long to name whole made through its folders too.
+            const CliResult back = run_cli({"unlock", "-q", "-o", "back", "out.cry"}, dir());
+            EXPECT_EQ(back.status, 0) << c.tree << "\n" << back.err.substr(0, 300);
+            ASSERT_EQ(std::system(("rm -rf '" + (dir() / "back").string() + "'").c_str()), 0);
         }
         std::error_code ec;
         fs::remove(dir() / "out.cry", ec);

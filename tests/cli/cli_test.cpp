@@ -9,6 +9,7 @@
 #include "platform/win32/wide.h"
 #endif
 
+#include <algorithm>
 #include <map>
 
 #include "archive/writer.h"
@@ -524,6 +525,40 @@ TEST_F(Cli, NamesThePathLayerWouldChangeFailTheLock) {
     EXPECT_EQ(r.status, 14) << r.err;
     EXPECT_FALSE(fs::exists(dir() / "out.cry"));
     delete_exact(dir(), L"z.");
+}
+#endif
+
+#ifndef _WIN32
+// Names that Windows would take for one lock with 0 and a warning naming both
+// (the archive restores whole here); two folders of one name there only pool
+// what they hold and are not named.
+TEST_F(Cli, NamesWindowsWouldMergeLockWithAWarning) {
+    const fs::path tree = dir() / "tree";
+    for (const char* name :
+         {"README", "readme", "t", "t.", "s", "s ", "Build", "build/x", "Docs/a", "docs/b"})
+        write_bytes(tree / name, name);
+    const CliResult r = cli_with("pw", {"lock", "-o", "out.cry", "tree"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string root = fs::absolute(tree).string() + "/";
+    std::vector<std::string> warnings;
+    for (std::size_t at = 0, end; (end = r.err.find('\n', at)) != std::string::npos; at = end + 1)
+        if (r.err.compare(at, 22, "korvane-cli: warning: ") == 0)
+            warnings.push_back(r.err.substr(at, end - at));
+    ASSERT_EQ(warnings.size(), 4u) << r.err;
+    for (const auto& [one, other] :
+         {std::pair{"README", "readme"}, {"t", "t."}, {"s", "s "}, {"Build", "build/x"}}) {
+        const std::string a = "'" + root + one + "'", b = "'" + root + other + "'";
+        EXPECT_EQ(std::count_if(warnings.begin(), warnings.end(),
+                                [&](const std::string& w) {
+                                    return w.find(a) != std::string::npos &&
+                                           w.find(b) != std::string::npos;
+                                }),
+                  1)
+            << one << "\n"
+            << r.err;
+    }
+    ASSERT_EQ(cli_with("pw", {"unlock", "-o", "back", "out.cry"}).status, 0);
+    EXPECT_EQ(snapshot(dir() / "back"), snapshot(tree));
 }
 #endif
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/writer.h"
 #include "fuzz_targets.h"
 #include "tests/unit/archive_support.h"
 
@@ -19,7 +20,8 @@ namespace {
 using test::read_bytes;
 using test::write_bytes;
 
-std::string lock(const std::vector<fs::path>& inputs, const fs::path& out, const char* pw, int level) {
+std::string lock(const std::vector<fs::path>& inputs, const fs::path& out, const char* pw,
+                 int level) {
     std::vector<std::string> paths;
     for (const auto& i : inputs) paths.push_back(i.string());
     if (test::encrypt(paths, out, pw, level) != 0) {
@@ -85,7 +87,8 @@ std::vector<std::pair<std::string, std::string>> lying(const std::string& archiv
     };
     auto bytes = [](std::string& a) { return reinterpret_cast<unsigned char*>(a.data()); };
     const std::size_t first = central(archive, 0), second = central(archive, 1);
-    const std::uint32_t size = read_u32(reinterpret_cast<const unsigned char*>(archive.data()) + end + 12);
+    const std::uint32_t size =
+        read_u32(reinterpret_cast<const unsigned char*>(archive.data()) + end + 12);
     std::vector<std::pair<std::string, std::string>> lies;
 
     std::string dropped = archive;
@@ -135,6 +138,34 @@ std::vector<std::pair<std::string, std::string>> lying(const std::string& archiv
     return lies;
 }
 
+// An archive of the given entries, each a stored name and the file whose
+// data it holds (none: a folder entry): names no lock of a file system would
+// give, as hostile archives have them.
+std::string named(const std::vector<std::pair<std::string, fs::path>>& entries,
+                  const fs::path& out) {
+    ArchiveWriter writer;
+    test::JobCounters counters;
+    const CryptJob job = counters.job({}, out.string(), fuzz::password);
+    bool written = writer.open(out.string().c_str()) == result_ok;
+    platform::FindData folder;
+    folder.is_folder = true;
+    for (const auto& [name, file] : entries) {
+        if (!written) break;
+        if (!file.empty()) {
+            written = writer.add_file(file.string().c_str(), name.c_str(), job) == result_ok;
+            continue;
+        }
+        EntryInfo entry;
+        written = ArchiveWriter::describe_entry(name.c_str(), folder, job, entry) == result_ok &&
+                  writer.add_folder(entry) == result_ok;
+    }
+    if (!written || writer.finish() != result_ok || writer.commit() != result_ok) {
+        std::fprintf(stderr, "make_seeds: a named archive failed\n");
+        std::exit(1);
+    }
+    return read_bytes(out);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -160,13 +191,25 @@ int main(int argc, char** argv) {
                               lock({work / "Tree"}, work / "t.cry", fuzz::passwords[strength], 6));
     const std::string level0 = lock({work / "single.txt"}, work / "s.cry", fuzz::password, 0);
     archives.emplace_back("single-level0", level0);
-    archives.emplace_back("two-tops", lock({work / "Tree" / "sub", work / "single.txt"}, work / "m.cry",
-                                           fuzz::password, 9));
-    archives.emplace_back("empty-folders", lock({work / "Hollow"}, work / "h.cry", fuzz::password, 6));
+    archives.emplace_back("two-tops", lock({work / "Tree" / "sub", work / "single.txt"},
+                                           work / "m.cry", fuzz::password, 9));
+    archives.emplace_back("empty-folders",
+                          lock({work / "Hollow"}, work / "h.cry", fuzz::password, 6));
     archives.emplace_back("stored-and-deflated",
                           lock({work / "Mixed"}, work / "x.cry", fuzz::password, 6));
     archives.emplace_back("tree-zip64-end", with_zip64_end(archives.front().second));
     std::vector<std::pair<std::string, std::string>> lies = lying(archives.front().second);
+    // Names one file system keeps apart and another takes for one; a name
+    // deeper than any path.
+    const fs::path a = work / "Tree" / "a.txt", b = work / "Tree" / "sub" / "b.txt";
+    lies.emplace_back("names-case-only", named({{"A.txt", a}, {"a.txt", b}}, work / "n.cry"));
+    lies.emplace_back("names-trailing-dot-space",
+                      named({{"x", a}, {"x.", b}, {"x ", a}, {"dir./f.txt", b}}, work / "n.cry"));
+    lies.emplace_back("names-repeated",
+                      named({{"f.txt", a}, {"d/", {}}, {"f.txt", b}}, work / "n.cry"));
+    std::string deepest;
+    for (int i = 0; i < 32767; ++i) deepest += "a/";
+    lies.emplace_back("name-deepest", named({{deepest, {}}}, work / "n.cry"));
 
     for (const auto& [name, bytes] : archives) {
         for (const char* target : {"reader", "scan"}) {
@@ -189,6 +232,8 @@ int main(int argc, char** argv) {
              {"a.txt", test::raw_deflate("hello hello hello", 9)},
              {"dir/sub/file.bin", test::raw_deflate(text, 9)},
              {"../up.txt", test::raw_deflate("x", 9)},
+             {"data after.txt", test::raw_deflate("the stream ends", 9) + "before the data"},
+             {"x.", test::raw_deflate("a trailing dot", 9)},
              {"stored", test::raw_deflate("", 9)}}) {
         write_bytes(corpus / "crafted" / ("seed-" + std::to_string(name.size())),
                     std::string(1, static_cast<char>(name.size())) + name + stream);
