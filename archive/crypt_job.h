@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +12,18 @@
 #include "archive/result_code.h"
 
 namespace korvane {
+
+// The file a job works on now, for whoever shows its progress: set by the
+// job's own thread, read from any other.
+class CurrentItem {
+  public:
+    void set(const std::string& name);
+    std::string get() const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::string name_;
+};
 
 struct CryptJob {
     // The key strength follows from the password's length, once for the job.
@@ -26,6 +39,8 @@ struct CryptJob {
     std::atomic<std::uint64_t>& processed;
     std::atomic<std::uint64_t>& total;
     std::atomic<bool>& cancel;
+    // Lock: the input file being read; unlock: the entry being extracted.
+    CurrentItem current;
     // Threads the job may use: 0 one per processor. Any number leaves the
     // same archive or the same files, and fails or cancels the same way.
     int workers = 0;

@@ -664,6 +664,7 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
     };
     publish_up_to(unlock_window, 0);
     for (std::size_t i = 0; i < count; ++i) {
+        if (current_) current_->set(entries[i].name);
         ResultCode r = pool.wait_for(i);
         Slot& slot = slots[i % unlock_window];
         std::size_t at_fault = i;
@@ -719,6 +720,7 @@ ResultCode decrypt_worker(CryptJob& job) {
         for (const std::string& input : job.inputs) {
             reader->set_workers(job.workers);
             reader->set_name_code_page(job.name_code_page);
+            reader->set_current_item(&job.current);
             if (ResultCode r =
                     reader->extract_all(input.c_str(), job.output_path.c_str(),
                                         job.password.c_str(), job.processed, job.cancel)) {

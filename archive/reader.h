@@ -95,6 +95,8 @@ struct DirectoryEntry;
 struct DirectoryLayout;
 struct Extracted;
 
+class CurrentItem;
+
 // Each public call catches allocation failure itself and returns 13 for it.
 class ArchiveReader {
   public:
@@ -141,6 +143,8 @@ class ArchiveReader {
     // Called with an entry's index as a thread starts on it, before anything
     // is made for it: lets tests change the destination between entries.
     void set_entry_start(std::function<void(std::size_t)> hook) { entry_start_ = std::move(hook); }
+    // Told each entry's name as extract_all waits for it, in directory order.
+    void set_current_item(CurrentItem* current) { current_ = current; }
 
     // After extract_all failed: the link (symbolic link, junction) below the
     // destination that stood where the failed entry's file or folder goes,
@@ -163,6 +167,7 @@ class ArchiveReader {
 
     DecodeState state_;
     std::function<void(std::size_t)> entry_start_;
+    CurrentItem* current_ = nullptr;
     std::string link_in_the_way_;
     int workers_ = 1;
     unsigned name_code_page_ = 0;

@@ -463,6 +463,7 @@ ResultCode encrypt_worker(CryptJob& job) {
             ResultCode added = for_each_input_file(
                 job, writer.temp_path(),
                 [&](const char* path, const std::string& stored, const platform::FindData& found) {
+                    if (!found.is_folder) job.current.set(path);
                     return pipeline.add(path, stored, found);
                 });
             if (added == result_ok) added = pipeline.finish();

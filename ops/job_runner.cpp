@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/wide.h"
 #include "resources/resource_ids.h"
 #include "ui/message_map.h"
 
@@ -14,7 +15,9 @@ namespace korvane {
 namespace {
 
 constexpr UINT_PTR progress_timer_id = 10001;
-constexpr UINT progress_period_ms = 1000;
+// Four updates a second at least: the file, the bytes and the speed move
+// visibly, and a short job ends soon after its worker.
+constexpr UINT progress_period_ms = 250;
 
 }  // namespace
 
@@ -94,6 +97,8 @@ LRESULT ProgressDialog::on_init_dialog(WPARAM, LPARAM lparam, bool&) {
     }
     SendDlgItemMessageA(window(), IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SendDlgItemMessageA(window(), IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
+    started_ms_ = GetTickCount64();
+    show_on_taskbar(TaskbarState::normal);
     if (!SetTimer(window(), progress_timer_id, progress_period_ms, nullptr)) {
         // Without ticks nothing would ever end the dialog: stop the worker,
         // wait for it, and end with whatever it returned.
@@ -108,22 +113,83 @@ LRESULT ProgressDialog::on_timer(WPARAM, LPARAM, bool&) {
     // A failed wait counts as running: ending now could free the job under
     // the worker.
     if (WaitForSingleObject(thread_.get(), 0) != WAIT_OBJECT_0) {
-        const std::uint64_t total = total_.load();
-        if (total != 0) {
-            SendDlgItemMessageA(window(), IDC_PROGRESS_BAR, PBM_SETPOS,
-                                progress_percent(processed_.load(), total), 0);
-        }
+        show_progress();
         return 0;
     }
     finish();
+    // A failure stays on the button while its message is read; success and
+    // cancel clear it.
+    show_on_taskbar(outcome_ == result_ok || outcome_ == result_cancelled ? TaskbarState::none
+                                                                          : TaskbarState::error);
     EndDialog(window(), outcome_);
     return 0;
 }
 
-LRESULT ProgressDialog::on_system_command(WPARAM wparam, LPARAM, bool&) {
-    // Every system command stays here, so the window can neither be closed
-    // nor moved; a close request only asks the worker to stop.
-    if ((LOWORD(wparam) & 0xFFF0) == SC_CLOSE) cancel_ = true;
+void ProgressDialog::show_progress() {
+    const std::uint64_t total = total_.load();
+    const std::uint64_t processed = processed_.load();
+    const ULONGLONG elapsed = GetTickCount64() - started_ms_;
+    rate_.add(elapsed, processed);
+    if (total != 0) {
+        SendDlgItemMessageA(window(), IDC_PROGRESS_BAR, PBM_SETPOS,
+                            progress_percent(processed, total), 0);
+        SetDlgItemTextW(window(), IDC_PROGRESS_BYTES,
+                        win::widen(bytes_done_text(processed, total)).c_str());
+    }
+    if (job_) {
+        // Only a new name is drawn again: no flicker four times a second.
+        std::string file = job_->current.get();
+        if (file != shown_file_) {
+            SetDlgItemTextW(window(), IDC_PROGRESS_FILE, win::widen(file).c_str());
+            shown_file_ = std::move(file);
+        }
+    }
+    const std::optional<double> speed = rate_.bytes_per_second();
+    SetDlgItemTextW(window(), IDC_PROGRESS_SPEED,
+                    speed ? win::widen(speed_text(*speed)).c_str() : L"");
+    std::wstring left;
+    if (speed && *speed > 0.0 && total > processed) {
+        const double seconds = static_cast<double>(total - processed) / *speed;
+        // Beyond a year the figure means nothing; it is not shown.
+        if (seconds < 366.0 * 24 * 3600)
+            left = win::widen(time_left_text(static_cast<std::uint64_t>(seconds + 0.5)));
+    }
+    SetDlgItemTextW(window(), IDC_PROGRESS_TIME, left.c_str());
+    show_on_taskbar(questions_ > 0 ? TaskbarState::paused : TaskbarState::normal);
+}
+
+void ProgressDialog::show_on_taskbar(TaskbarState state) {
+    taskbar_progress().show(taskbar_window(window()), state, processed_.load(), total_.load());
+}
+
+ProgressDialog::QuestionPause::QuestionPause(ProgressDialog& dialog) : dialog_(dialog) {
+    if (dialog_.questions_++ == 0 && dialog_.window())
+        dialog_.show_on_taskbar(TaskbarState::paused);
+}
+
+ProgressDialog::QuestionPause::~QuestionPause() {
+    if (--dialog_.questions_ == 0 && dialog_.window() && !dialog_.ended_)
+        dialog_.show_on_taskbar(TaskbarState::normal);
+}
+
+LRESULT ProgressDialog::on_system_command(WPARAM wparam, LPARAM, bool& handled) {
+    // A close request only asks the worker to stop: nothing but the worker's
+    // end may end this dialog. Moving goes on as in any window; minimising
+    // minimises the window the taskbar shows, and this one with it.
+    switch (LOWORD(wparam) & 0xFFF0) {
+        case SC_CLOSE:
+            cancel_ = true;
+            return 0;
+        case SC_MINIMIZE: {
+            const HWND owner = GetWindow(window(), GW_OWNER);
+            if (!owner) break;
+            ShowWindow(taskbar_window(window()), SW_MINIMIZE);
+            return 0;
+        }
+        default:
+            break;
+    }
+    handled = false;
     return 0;
 }
 

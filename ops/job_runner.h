@@ -12,6 +12,8 @@
 #include "app/input_list.h"
 #include "archive/crypt_job.h"
 #include "archive/result_code.h"
+#include "ops/progress_text.h"
+#include "ops/taskbar_progress.h"
 #include "platform/win32/scoped_win.h"
 #include "resources/resource_ids.h"
 #include "ui/dialog_base.h"
@@ -70,6 +72,19 @@ class ProgressDialog : public DialogBase {
     // After run: the file whose name failed the job, or empty.
     std::string refused_path() const { return job_ ? job_->refused_path : std::string(); }
 
+    // While one lives, a question waits for the user: the taskbar button
+    // shows the job paused, and ticks leave it so.
+    class QuestionPause {
+      public:
+        explicit QuestionPause(ProgressDialog& dialog);
+        ~QuestionPause();
+        QuestionPause(const QuestionPause&) = delete;
+        QuestionPause& operator=(const QuestionPause&) = delete;
+
+      private:
+        ProgressDialog& dialog_;
+    };
+
   private:
     static unsigned __stdcall thread_body(void* argument);
 
@@ -80,6 +95,9 @@ class ProgressDialog : public DialogBase {
 
     // The job for the request; false without the memory for it.
     bool make_job(const JobRequest& request);
+    // The texts, the bar and the taskbar button from the counters.
+    void show_progress();
+    void show_on_taskbar(TaskbarState state);
     // Takes the ended worker's code and lets go of the thread.
     void finish();
     // Asks the worker to stop, waits for it however long it takes, and
@@ -97,6 +115,10 @@ class ProgressDialog : public DialogBase {
     std::atomic<ResultCode> worker_result_{result_ok};
     bool ended_ = false;
     ResultCode outcome_ = job_start_failed;
+    TransferRate rate_;
+    ULONGLONG started_ms_ = 0;
+    std::string shown_file_;
+    int questions_ = 0;  // questions waiting: the job shows paused
 };
 
 }  // namespace korvane

@@ -35,8 +35,13 @@
 #define IDC_PASSWORD_LABEL 1027
 #define IDC_PASSWORD 1028
 
-// Progress dialog 204.
+// Progress dialog 204: the bar, the current file, bytes done of the total,
+// the speed and the time left.
 #define IDC_PROGRESS_BAR 1004
+#define IDC_PROGRESS_FILE 1101
+#define IDC_PROGRESS_BYTES 1102
+#define IDC_PROGRESS_SPEED 1103
+#define IDC_PROGRESS_TIME 1104
 
 // Settings dialog 206 and its pages. The pages reuse numbers: each page is a
 // dialog of its own.
@@ -51,6 +56,7 @@
 #define IDC_NAME_SAME 1024
 #define IDC_NAME_SELECT 1026
 #define IDC_COMPRESSION_TRACKBAR 1027
+#define IDC_COMPRESSION_LEVEL 1105
 #define IDC_LOCK_SHORTCUT 1020
 #define IDC_UNLOCK_SHORTCUT 1021
 #define IDC_CONTEXT_MENU 1024

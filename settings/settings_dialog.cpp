@@ -7,21 +7,6 @@
 #include "ui/message_map.h"
 
 namespace korvane {
-namespace {
-
-// The pages stop this far above the tab's lower edge so that the OK button
-// stays uncovered: 50 pixels at 96 DPI, scaled like the rest of the dialog
-// since the executable is DPI aware.
-constexpr int page_bottom_margin_96dpi = 50;
-
-int scaled_bottom_margin(HWND dialog) {
-    int dpi = 96;
-    const win::ScopedGetDC dc(dialog);
-    if (dc.get()) dpi = GetDeviceCaps(dc.get(), LOGPIXELSY);
-    return MulDiv(page_bottom_margin_96dpi, dpi > 0 ? dpi : 96, 96);
-}
-
-}  // namespace
 
 SettingsDialog::SettingsDialog(Settings& settings, const ShellPaths& paths, StartUpActions actions)
     : settings_(settings),
@@ -36,11 +21,12 @@ SettingsDialog::SettingsDialog(Settings& settings, const ShellPaths& paths, Star
 
 bool SettingsDialog::handle_message(HWND, UINT message, WPARAM wparam, LPARAM lparam,
                                     LRESULT& result) {
-    // No handler for the cancel command: there is nothing to cancel into.
     static constexpr MessageEntry<SettingsDialog> map[] = {
         on_message(WM_INITDIALOG, &SettingsDialog::on_init_dialog),
         on_notify(IDC_SETTINGS_TABS, TCN_SELCHANGE, &SettingsDialog::on_tab_changed),
         on_command(IDOK, &SettingsDialog::on_ok),
+        on_command(IDCANCEL, &SettingsDialog::on_cancel),
+        on_message(WM_NEXTDLGCTL, &SettingsDialog::on_next_control),
         on_message(WM_SYSCOMMAND, &SettingsDialog::on_system_command),
     };
     return dispatch_message_map(*this, map, message, wparam, lparam, result);
@@ -63,11 +49,18 @@ LRESULT SettingsDialog::on_init_dialog(WPARAM, LPARAM, bool&) {
         SendMessageA(tabs, TCM_INSERTITEMA, i, reinterpret_cast<LPARAM>(&item));
     }
     // Children of the dialog, not of the tab control, so that their
-    // commands and the dialog's navigation reach them directly.
+    // commands and the dialog's navigation reach them directly. Made last,
+    // they follow the tab control (the template puts OK and Cancel first):
+    // Tab goes from the tabs through the page to OK and Cancel.
     for (const Tab& tab : tabs_) create_modeless(tab.page, tab.template_id, window(), 0);
     place_pages();
     show_page(static_cast<int>(SendMessageA(tabs, TCM_GETCURSEL, 0, 0)));
-    return TRUE;
+    SetFocus(tabs);
+    return FALSE;  // focus set here, not on OK, the first control
+}
+
+void SettingsDialog::dpi_changed() {
+    place_pages();
 }
 
 void SettingsDialog::place_pages() {
@@ -76,7 +69,13 @@ void SettingsDialog::place_pages() {
     if (!GetClientRect(tabs, &area)) return;
     SendMessageA(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
     MapWindowPoints(tabs, window(), reinterpret_cast<POINT*>(&area), 2);
-    const int height = area.bottom - area.top - scaled_bottom_margin(window());
+    // The pages end above the buttons, which sit inside the tab's frame.
+    RECT button{};
+    if (GetWindowRect(GetDlgItem(window(), IDOK), &button)) {
+        MapWindowPoints(nullptr, window(), reinterpret_cast<POINT*>(&button), 2);
+        if (button.top < area.bottom) area.bottom = button.top;
+    }
+    const int height = area.bottom - area.top;
     for (const Tab& tab : tabs_) {
         if (const HWND w = tab.page.window())
             MoveWindow(w, area.left, area.top, area.right - area.left, height > 0 ? height : 0,
@@ -117,6 +116,30 @@ LRESULT SettingsDialog::on_ok(UINT, UINT, HWND, bool&) {
     }
     save(settings_);
     EndDialog(window(), 0);
+    return 0;
+}
+
+LRESULT SettingsDialog::on_cancel(UINT, UINT, HWND, bool&) {
+    // Cancel and Escape: as the close box, nothing applied or saved.
+    EndDialog(window(), 0);
+    return 0;
+}
+
+LRESULT SettingsDialog::on_next_control(WPARAM wparam, LPARAM lparam, bool& handled) {
+    // The dialog manager turns Tab into this message, Ctrl+Tab too; with Ctrl
+    // down it moves between pages, as in every tabbed dialog.
+    if (LOWORD(lparam) != 0 || !(GetKeyState(VK_CONTROL) & 0x8000)) {
+        handled = false;
+        return 0;
+    }
+    const HWND tabs = GetDlgItem(window(), IDC_SETTINGS_TABS);
+    const int count = static_cast<int>(tabs_.size());
+    const int current = static_cast<int>(SendMessageA(tabs, TCM_GETCURSEL, 0, 0));
+    const int next = (current + (wparam ? count - 1 : 1)) % count;
+    SendMessageA(tabs, TCM_SETCURSEL, next, 0);
+    show_page(next);
+    // Focus never stays on a control of a page that is now hidden.
+    if (!IsWindowVisible(GetFocus())) SetFocus(tabs);
     return 0;
 }
 

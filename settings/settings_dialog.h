@@ -1,6 +1,6 @@
-// The settings dialog: a tab control over the four pages and an OK button.
+// The settings dialog: a tab control over the four pages, OK and Cancel.
 // OK applies every page, saves the settings to their INI path and changes the
-// desktop integration; closing it any other way changes nothing.
+// desktop integration; Cancel, Escape or the close box change nothing.
 #pragma once
 
 #include <windows.h>
@@ -42,8 +42,11 @@ class SettingsDialog : public DialogBase {
     LRESULT on_init_dialog(WPARAM wparam, LPARAM lparam, bool& handled);
     LRESULT on_tab_changed(const NMHDR& header, bool& handled);
     LRESULT on_ok(UINT code, UINT id, HWND control, bool& handled);
+    LRESULT on_cancel(UINT code, UINT id, HWND control, bool& handled);
+    LRESULT on_next_control(WPARAM wparam, LPARAM lparam, bool& handled);
     LRESULT on_system_command(WPARAM wparam, LPARAM lparam, bool& handled);
 
+    void dpi_changed() override;
     void place_pages();
     void show_page(int selected);
 

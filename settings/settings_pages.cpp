@@ -220,10 +220,17 @@ int compression_level_for(int trackbar_position) {
     return 6;
 }
 
+const char* compression_level_name(int trackbar_position) {
+    if (trackbar_position == 0) return "Low (High Speed), level 2";
+    if (trackbar_position == 2) return "High (Low speed), level 9";
+    return "Normal, level 6";
+}
+
 bool CompressionPage::handle_message(HWND, UINT message, WPARAM wparam, LPARAM lparam,
                                      LRESULT& result) {
     static constexpr MessageEntry<CompressionPage> map[] = {
         on_message(WM_INITDIALOG, &CompressionPage::on_init_dialog),
+        on_message(WM_HSCROLL, &CompressionPage::on_slider_moved),
         on_message(wm_page_apply, &CompressionPage::on_apply),
     };
     return dispatch_message_map(*this, map, message, wparam, lparam, result);
@@ -234,7 +241,20 @@ LRESULT CompressionPage::on_init_dialog(WPARAM, LPARAM, bool&) {
     SendMessageA(trackbar, TBM_SETRANGE, FALSE, MAKELPARAM(0, 2));
     SendMessageA(trackbar, TBM_SETTICFREQ, 1, 0);
     SendMessageA(trackbar, TBM_SETPOS, TRUE, trackbar_position_for(settings_.compression_level));
+    show_level_name();
     return TRUE;
+}
+
+LRESULT CompressionPage::on_slider_moved(WPARAM, LPARAM, bool&) {
+    show_level_name();
+    return 0;
+}
+
+void CompressionPage::show_level_name() {
+    const LRESULT position =
+        SendDlgItemMessageA(window(), IDC_COMPRESSION_TRACKBAR, TBM_GETPOS, 0, 0);
+    SetDlgItemTextA(window(), IDC_COMPRESSION_LEVEL,
+                    compression_level_name(static_cast<int>(position)));
 }
 
 LRESULT CompressionPage::on_apply(WPARAM, LPARAM, bool&) {

@@ -71,7 +71,10 @@ class CompressionPage : public SettingsPage {
 
   private:
     LRESULT on_init_dialog(WPARAM wparam, LPARAM lparam, bool& handled);
+    LRESULT on_slider_moved(WPARAM wparam, LPARAM lparam, bool& handled);
     LRESULT on_apply(WPARAM wparam, LPARAM lparam, bool& handled);
+    // The label beside the slider names the level it stands on.
+    void show_level_name();
 };
 
 // The shell actions the start-up page takes, replaceable so that a test can
@@ -109,5 +112,7 @@ class StartUpPage : public DialogBase {
 // Compression levels as the trackbar shows them: 0 low, 1 normal, 2 high.
 int trackbar_position_for(int compression_level);
 int compression_level_for(int trackbar_position);
+// What the label beside the slider says for a position.
+const char* compression_level_name(int trackbar_position);
 
 }  // namespace korvane

@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -112,21 +113,24 @@ void lock_dialog(Shots& shots) {
 
 std::atomic<bool> release_progress{false};
 
-// Shows a quarter done until the picture is taken, or as long as a script
-// may run.
-ResultCode quarter_done(CryptJob& job) {
-    job.total = 400;
-    job.processed = 100;
-    for (int i = 0; i < 3000 && !job.cancel && !release_progress; ++i) Sleep(10);
+// Reads a file at a steady 25 MiB a second until the picture is taken, or as
+// long as a script may run.
+ResultCode steady_reading(CryptJob& job) {
+    job.total = std::uint64_t{400} << 20;
+    job.current.set("C:\\Users\\Ann\\Pictures\\Holiday\\Beach at noon.jpg");
+    for (int i = 0; i < 3000 && !job.cancel && !release_progress; ++i) {
+        if (job.processed < job.total) job.processed += std::uint64_t{1} << 18;
+        Sleep(10);
+    }
     return result_ok;
 }
 
 void progress_dialog(Shots& shots) {
     HWND dialog = nullptr;
     test::Script script;
-    // The bar moves at the dialog's first tick.
+    // Once the speed is known, the time left shows.
     script.wait_for_window("Processing", &dialog).then([&] {
-        return SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0) > 0;
+        return GetWindowTextLengthW(GetDlgItem(dialog, IDC_PROGRESS_TIME)) > 0;
     });
     add_capture(script, &dialog, "progress", shots);
     script.then([&] {
@@ -134,7 +138,7 @@ void progress_dialog(Shots& shots) {
         return true;
     });
     script.start();
-    run_job(nullptr, JobRequest{"pass", "unused", 1, InputList{}, 6}, quarter_done);
+    run_job(nullptr, JobRequest{"pass", "unused", 1, InputList{}, 6}, steady_reading);
     check_finished(script, "progress dialog");
 }
 

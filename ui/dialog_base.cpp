@@ -1,5 +1,6 @@
 #include "ui/dialog_base.h"
 
+#include <cstring>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -51,6 +52,37 @@ DialogBase* take_creation(DWORD thread_id) {
     return nullptr;
 }
 
+// Functions of later systems than the oldest we run on, looked up by name.
+template <class Function>
+Function user32_function(const char* name) {
+    const HMODULE user32 = GetModuleHandleA("user32.dll");
+    return user32 ? reinterpret_cast<Function>(
+                        reinterpret_cast<void (*)()>(GetProcAddress(user32, name)))
+                  : nullptr;
+}
+
+// Windows 10 scales a per-monitor dialog itself when the DPI changes; ours
+// scale in one place for every system, so the dialog manager keeps out.
+void keep_dialog_manager_from_scaling(HWND window) {
+    using SetBehaviour = BOOL(WINAPI*)(HWND, int mask, int values);
+    constexpr int disable_all = 1;  // DDC_DISABLE_ALL
+    if (const auto set = user32_function<SetBehaviour>("SetDialogDpiChangeBehavior"))
+        set(window, disable_all, disable_all);
+}
+
+BOOL CALLBACK collect_child(HWND window, LPARAM context) {
+    reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
+    return TRUE;
+}
+
+bool is_dialog_window(HWND window) {
+    char name[16] = {};
+    GetClassNameA(window, name, sizeof name);
+    return std::strcmp(name, "#32770") == 0;
+}
+
+const wchar_t taskbar_button_property[] = L"Korvane.TaskbarButton";
+
 bool returns_result_directly(UINT message) {
     switch (message) {
         case WM_COMPAREITEM:
@@ -65,6 +97,118 @@ bool returns_result_directly(UINT message) {
 }
 
 }  // namespace
+
+DialogBase::~DialogBase() {
+    release_fonts(fonts_);
+}
+
+int window_dpi(HWND window) {
+    using GetDpi = UINT(WINAPI*)(HWND);
+    if (const auto get = user32_function<GetDpi>("GetDpiForWindow")) {
+        if (const UINT dpi = get(window)) return static_cast<int>(dpi);
+    }
+    const win::ScopedGetDC dc(window);
+    const int dpi = dc.get() ? GetDeviceCaps(dc.get(), LOGPIXELSY) : 0;
+    return dpi > 0 ? dpi : 96;
+}
+
+UINT taskbar_button_created_message() {
+    static const UINT message = RegisterWindowMessageW(L"TaskbarButtonCreated");
+    return message;
+}
+
+bool has_taskbar_button(HWND window) {
+    return window && GetPropW(window, taskbar_button_property) != nullptr;
+}
+
+void DialogBase::release_fonts(std::vector<ScaledFont>& fonts) {
+    for (const ScaledFont& scaled : fonts) DeleteObject(scaled.font);
+    fonts.clear();
+}
+
+void DialogBase::scale_to_dpi(int new_dpi, const RECT& suggested) {
+    const int old_dpi = dpi_;
+    SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (new_dpi <= 0 || old_dpi <= 0 || new_dpi == old_dpi) {
+        dpi_ = new_dpi > 0 ? new_dpi : old_dpi;
+        return;
+    }
+
+    std::vector<HWND> children;
+    EnumChildWindows(window_, collect_child, reinterpret_cast<LPARAM>(&children));
+    std::vector<ScaledFont> made;
+    // The font for a control that had `font`, made once per font.
+    const auto scaled_font = [&](HFONT font) -> HFONT {
+        for (const ScaledFont& scaled : made)
+            if (scaled.font == font) return font;  // a control we reached twice
+        ScaledFont source{};
+        bool found = false;
+        for (const ScaledFont& earlier : fonts_) {
+            if (earlier.font != font) continue;
+            source = earlier;
+            found = true;
+        }
+        if (!found) {
+            // A template's font: scaled from what it is now.
+            if (GetObjectW(font, sizeof source.base, &source.base) != sizeof source.base)
+                return nullptr;
+            source.base_dpi = old_dpi;
+        }
+        for (const ScaledFont& scaled : made) {
+            if (scaled.base_dpi == source.base_dpi &&
+                std::memcmp(&scaled.base, &source.base, sizeof source.base) == 0)
+                return scaled.font;
+        }
+        LOGFONTW wanted = source.base;
+        if (source.base.lfHeight < 0) {
+            // A height in points, as templates give it: the same points at
+            // the new DPI, as a window created there would get.
+            const int points = MulDiv(-source.base.lfHeight, 72, source.base_dpi);
+            wanted.lfHeight = -MulDiv(points, new_dpi, 72);
+        } else {
+            wanted.lfHeight = MulDiv(source.base.lfHeight, new_dpi, source.base_dpi);
+        }
+        wanted.lfWidth = MulDiv(source.base.lfWidth, new_dpi, source.base_dpi);
+        const HFONT created = CreateFontIndirectW(&wanted);
+        if (!created) return nullptr;
+        try {
+            made.push_back({created, source.base, source.base_dpi});
+        } catch (...) {
+            DeleteObject(created);
+            return nullptr;
+        }
+        return created;
+    };
+
+    for (const HWND child : children) {
+        RECT place{};
+        const HWND parent = GetParent(child);
+        if (GetWindowRect(child, &place) && parent) {
+            MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&place), 2);
+            // Each edge scaled on its own keeps neighbours' shared edges shared.
+            const int left = MulDiv(place.left, new_dpi, old_dpi);
+            const int top = MulDiv(place.top, new_dpi, old_dpi);
+            const int right = MulDiv(place.right, new_dpi, old_dpi);
+            const int bottom = MulDiv(place.bottom, new_dpi, old_dpi);
+            SetWindowPos(child, nullptr, left, top, right - left, bottom - top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        // A page inside the window keeps the font its dialog manager made;
+        // its controls get the scaled one.
+        if (is_dialog_window(child)) continue;
+        const auto font = reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0));
+        if (!font) continue;
+        if (const HFONT scaled = scaled_font(font))
+            SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(scaled), TRUE);
+    }
+    // No control uses the fonts of the previous DPI any more.
+    release_fonts(fonts_);
+    fonts_ = std::move(made);
+    dpi_ = new_dpi;
+    dpi_changed();
+    RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
 
 InstanceProcedure DialogBase::get_instance_procedure() {
     return instance_procedure;
@@ -164,6 +308,8 @@ INT_PTR CALLBACK start_dialog_procedure(HWND window, UINT message, WPARAM wparam
     }
     object->window_ = window;
     object->procedure_ = object->get_instance_procedure();
+    object->dpi_ = window_dpi(window);
+    if (!(GetWindowLongW(window, GWL_STYLE) & WS_CHILD)) keep_dialog_manager_from_scaling(window);
     SetLastError(0);
     if (!SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(object)) &&
         GetLastError() != 0) {
@@ -179,6 +325,8 @@ INT_PTR CALLBACK start_dialog_procedure(HWND window, UINT message, WPARAM wparam
 
 INT_PTR instance_procedure(DialogBase* object, UINT message, WPARAM wparam, LPARAM lparam) {
     const HWND window = object->window_;
+    if (message != 0 && message == taskbar_button_created_message())
+        SetPropW(window, taskbar_button_property, reinterpret_cast<HANDLE>(1));
     MSG current{window, message, wparam, lparam, 0, {0, 0}};
     const MSG* outer = std::exchange(object->current_message_, &current);
     LRESULT result = 0;
@@ -190,8 +338,16 @@ INT_PTR instance_procedure(DialogBase* object, UINT message, WPARAM wparam, LPAR
         // of the handle before anything can use it again.
         object->window_ = nullptr;
         SetWindowLongPtrA(window, DWLP_USER, unbound);
+        RemovePropW(window, taskbar_button_property);
+        object->release_fonts(object->fonts_);
         object->window_released(window);
         return FALSE;
+    }
+    if (message == WM_DPICHANGED && !handled && lparam) {
+        // Top-level windows only get it: the whole window is scaled here.
+        object->scale_to_dpi(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
+        SetWindowLongPtrA(window, DWLP_MSGRESULT, 0);
+        return TRUE;
     }
     if (!handled) return FALSE;
     if (returns_result_directly(message)) return static_cast<INT_PTR>(result);

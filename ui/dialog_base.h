@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <vector>
 
 namespace korvane {
 
@@ -38,7 +39,7 @@ using InstanceProcedure = INT_PTR (*)(DialogBase* object, UINT message, WPARAM w
 class DialogBase {
   public:
     DialogBase() = default;
-    virtual ~DialogBase() = default;
+    virtual ~DialogBase();
     DialogBase(const DialogBase&) = delete;
     DialogBase& operator=(const DialogBase&) = delete;
 
@@ -55,18 +56,52 @@ class DialogBase {
     // Called once the window is gone, with the handle it had.
     virtual void window_released(HWND window);
 
+    // The DPI the window and its controls are laid out for: the window's own
+    // when it was bound, then each one WM_DPICHANGED brought.
+    int dpi() const { return dpi_; }
+
   protected:
     void clear_window() { window_ = nullptr; }
+    // After a top-level window and every control in it were scaled to a new
+    // DPI, for a dialog whose layout depends on more than its template.
+    virtual void dpi_changed() {}
 
   private:
     friend INT_PTR CALLBACK start_dialog_procedure(HWND, UINT, WPARAM, LPARAM);
     friend INT_PTR instance_procedure(DialogBase*, UINT, WPARAM, LPARAM);
 
+    // Takes the suggested rectangle and scales every control's place, size
+    // and font from dpi_ to the new DPI.
+    void scale_to_dpi(int new_dpi, const RECT& suggested);
+
+    // A font this window's controls were given for its DPI, and the font
+    // and DPI it was scaled from, so that scaling again starts from there.
+    struct ScaledFont {
+        HFONT font;
+        LOGFONTW base;
+        int base_dpi;
+    };
+    void release_fonts(std::vector<ScaledFont>& fonts);
+
     HWND window_ = nullptr;
     CreationRecord record_{};
     InstanceProcedure procedure_ = nullptr;  // set when the window is bound
     const MSG* current_message_ = nullptr;
+    int dpi_ = 96;
+    std::vector<ScaledFont> fonts_;  // owned: deleted once no control uses them
 };
+
+// The DPI of the window's monitor where the system knows it, else the
+// system's.
+int window_dpi(HWND window);
+
+// The shell's registered "TaskbarButtonCreated" message; 0 when it cannot be
+// registered.
+UINT taskbar_button_created_message();
+// Whether the shell has told the window that its taskbar button exists (it
+// tells again after the taskbar restarts); until then the button cannot be
+// drawn on.
+bool has_taskbar_button(HWND window);
 
 // Module state: the instance every template, icon and menu is loaded from,
 // the creation list and its critical section. module_init comes before the

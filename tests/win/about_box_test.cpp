@@ -118,7 +118,7 @@ TEST(AboutBoxFromSystemMenu, OpensOwnedAndEscapeLeavesTheOwnerAsItWas) {
     EXPECT_TRUE(at_owner_origin);
     EXPECT_EQ(zlib_line, std::string("This application uses the zlib ") + zlibVersion() +
                              " compression and expansion algorithm.");
-    EXPECT_EQ(close_text, "Close");
+    EXPECT_EQ(close_text, "&Close");
     EXPECT_TRUE(EqualRect(&owner_before, &owner_after));
 }
 

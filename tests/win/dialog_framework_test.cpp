@@ -328,8 +328,10 @@ TEST_P(CenterWindowPlacement, MatchesTheCentreRectangle) {
     ASSERT_NE(parent_window, nullptr);
     DestroyOnExit parent_cleanup{parent_window};
 
-    if (kind == Centre::child) {
-        SetWindowPos(parent_window, nullptr, 0, 0, 900, 800,
+    if (kind == Centre::child || kind == Centre::child_larger_than_parent) {
+        // Larger or smaller than the page, whatever the templates' sizes.
+        const bool large = kind == Centre::child;
+        SetWindowPos(parent_window, nullptr, 0, 0, large ? 900 : 200, large ? 800 : 150,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     if (kind == Centre::owned_at_edge) {
@@ -368,8 +370,10 @@ TEST_P(CenterWindowPlacement, MatchesTheCentreRectangle) {
     }
     RECT centre = area;
     if (kind == Centre::owned || kind == Centre::owned_at_edge) centre = window_rect(parent_window);
-    if (kind == Centre::child) {
-        SetWindowPos(parent_window, nullptr, 0, 0, 900, 800,
+    if (kind == Centre::child || kind == Centre::child_larger_than_parent) {
+        // Larger or smaller than the page, whatever the templates' sizes.
+        const bool large = kind == Centre::child;
+        SetWindowPos(parent_window, nullptr, 0, 0, large ? 900 : 200, large ? 800 : 150,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     if (kind == Centre::owned_at_edge) {

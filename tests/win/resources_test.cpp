@@ -109,19 +109,23 @@ TemplateFont read_template_font(int id) {
     return font;
 }
 
-TEST(ResourceTemplates, EveryDialogCarriesTheJapaneseNinePointFont) {
-    const std::wstring gothic = L"\xFF2D\xFF33 \xFF30\x30B4\x30B7\x30C3\x30AF";  // ＭＳ Ｐゴシック
+TEST(ResourceTemplates, EveryDialogAsksForTheShellFont) {
     for (const int id : {IDD_ABOUT, IDD_LOCK, IDD_PROGRESS, IDD_SETTINGS, IDD_PAGE_ENCRYPTION,
                          IDD_PAGE_DECRYPTION, IDD_PAGE_COMPRESSION, IDD_PAGE_STARTUP}) {
         SCOPED_TRACE(id);
         const TemplateFont font = read_template_font(id);
         ASSERT_TRUE(font.extended);
-        EXPECT_EQ(font.points, 9);
-        EXPECT_TRUE(font.face == gothic);
-        // Only the two dialogs that carry the version item have a system menu.
-        const bool system_menu = id == IDD_LOCK || id == IDD_SETTINGS;
+        EXPECT_EQ(font.style & DS_SHELLFONT, static_cast<DWORD>(DS_SHELLFONT));
+        EXPECT_EQ(font.points, 8);
+        EXPECT_TRUE(font.face == L"MS Shell Dlg 2");
+        // The two dialogs that carry the version item have a system menu, and
+        // the progress window for its minimise box.
+        const bool system_menu = id == IDD_LOCK || id == IDD_SETTINGS || id == IDD_PROGRESS;
         EXPECT_EQ((font.style & WS_SYSMENU) != 0, system_menu);
     }
+    // The window the taskbar shows can be minimised, and so can the progress.
+    EXPECT_TRUE(read_template_font(IDD_LOCK).style & WS_MINIMIZEBOX);
+    EXPECT_TRUE(read_template_font(IDD_PROGRESS).style & WS_MINIMIZEBOX);
 }
 
 TEST(ResourceManifest, SelectsCommonControlsSix) {
@@ -131,7 +135,19 @@ TEST(ResourceManifest, SelectsCommonControlsSix) {
     ASSERT_NE(text, nullptr);
     const std::string manifest(text, size);
     EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
-    EXPECT_NE(manifest.find("<dpiAware"), std::string::npos);
+    // Aware of each monitor's DPI (the second version where the system has
+    // it), as the loader read it.
+    wchar_t awareness[64] = {};
+    SIZE_T awareness_size = 0;
+    ASSERT_TRUE(
+        QueryActCtxSettingsW(0, nullptr, L"http://schemas.microsoft.com/SMI/2016/WindowsSettings",
+                             L"dpiAwareness", awareness, std::size(awareness), &awareness_size));
+    EXPECT_STREQ(awareness, L"PerMonitorV2, PerMonitor");
+    wchar_t aware[16] = {};
+    ASSERT_TRUE(QueryActCtxSettingsW(0, nullptr,
+                                     L"http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+                                     L"dpiAware", aware, std::size(aware), &awareness_size));
+    EXPECT_STREQ(aware, L"true/pm");
     // As the loader read it: paths past 260 characters where the system allows them.
     wchar_t value[8] = {};
     SIZE_T written = 0;

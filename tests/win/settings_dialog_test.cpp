@@ -119,9 +119,10 @@ class SettingsDialogTest : public testing::Test {
     void install_all() {
         ASSERT_EQ(create_shortcut(paths_.lock_shortcut_path, "-c", nullptr, 2), 1);
         ASSERT_EQ(create_shortcut(paths_.unlock_shortcut_path, "-d", nullptr, 3), 1);
-        ASSERT_EQ(register_context_menu_handler(handler_class_id, handler_description, handler_name,
-                                                paths_.menu_library_path, paths_.menu_library64_path),
-                  1);
+        ASSERT_EQ(
+            register_context_menu_handler(handler_class_id, handler_description, handler_name,
+                                          paths_.menu_library_path, paths_.menu_library64_path),
+            1);
     }
 
     ComThread com_;
@@ -136,22 +137,29 @@ class SettingsDialogTest : public testing::Test {
 TEST_F(SettingsDialogTest, CompressionLevelsShowAsThreeStepsAndStoreTwoSixOrNine) {
     const struct Case {
         int stored, position, saved;
-    } cases[] = {{5, 1, 6}, {2, 0, 2}, {9, 2, 9}, {0, 1, 6}};
+        const char* name;  // beside the slider
+    } cases[] = {{5, 1, 6, "Normal, level 6"},
+                 {2, 0, 2, "Low (High Speed), level 2"},
+                 {9, 2, 9, "High (Low speed), level 9"},
+                 {0, 1, 6, "Normal, level 6"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored);
         current_settings.compression_level = c.stored;
         LRESULT position = -1, range_max = -1;
+        std::string name;
         Script script;
         script.wait_for_window("Korvane File", &window_)
             .then(step([&] {
                 const HWND bar = GetDlgItem(page(compression), IDC_COMPRESSION_TRACKBAR);
                 position = SendMessageA(bar, TBM_GETPOS, 0, 0);
                 range_max = SendMessageA(bar, TBM_GETRANGEMAX, 0, 0);
+                name = test::window_text(GetDlgItem(page(compression), IDC_COMPRESSION_LEVEL));
             }))
             .then(press_ok());
         EXPECT_EQ(run(script), 0);
         EXPECT_EQ(position, c.position);
         EXPECT_EQ(range_max, 2);
+        EXPECT_EQ(name, c.name);
         EXPECT_EQ(current_settings.compression_level, c.saved);
         EXPECT_EQ(stored().compression_level, c.saved);
     }
@@ -365,7 +373,7 @@ TEST_F(SettingsDialogTest, TabsShowOnePageEachAndArePhotographed) {
         std::printf("screenshot: %s\n", shot.unix_path().c_str());
 }
 
-TEST_F(SettingsDialogTest, CloseBoxAfterChangingEveryPageChangesNothing) {
+TEST_F(SettingsDialogTest, CloseBoxCancelOrEscapeAfterChangingEveryPageChangesNothing) {
     SharedStateLock lock;
     ASSERT_TRUE(lock.owned());
     const bool was_registered = is_context_menu_handler_registered(handler_class_id, handler_name);
@@ -381,26 +389,108 @@ TEST_F(SettingsDialogTest, CloseBoxAfterChangingEveryPageChangesNothing) {
     ASSERT_FALSE(ini.empty());
     ASSERT_FALSE(registration.empty());
 
+    const struct Way {
+        const char* name;
+        Script::Step close;
+    } ways[] = {
+        {"close box", press_close_box()},
+        {"Cancel", step([this] { PostMessageA(GetDlgItem(window_, IDCANCEL), BM_CLICK, 0, 0); })},
+        {"Escape", step([this] { test::press_key(window_, VK_ESCAPE); })}};
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        Script script;
+        script.wait_for_window("Korvane File", &window_)
+            .then(step([&] {
+                click(page(encryption), IDC_DEST_FOLDER);
+                SetDlgItemTextA(page(encryption), IDC_FOLDER_EDIT, "C:\\elsewhere");
+                click(page(encryption), IDC_NAME_SELECT);
+                click(page(decryption), IDC_DEST_SELECT);
+                SendDlgItemMessageA(page(compression), IDC_COMPRESSION_TRACKBAR, TBM_SETPOS, TRUE,
+                                    0);
+                for (int id : {IDC_LOCK_SHORTCUT, IDC_UNLOCK_SHORTCUT, IDC_CONTEXT_MENU})
+                    click(page(start_up), id);
+            }))
+            .then(way.close);
+        EXPECT_EQ(run(script), 0);
+        EXPECT_EQ(describe(current_settings), describe(before));
+        EXPECT_EQ(read_file(current_settings.ini_path), ini);
+        EXPECT_EQ(read_file(paths_.lock_shortcut_path), lock_link);
+        EXPECT_EQ(read_file(paths_.unlock_shortcut_path), unlock_link);
+        EXPECT_EQ(dump(handler_keys), registration);
+        EXPECT_EQ(notifications_, 0);
+    }
+    if (!was_registered) unregister_context_menu_handler(handler_class_id, handler_name);
+}
+
+// Holds Ctrl (and Shift) down in this thread's key state, as the dialog
+// manager reads it, while the Tab key is pressed.
+void press_tab_with(HWND dialog, bool shift) {
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = keys[VK_LCONTROL] = 0x80;
+    keys[VK_SHIFT] = keys[VK_LSHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(keys);
+    test::press_key(dialog, VK_TAB);
+}
+void release_modifiers() {
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = keys[VK_LCONTROL] = keys[VK_SHIFT] = keys[VK_LSHIFT] = 0;
+    SetKeyboardState(keys);
+}
+
+TEST_F(SettingsDialogTest, KeyboardMovesBetweenPagesAndTabVisitsThePageBeforeTheButtons) {
+    HWND tabs = nullptr, first_focus = nullptr, first_page = nullptr;
+    std::vector<LRESULT> selected;
+    std::vector<std::pair<int, HWND>> order;  // id and parent of each stop
+    std::string level_after_key;
+    const auto current = [&] { return SendMessageA(tabs, TCM_GETCURSEL, 0, 0); };
     Script script;
     script.wait_for_window("Korvane File", &window_)
         .then(step([&] {
-            click(page(encryption), IDC_DEST_FOLDER);
-            SetDlgItemTextA(page(encryption), IDC_FOLDER_EDIT, "C:\\elsewhere");
-            click(page(encryption), IDC_NAME_SELECT);
-            click(page(decryption), IDC_DEST_SELECT);
-            SendDlgItemMessageA(page(compression), IDC_COMPRESSION_TRACKBAR, TBM_SETPOS, TRUE, 0);
-            for (int id : {IDC_LOCK_SHORTCUT, IDC_UNLOCK_SHORTCUT, IDC_CONTEXT_MENU})
-                click(page(start_up), id);
+            tabs = GetDlgItem(window_, IDC_SETTINGS_TABS);
+            first_focus = GetFocus();
+            first_page = page(encryption);
+            // The tab order from the tabs round to them again.
+            for (HWND at = GetNextDlgTabItem(window_, tabs, FALSE); at && at != tabs;
+                 at = GetNextDlgTabItem(window_, at, FALSE)) {
+                order.emplace_back(GetDlgCtrlID(at), GetParent(at));
+                if (order.size() > 50) break;
+            }
+            press_tab_with(window_, false);
+        }))
+        .then([&] { return current() == 1; })
+        .then(step([&] {
+            selected.push_back(current());
+            press_tab_with(window_, true);
+        }))
+        .then([&] { return current() == 0; })
+        .then(step([&] {
+            selected.push_back(current());
+            press_tab_with(window_, true);  // back past the first page: the last
+        }))
+        .then([&] { return current() == 3; })
+        .then(step([&] {
+            selected.push_back(current());
+            release_modifiers();
+            // Shown or not, a page's slider names the level a key moved it to.
+            const HWND bar = GetDlgItem(page(compression), IDC_COMPRESSION_TRACKBAR);
+            SendMessageA(bar, WM_KEYDOWN, VK_RIGHT, 1);
+            SendMessageA(bar, WM_KEYUP, VK_RIGHT, 0xC0000001);
+            level_after_key =
+                test::window_text(GetDlgItem(page(compression), IDC_COMPRESSION_LEVEL));
         }))
         .then(press_close_box());
     EXPECT_EQ(run(script), 0);
-    EXPECT_EQ(describe(current_settings), describe(before));
-    EXPECT_EQ(read_file(current_settings.ini_path), ini);
-    EXPECT_EQ(read_file(paths_.lock_shortcut_path), lock_link);
-    EXPECT_EQ(read_file(paths_.unlock_shortcut_path), unlock_link);
-    EXPECT_EQ(dump(handler_keys), registration);
-    EXPECT_EQ(notifications_, 0);
-    if (!was_registered) unregister_context_menu_handler(handler_class_id, handler_name);
+    release_modifiers();
+    EXPECT_EQ(first_focus, tabs);
+    EXPECT_EQ(selected, (std::vector<LRESULT>{1, 0, 3}));
+    EXPECT_EQ(level_after_key, "High (Low speed), level 9");
+    // The page's controls, then OK, then Cancel.
+    ASSERT_GE(order.size(), 3u);
+    EXPECT_EQ(order[order.size() - 2].first, IDOK);
+    EXPECT_EQ(order.back().first, IDCANCEL);
+    for (std::size_t i = 0; i + 2 < order.size(); ++i) EXPECT_EQ(order[i].second, first_page) << i;
 }
 
 TEST_F(SettingsDialogTest, StartUpPageActsOnlyWhereABoxDiffersFromTheOpeningState) {
