@@ -50,10 +50,8 @@ void say(const char* format, const std::string& path) {
 // What the reader found wrong with an archive, naming the entry at fault
 // where there is one: after the failure's own lines, which scripts match.
 void say_fault(const ArchiveFault& fault) {
-    if (fault.entry.empty() && fault.reason.empty()) return;
-    std::string line = fault.entry.empty() ? "the archive is refused: " + fault.reason
-                                           : "entry '" + fault.entry + "' " +
-                                                 (fault.reason.empty() ? "failed" : fault.reason);
+    std::string line = describe(fault);
+    if (line.empty()) return;
     if (fault.name_unreadable)
         line += "; --name-code-page CP reads such names in the code page they were written in";
     say("%s", line);
@@ -229,6 +227,9 @@ int lock(const Options& options) {
             job.refused_path);
     if (!job.refused_path.empty() && r == result_read_failed)
         say("'%s' cannot be read", job.refused_path);
+    // Gone since it was checked above, while the password was asked for.
+    if (!job.refused_path.empty() && r == result_input_missing)
+        say("cannot find '%s'", job.refused_path);
     return report("Encryption", r, options.quiet);
 }
 

@@ -35,6 +35,7 @@ ResultCode run_job(HWND owner, const JobRequest& request, WorkerEntry worker,
     ProgressDialog dialog(worker, starter);
     const ResultCode result = dialog.run(owner, request);
     if (request.refused_path) *request.refused_path = dialog.refused_path();
+    if (request.fault) *request.fault = dialog.fault();
     return result;
 }
 

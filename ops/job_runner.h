@@ -28,6 +28,8 @@ struct JobRequest {
     std::int32_t compression_level;
     // Receives, when not null, the file whose name failed the job (result 14).
     std::string* refused_path = nullptr;
+    // Receives, when not null, the archive's entry at fault and why.
+    ArchiveFault* fault = nullptr;
 };
 
 using WorkerEntry = ResultCode (*)(CryptJob& job);
@@ -69,6 +71,7 @@ class ProgressDialog : public DialogBase {
     ResultCode run(HWND owner, const JobRequest& request);
     // After run: the file whose name failed the job, or empty.
     std::string refused_path() const { return job_ ? job_->refused_path : std::string(); }
+    ArchiveFault fault() const { return job_ ? job_->fault : ArchiveFault(); }
 
   private:
     static unsigned __stdcall thread_body(void* argument);

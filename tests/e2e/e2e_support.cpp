@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/win32/wide.h"
+#include "resources/resource_ids.h"
 
 namespace korvane::test {
 
@@ -49,6 +50,7 @@ struct Search {
     DWORD process;
     const char* caption;
     HWND found;
+    int control_id;  // 0: any window
 };
 
 BOOL CALLBACK match(HWND window, LPARAM context) {
@@ -57,7 +59,8 @@ BOOL CALLBACK match(HWND window, LPARAM context) {
     GetWindowThreadProcessId(window, &owner);
     char caption[256] = {};
     GetWindowTextA(window, caption, sizeof caption);
-    if (owner == s->process && IsWindowVisible(window) && lstrcmpA(caption, s->caption) == 0) {
+    if (owner == s->process && IsWindowVisible(window) && lstrcmpA(caption, s->caption) == 0 &&
+        (s->control_id == 0 || GetDlgItem(window, s->control_id))) {
         s->found = window;
         return FALSE;
     }
@@ -67,10 +70,22 @@ BOOL CALLBACK match(HWND window, LPARAM context) {
 }  // namespace
 
 HWND ProductProcess::wait_for_window(const char* caption, DWORD timeout_ms) const {
+    return wait_for_window(caption, 0, timeout_ms);
+}
+
+HWND ProductProcess::wait_for_message(DWORD timeout_ms) const {
+    return wait_for_window("Korvane File", 0xFFFF, timeout_ms);
+}
+
+HWND ProductProcess::wait_for_main_window(DWORD timeout_ms) const {
+    return wait_for_window("Korvane File", IDC_HEADING, timeout_ms);
+}
+
+HWND ProductProcess::wait_for_window(const char* caption, int control_id, DWORD timeout_ms) const {
     if (!process_) return nullptr;
     const DWORD start = GetTickCount();
     do {
-        Search s{id_, caption, nullptr};
+        Search s{id_, caption, nullptr, control_id};
         EnumWindows(match, reinterpret_cast<LPARAM>(&s));
         if (s.found) return s.found;
         if (WaitForSingleObject(process_, 50) == WAIT_OBJECT_0) return nullptr;
