@@ -74,6 +74,8 @@ std::string failure_text(const char* direction, ResultCode result, const Failure
     if (!detail.destination.empty() && result != result_cancelled) {
         if (detail.restored < 0)
             text += "\nFiles restored before the failure are in " + detail.destination;
+        else if (detail.restored == 0)
+            text += "\nNo file was restored before the failure, in " + detail.destination;
         else if (detail.restored == 1)
             text += "\n1 file was restored before the failure, in " + detail.destination;
         else if (detail.restored > 1)

@@ -124,7 +124,13 @@ void type_keys(HWND dialog, int id, const std::wstring& text) {
 }
 
 std::string message_box_text(HWND box) {
-    return control_text(box, 0xFFFF);
+    // UTF-16, for paths in any script.
+    const HWND text = GetDlgItem(box, 0xFFFF);
+    if (!text) return {};
+    std::vector<wchar_t> units(4096, L'\0');
+    SendMessageTimeoutW(text, WM_GETTEXT, units.size(), reinterpret_cast<LPARAM>(units.data()),
+                        SMTO_ABORTIFHUNG, 5000, nullptr);
+    return win::narrow(units.data());
 }
 
 bool wait_until_gone(HWND window, DWORD timeout_ms) {

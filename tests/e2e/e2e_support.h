@@ -52,7 +52,7 @@ void press_button(HWND dialog, int id);
 // Types text into a control as a keyboard does: one WM_CHAR per UTF-16
 // unit, queued behind what was posted before and ahead of what follows.
 void type_keys(HWND dialog, int id, const std::wstring& text);
-// The text of a message box and its dismissal with one of its buttons.
+// The text of a message box, UTF-8.
 std::string message_box_text(HWND box);
 // Waits until the window is gone; false after timeout_ms.
 bool wait_until_gone(HWND window, DWORD timeout_ms = 30000);
