@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ops/job_messages.h"
 #include "resources/resource_ids.h"
 #include "ui/message_map.h"
 
@@ -124,13 +125,23 @@ LRESULT ProgressDialog::on_timer(WPARAM, LPARAM, bool&) {
 LRESULT ProgressDialog::on_system_command(WPARAM wparam, LPARAM, bool&) {
     // Every system command stays here, so the window can neither be closed
     // nor moved; a close request only asks the worker to stop.
-    if ((LOWORD(wparam) & 0xFFF0) == SC_CLOSE) cancel_ = true;
+    if ((LOWORD(wparam) & 0xFFF0) == SC_CLOSE) ask_to_cancel();
     return 0;
 }
 
 LRESULT ProgressDialog::on_cancel(UINT, UINT, HWND, bool&) {
-    cancel_ = true;
+    ask_to_cancel();
     return 0;
+}
+
+void ProgressDialog::ask_to_cancel() {
+    // A key pressed by mistake must not throw the work away. Meanwhile the
+    // worker goes on, and the dialog may end under the question.
+    if (cancel_ || asking_) return;
+    asking_ = true;
+    const bool stop = show_message(window(), cancel_question, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    asking_ = false;
+    if (stop) cancel_ = true;
 }
 
 bool ProgressDialog::make_job(const JobRequest& request) {

@@ -44,6 +44,8 @@ HANDLE start_worker_thread(ThreadBody body, void* argument);
 // dialog cannot be shown: the platform lacks the memory or handles for it.
 inline constexpr ResultCode job_start_failed = result_out_of_memory;
 
+inline constexpr const char* cancel_question = "Do you want to cancel the job?";
+
 // Runs the request with the encryption worker for direction 1, else the
 // decryption worker.
 // The owner is disabled while the dialog runs.
@@ -80,6 +82,8 @@ class ProgressDialog : public DialogBase {
     LRESULT on_timer(WPARAM wparam, LPARAM lparam, bool& handled);
     LRESULT on_system_command(WPARAM wparam, LPARAM lparam, bool& handled);
     LRESULT on_cancel(UINT code, UINT id, HWND control, bool& handled);
+    // Cancel, Escape and the close request ask first; Yes sets the flag.
+    void ask_to_cancel();
 
     // The job for the request; false without the memory for it.
     bool make_job(const JobRequest& request);
@@ -99,6 +103,7 @@ class ProgressDialog : public DialogBase {
     // Also kept by the thread body itself, for when the exit code cannot be read.
     std::atomic<ResultCode> worker_result_{result_ok};
     bool ended_ = false;
+    bool asking_ = false;
     ResultCode outcome_ = job_start_failed;
 };
 
