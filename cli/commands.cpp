@@ -274,6 +274,8 @@ int unlock(const Options& options) {
     if (!job.refused_path.empty())
         say("'%s' is a link: unlock neither writes through a link nor replaces one",
             job.refused_path);
+    // Gone since it was checked above, while the password was asked for.
+    if (r == result_input_missing) say("cannot find '%s'", archive);
     const int status = report("Decryption", r, options.quiet);
     say_fault(job.fault);
     return status;
