@@ -4,8 +4,9 @@
 #include <imm.h>
 #include <shellapi.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <vector>
 
