@@ -243,10 +243,11 @@ bool is_storable_path(std::string_view stored) {
 // its own name, a folder's files under the folder's name and their relative
 // paths, and each folder with nothing below it as itself. An input that is
 // gone fails the job with 10, named in job.refused_path; a file gone from a
-// folder while it is walked is skipped. A folder that cannot be listed fails the job with 7, named
-// in job.refused_path. The output and its temporary file are never taken as inputs, whatever path
-// reaches them: reading the growing temporary file into itself would never end. visit returns
-// non-zero to stop.
+// folder while it is walked is skipped. A folder that cannot be listed fails
+// the job with 7, named in job.refused_path. The output and its temporary
+// file are never taken as inputs, whatever path reaches them: reading the
+// growing temporary file into itself would never end. visit returns non-zero
+// to stop.
 template <typename Visit>
 ResultCode for_each_input_file(CryptJob& job, const std::string& temp_path, Visit visit) {
     FileSet own;

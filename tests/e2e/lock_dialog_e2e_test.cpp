@@ -190,7 +190,7 @@ TEST_F(LockDialogEndToEnd, TypedPasswordsAreTheCodePagesBytesOrRefused) {
         {true, L"\u043F\u0430\u0440\u043E\u043B\u044C", ""},              // пароль
         {true, L"\uFF50\uFF41\uFF53\uFF53\uFF57\uFF4F\uFF52\uFF44", ""},  // ｐａｓｓｗｏｒｄ
         {true, L"\u30D1\u30B9\u30EF\u30FC\u30C9", ""},                    // パスワード
-        {false, L"pa\u00DF\u0444", "pa\xDF"},  // refused as the last key
+        {false, L"pa\u00DF\u0444", "pa\xDF"},                             // refused as the last key
         {false, L"\uFF50\uFF41\uFF53\uFF53\uFF57\uFF4F\uFF52\uFF44", ""},
     };
     for (const auto& c : refused) {

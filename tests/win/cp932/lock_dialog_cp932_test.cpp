@@ -43,7 +43,8 @@ TEST(LockDialogCp932, DoubleByteCharacterIsNotTypedAndTheRestStays) {
     EXPECT_EQ(password_after, "ab");
     EXPECT_EQ(confirmation_after, "ab");
     EXPECT_TRUE(start_enabled);  // the two agree on what they kept
-    EXPECT_EQ(note, "That character cannot be part of a password on this system: it was not typed.");
+    EXPECT_EQ(note,
+              "That character cannot be part of a password on this system: it was not typed.");
     input_list().clear();
 }
 
