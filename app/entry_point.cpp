@@ -3,6 +3,7 @@
 // only reader of process-wide state: everything it calls gets what it needs
 // as arguments.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <string>
@@ -31,6 +32,15 @@ struct StaticStartup {
     }
 } static_startup;
 
+// The main window, with the settings dialog on its menu.
+INT_PTR lock_dialog(LockMode start_mode, const ShellPaths& paths) {
+    LockDialogLinks links;
+    links.open_settings = [&paths](HWND owner) {
+        run_settings_dialog(current_settings, paths, owner);
+    };
+    return run_lock_dialog(start_mode, input_list(), current_settings, std::move(links));
+}
+
 INT_PTR dispatch(StartupMode mode, const ShellPaths& paths) {
     // Install and uninstall need administrative rights on NT 6 and later: a
     // second, elevated instance does them and its code is ours.
@@ -38,9 +48,9 @@ INT_PTR dispatch(StartupMode mode, const ShellPaths& paths) {
         return relaunch_elevated(elevated_switch);
     switch (mode) {
         case mode_decrypt:
-            return run_lock_dialog(lock_decrypt, input_list(), current_settings);
+            return lock_dialog(lock_decrypt, paths);
         case mode_encrypt:
-            return run_lock_dialog(lock_encrypt, input_list(), current_settings);
+            return lock_dialog(lock_encrypt, paths);
         case mode_install:
         case mode_install_elevated:
             install_shell_integration(paths);
@@ -63,7 +73,7 @@ INT_PTR dispatch(StartupMode mode, const ShellPaths& paths) {
         case mode_settings_elevated:
             return run_settings_dialog(current_settings, paths, GetActiveWindow());
         default:
-            return run_lock_dialog(lock_undetermined, input_list(), current_settings);
+            return lock_dialog(lock_undetermined, paths);
     }
 }
 

@@ -51,8 +51,9 @@ struct CryptJob {
     // Set by the job's own thread when one file, folder or link is why the
     // job failed, as the program spells it: with result_bad_path its name,
     // with result_read_failed a file that could not be read or a folder that
-    // could not be listed; unlock, with 9 or 12, a link in the destination
-    // that an entry would have had to write through or replace.
+    // could not be listed; with result_input_missing an input that is gone;
+    // unlock, with 9 or 12, a link in the destination that an entry would
+    // have had to write through or replace.
     std::string refused_path;
     // With result_bad_path and refused_path an input: the earlier input that
     // would be stored under the same name.

@@ -23,13 +23,20 @@ constexpr const char* messages[result_code_count] = {
     "Invalid path to encrypted file.",
     "The input file exceeds the maximum size of 2GB.",
     "Internal error: the job stopped at a fault of the program.",
-    "The archive would be larger than the destination's file system allows for one file (FAT32: 4 GiB less one byte).",
+    "The archive would be larger than the destination's file system allows for one file (FAT32: 4 "
+    "GiB less one byte).",
 };
 }  // namespace
 
 const char* result_message(ResultCode code) {
     if (code < 0 || code >= result_code_count) return nullptr;
     return messages[code];
+}
+
+std::string describe(const ArchiveFault& fault) {
+    if (fault.entry.empty() && fault.reason.empty()) return std::string();
+    if (fault.entry.empty()) return "the archive is refused: " + fault.reason;
+    return "entry '" + fault.entry + "' " + (fault.reason.empty() ? "failed" : fault.reason);
 }
 
 }  // namespace korvane

@@ -49,4 +49,9 @@ struct ArchiveFault {
 // outside 0..17.
 const char* result_message(ResultCode code);
 
+// The fault in one line, as korvane-cli and the lock dialog both show it:
+// "entry 'NAME' REASON", or "the archive is refused: REASON"; empty when the
+// fault holds nothing.
+std::string describe(const ArchiveFault& fault);
+
 }  // namespace korvane

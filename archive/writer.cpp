@@ -242,11 +242,13 @@ bool is_storable_path(std::string_view stored) {
 
 // Visits every file the inputs name, in input order: a file by itself under
 // its own name, a folder's files under the folder's name and their relative
-// paths, and each folder with nothing below it as itself. Missing inputs are
-// skipped; a folder that cannot be listed fails the job with 7, named in
-// job.refused_path. The output and its temporary file are never taken as
-// inputs, whatever path reaches them: reading the growing temporary file into
-// itself would never end. visit returns non-zero to stop.
+// paths, and each folder with nothing below it as itself. An input that is
+// gone fails the job with 10, named in job.refused_path; a file gone from a
+// folder while it is walked is skipped. A folder that cannot be listed fails
+// the job with 7, named in job.refused_path. The output and its temporary
+// file are never taken as inputs, whatever path reaches them: reading the
+// growing temporary file into itself would never end. visit returns non-zero
+// to stop.
 template <typename Visit>
 ResultCode for_each_input_file(CryptJob& job, const std::string& temp_path, Visit visit) {
     FileSet own;
@@ -257,8 +259,13 @@ ResultCode for_each_input_file(CryptJob& job, const std::string& temp_path, Visi
     };
     for (const std::string& input_path : job.inputs) {
         const char* input = input_path.c_str();
+        // A named input that is gone would leave an archive without it,
+        // taken for a copy of what it no longer holds.
         platform::FindData found;
-        if (!platform::find_path(input, found)) continue;
+        if (!platform::find_path(input, found)) {
+            job.refused_path = input_path;
+            return result_input_missing;
+        }
         if (!found.is_folder) {
             if (is_output(input, found)) continue;
             if (ResultCode r = visit(input, found.name, found)) return r;

@@ -50,10 +50,8 @@ void say(const char* format, const std::string& path) {
 // What the reader found wrong with an archive, naming the entry at fault
 // where there is one: after the failure's own lines, which scripts match.
 void say_fault(const ArchiveFault& fault) {
-    if (fault.entry.empty() && fault.reason.empty()) return;
-    std::string line = fault.entry.empty() ? "the archive is refused: " + fault.reason
-                                           : "entry '" + fault.entry + "' " +
-                                                 (fault.reason.empty() ? "failed" : fault.reason);
+    std::string line = describe(fault);
+    if (line.empty()) return;
     if (fault.name_unreadable)
         line += "; --name-code-page CP reads such names in the code page they were written in";
     say("%s", line);
@@ -235,6 +233,9 @@ int lock(const Options& options) {
             say("%s", "warning: '" + earlier + "' and '" + later +
                           "' are one name on Windows, where unlocking fails on the later one");
     }
+    // Gone since it was checked above, while the password was asked for.
+    if (!job.refused_path.empty() && r == result_input_missing)
+        say("cannot find '%s'", job.refused_path);
     return report("Encryption", r, options.quiet);
 }
 
@@ -279,6 +280,8 @@ int unlock(const Options& options) {
     if (!job.refused_path.empty())
         say("'%s' is a link: unlock neither writes through a link nor replaces one",
             job.refused_path);
+    // Gone since it was checked above, while the password was asked for.
+    if (r == result_input_missing) say("cannot find '%s'", archive);
     const int status = report("Decryption", r, options.quiet);
     say_fault(job.fault);
     return status;

@@ -1,5 +1,6 @@
 #include "ops/dialog_questions.h"
 
+#include "ops/job_messages.h"
 #include "platform/win32/wide.h"
 #include "shell/shell_paths.h"
 #include "ui/file_dialog_host.h"
@@ -45,7 +46,8 @@ std::optional<std::string> DialogQuestions::browse_folder(const char* title, boo
     return browse_for_folder(owner_, title, new_style);
 }
 
-std::optional<std::string> DialogQuestions::save_file(const char* title, const std::string& folder) {
+std::optional<std::string> DialogQuestions::save_file(const char* title,
+                                                      const std::string& folder) {
     static constexpr wchar_t filter[] = L"Encryption file (*.cry)\0*.cry\0All files (*.*)\0*.*\0";
     FileDialogHost dialog(false, L"cry", "",
                           OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY, filter,
@@ -59,11 +61,11 @@ std::optional<std::string> DialogQuestions::save_file(const char* title, const s
 }
 
 bool DialogQuestions::confirm_overwrite(const char* question) {
-    return MessageBoxA(owner_, question, "Confirm overwriting.", MB_YESNO | MB_ICONWARNING) == IDYES;
+    return show_message(owner_, question, MB_YESNO | MB_ICONWARNING) == IDYES;
 }
 
 void DialogQuestions::show_error(const char* message) {
-    MessageBoxA(owner_, message, "Error", MB_OK | MB_ICONWARNING);
+    show_message(owner_, message, MB_OK | MB_ICONWARNING);
 }
 
 }  // namespace korvane

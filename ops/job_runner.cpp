@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ops/job_messages.h"
 #include "platform/win32/wide.h"
 #include "resources/resource_ids.h"
 #include "ui/message_map.h"
@@ -38,6 +39,7 @@ ResultCode run_job(HWND owner, const JobRequest& request, WorkerEntry worker,
     ProgressDialog dialog(worker, starter);
     const ResultCode result = dialog.run(owner, request);
     if (request.refused_path) *request.refused_path = dialog.refused_path();
+    if (request.fault) *request.fault = dialog.fault();
     return result;
 }
 
@@ -178,7 +180,7 @@ LRESULT ProgressDialog::on_system_command(WPARAM wparam, LPARAM, bool& handled) 
     // minimises the window the taskbar shows, and this one with it.
     switch (LOWORD(wparam) & 0xFFF0) {
         case SC_CLOSE:
-            cancel_ = true;
+            ask_to_cancel();
             return 0;
         case SC_MINIMIZE: {
             const HWND owner = GetWindow(window(), GW_OWNER);
@@ -194,8 +196,19 @@ LRESULT ProgressDialog::on_system_command(WPARAM wparam, LPARAM, bool& handled) 
 }
 
 LRESULT ProgressDialog::on_cancel(UINT, UINT, HWND, bool&) {
-    cancel_ = true;
+    ask_to_cancel();
     return 0;
+}
+
+void ProgressDialog::ask_to_cancel() {
+    // A key pressed by mistake must not throw the work away. Meanwhile the
+    // worker goes on, and the dialog may end under the question.
+    if (cancel_ || asking_) return;
+    asking_ = true;
+    const QuestionPause pause(*this);
+    const bool stop = show_message(window(), cancel_question, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    asking_ = false;
+    if (stop) cancel_ = true;
 }
 
 bool ProgressDialog::make_job(const JobRequest& request) {

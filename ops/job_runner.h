@@ -30,6 +30,8 @@ struct JobRequest {
     std::int32_t compression_level;
     // Receives, when not null, the file whose name failed the job (result 14).
     std::string* refused_path = nullptr;
+    // Receives, when not null, the archive's entry at fault and why.
+    ArchiveFault* fault = nullptr;
 };
 
 using WorkerEntry = ResultCode (*)(CryptJob& job);
@@ -43,6 +45,8 @@ HANDLE start_worker_thread(ThreadBody body, void* argument);
 // The code a job ends with when its worker thread cannot be created or the
 // dialog cannot be shown: the platform lacks the memory or handles for it.
 inline constexpr ResultCode job_start_failed = result_out_of_memory;
+
+inline constexpr const char* cancel_question = "Do you want to cancel the job?";
 
 // Runs the request with the encryption worker for direction 1, else the
 // decryption worker.
@@ -71,6 +75,7 @@ class ProgressDialog : public DialogBase {
     ResultCode run(HWND owner, const JobRequest& request);
     // After run: the file whose name failed the job, or empty.
     std::string refused_path() const { return job_ ? job_->refused_path : std::string(); }
+    ArchiveFault fault() const { return job_ ? job_->fault : ArchiveFault(); }
 
     // While one lives, a question waits for the user: the taskbar button
     // shows the job paused, and ticks leave it so.
@@ -92,6 +97,8 @@ class ProgressDialog : public DialogBase {
     LRESULT on_timer(WPARAM wparam, LPARAM lparam, bool& handled);
     LRESULT on_system_command(WPARAM wparam, LPARAM lparam, bool& handled);
     LRESULT on_cancel(UINT code, UINT id, HWND control, bool& handled);
+    // Cancel, Escape and the close request ask first; Yes sets the flag.
+    void ask_to_cancel();
 
     // The job for the request; false without the memory for it.
     bool make_job(const JobRequest& request);
@@ -114,6 +121,7 @@ class ProgressDialog : public DialogBase {
     // Also kept by the thread body itself, for when the exit code cannot be read.
     std::atomic<ResultCode> worker_result_{result_ok};
     bool ended_ = false;
+    bool asking_ = false;
     ResultCode outcome_ = job_start_failed;
     TransferRate rate_;
     ULONGLONG started_ms_ = 0;

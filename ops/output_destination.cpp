@@ -20,6 +20,11 @@ std::size_t path_units(const std::string& path) {
     return units;
 }
 
+// The question with the path it is about on the line above.
+std::string asked_about(const std::string& path, const char* question) {
+    return path + "\n" + question;
+}
+
 // A hand-edited value outside the table counts as the default.
 std::int32_t known_destination(std::int32_t value) {
     return value >= destination_desktop && value <= destination_user_folder ? value
@@ -68,7 +73,8 @@ std::optional<std::string> encryption_path(const SourceParts& source,
     // A path that does not fit, or a folder of that name, needs another name.
     if (path_units(path) > path_limit || ask.exists_as_folder(path))
         return ask.save_file(rename_title, folder);
-    if (ask.exists_as_file(path) && !ask.confirm_overwrite(file_exists_question))
+    if (ask.exists_as_file(path) &&
+        !ask.confirm_overwrite(asked_about(path, file_exists_question).c_str()))
         return ask.save_file(rename_title, folder);
     return path;
 }
@@ -81,14 +87,15 @@ std::optional<std::string> decryption_path(const SourceParts& source,
                            settings.user_defined_decrypt_path, ask);
     if (!chosen) return std::nullopt;
     const std::string& folder = *chosen;
-    const std::string name = decrypted_folder_name(source.base_name);
+    const std::string& name = source.base_name;
     const std::string path = output_path_in(folder, name);
     // The browser's choice is the destination itself, without the name. A
     // name the Windows path layer trims to nothing ("...") would be the
     // folder itself (the dialogs run on Windows only).
     if (path_units(path) > path_limit || ask.exists_as_file(path) || is_trimmed_away(name))
         return ask.browse_folder(folder_taken_title, true);
-    if (ask.exists_as_folder(path) && !ask.confirm_overwrite(folder_exists_question))
+    if (ask.exists_as_folder(path) &&
+        !ask.confirm_overwrite(asked_about(path, folder_exists_question).c_str()))
         return ask.browse_folder(folder_taken_title, true);
     return path;
 }

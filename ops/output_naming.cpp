@@ -89,19 +89,11 @@ SourceParts split_source(const std::string& input) {
 
 std::string encrypted_file_name(const std::string& base_name, bool with_date,
                                 const platform::LocalTime& now) {
-    std::string name = base_name;
-    truncate_name(name, output_name_limit);
-    if (!with_date) return name + ".cry";
+    if (!with_date) return base_name + ".cry";
     char stamped[64];
     std::snprintf(stamped, sizeof stamped, "(%4d-%02d-%02d-%02d-%02d)%s", now.year, now.month,
                   now.day, now.hour, now.minute, ".cry");
-    return name + stamped;
-}
-
-std::string decrypted_folder_name(const std::string& base_name) {
-    std::string name = base_name;
-    truncate_name(name, output_name_limit);
-    return name;
+    return base_name + stamped;
 }
 
 std::string output_path_in(const std::string& folder, const std::string& name) {

@@ -1,6 +1,6 @@
 // The name-forming rules for job outputs that need no question to the user:
-// the 8-byte cut, the source folder and base name of an input, and the
-// encrypted file's name with or without a date stamp.
+// the source folder and base name of an input, the encrypted file's name with
+// or without a date stamp, and the cut older versions made to names.
 #pragma once
 
 #include <cstddef>
@@ -9,9 +9,6 @@
 #include "platform/platform.h"
 
 namespace korvane {
-
-// Output names are cut to this many bytes before ".cry" or a date stamp.
-inline constexpr std::size_t output_name_limit = 8;
 
 // Cuts the UTF-8 name in place to at most limit bytes, never inside a
 // character. A name the ANSI code page holds is measured in that code page's
@@ -33,12 +30,11 @@ struct SourceParts {
 // are ignored, so "E:\data\Photos\" names the folder Photos.
 SourceParts split_source(const std::string& input);
 
-// "Quarterl.cry", or with a date stamp "Quarterl(2007-03-05-09-07).cry".
+// The whole base name: "Quarterly report.cry", or with a date stamp
+// "Quarterly report(2007-03-05-09-07).cry". (Older versions cut it to 8
+// bytes, "Quarterl.cry", which named no file the user would recognise.)
 std::string encrypted_file_name(const std::string& base_name, bool with_date,
                                 const platform::LocalTime& now);
-
-// The folder an archive is extracted into: its base name, cut.
-std::string decrypted_folder_name(const std::string& base_name);
 
 // folder + separator + name; the folder is used as given, so one that ends
 // in a separator gives a doubled separator, which file systems accept. Only

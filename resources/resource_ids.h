@@ -34,6 +34,10 @@
 #define IDC_CONFIRM_PASSWORD_LABEL 1026
 #define IDC_PASSWORD_LABEL 1027
 #define IDC_PASSWORD 1028
+#define IDC_DROP_SUMMARY 1040
+#define IDC_OUTPUT_LINE 1041
+#define IDC_PASSWORD_NOTE 1042
+#define IDC_SHOW_PASSWORD 1043
 
 // Progress dialog 204: the bar, the current file, bytes done of the total,
 // the speed and the time left.
@@ -66,9 +70,11 @@
 #define IDC_ZLIB_NOTICE 1030
 #define IDC_VERSION_LINE 1031
 
-// Menu 207 and the system-menu item.
+// Menu 207 and the system-menu item; Help's About is the same command.
 #define ID_FILE_ENCRYPTION 32772
 #define ID_FILE_DECRYPTION 32773
 #define ID_OPTION_SETTINGS 32774
 #define ID_VERSION_INFORMATION 32775
-#define ID_HELP_MENU 65535
+#define ID_FILE_OPEN 32776
+#define ID_FILE_OPEN_FOLDER 32777
+#define ID_FILE_EXIT 32778

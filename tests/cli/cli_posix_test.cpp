@@ -166,6 +166,24 @@ TEST_F(CliPosix, TerminalPasswordIsAskedWithoutEcho) {
     EXPECT_EQ(read_bytes(dir() / "in" / "in.txt"), "input");
 }
 
+// An input there when the command was checked but gone by the time the job
+// runs fails the job, named, and leaves no archive.
+TEST_F(CliPosix, AnInputGoneWhileThePasswordIsAskedFailsTheLock) {
+    write_bytes(dir() / "in.txt", "input");
+    OnTerminal term({"lock", "in.txt"}, temp.path());
+    ASSERT_TRUE(term.started());
+    ASSERT_TRUE(term.wait_for("Password: "));
+    fs::remove(dir() / "in.txt");
+    term.type("typed secret\n");
+    ASSERT_TRUE(term.wait_for("Confirm password: "));
+    term.type("typed secret\n");
+    std::string shown;
+    EXPECT_EQ(term.finish(shown), 10) << shown;
+    EXPECT_NE(shown.find("in.txt'"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("The input file does not exist."), std::string::npos) << shown;
+    EXPECT_FALSE(fs::exists(dir() / "in.cry"));
+}
+
 TEST_F(CliPosix, ProgressIsDrawnOnATerminalUnlessQuiet) {
     sparse_file(dir() / "zeros.bin", 400u << 20);
     ScopedEnv env("KORVANE_PASSWORD", "pw");

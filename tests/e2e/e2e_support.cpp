@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/win32/wide.h"
+#include "resources/resource_ids.h"
 
 namespace korvane::test {
 
@@ -49,6 +50,7 @@ struct Search {
     DWORD process;
     const char* caption;
     HWND found;
+    int control_id;  // 0: any window
 };
 
 BOOL CALLBACK match(HWND window, LPARAM context) {
@@ -57,7 +59,8 @@ BOOL CALLBACK match(HWND window, LPARAM context) {
     GetWindowThreadProcessId(window, &owner);
     char caption[256] = {};
     GetWindowTextA(window, caption, sizeof caption);
-    if (owner == s->process && IsWindowVisible(window) && lstrcmpA(caption, s->caption) == 0) {
+    if (owner == s->process && IsWindowVisible(window) && lstrcmpA(caption, s->caption) == 0 &&
+        (s->control_id == 0 || GetDlgItem(window, s->control_id))) {
         s->found = window;
         return FALSE;
     }
@@ -67,10 +70,22 @@ BOOL CALLBACK match(HWND window, LPARAM context) {
 }  // namespace
 
 HWND ProductProcess::wait_for_window(const char* caption, DWORD timeout_ms) const {
+    return wait_for_window(caption, 0, timeout_ms);
+}
+
+HWND ProductProcess::wait_for_message(DWORD timeout_ms) const {
+    return wait_for_window("Korvane File", 0xFFFF, timeout_ms);
+}
+
+HWND ProductProcess::wait_for_main_window(DWORD timeout_ms) const {
+    return wait_for_window("Korvane File", IDC_HEADING, timeout_ms);
+}
+
+HWND ProductProcess::wait_for_window(const char* caption, int control_id, DWORD timeout_ms) const {
     if (!process_) return nullptr;
     const DWORD start = GetTickCount();
     do {
-        Search s{id_, caption, nullptr};
+        Search s{id_, caption, nullptr, control_id};
         EnumWindows(match, reinterpret_cast<LPARAM>(&s));
         if (s.found) return s.found;
         if (WaitForSingleObject(process_, 50) == WAIT_OBJECT_0) return nullptr;
@@ -109,7 +124,13 @@ void type_keys(HWND dialog, int id, const std::wstring& text) {
 }
 
 std::string message_box_text(HWND box) {
-    return control_text(box, 0xFFFF);
+    // UTF-16, for paths in any script.
+    const HWND text = GetDlgItem(box, 0xFFFF);
+    if (!text) return {};
+    std::vector<wchar_t> units(4096, L'\0');
+    SendMessageTimeoutW(text, WM_GETTEXT, units.size(), reinterpret_cast<LPARAM>(units.data()),
+                        SMTO_ABORTIFHUNG, 5000, nullptr);
+    return win::narrow(units.data());
 }
 
 bool wait_until_gone(HWND window, DWORD timeout_ms) {

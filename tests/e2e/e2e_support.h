@@ -28,6 +28,13 @@ class ProductProcess {
     // A visible top-level window of the process with that caption, waiting
     // up to timeout_ms; null when none appeared.
     HWND wait_for_window(const char* caption, DWORD timeout_ms = 30000) const;
+    // The same, among the windows that hold a control of that id: the
+    // program's dialogs and its message boxes share one caption.
+    HWND wait_for_window(const char* caption, int control_id, DWORD timeout_ms) const;
+    // A message box of the process: the program's caption and a text.
+    HWND wait_for_message(DWORD timeout_ms = 60000) const;
+    // The program's main window, told from its message boxes by its heading.
+    HWND wait_for_main_window(DWORD timeout_ms = 30000) const;
     // The exit code, waiting up to timeout_ms; -1 when it did not end.
     int wait_for_exit(DWORD timeout_ms = 60000);
 
@@ -45,7 +52,7 @@ void press_button(HWND dialog, int id);
 // Types text into a control as a keyboard does: one WM_CHAR per UTF-16
 // unit, queued behind what was posted before and ahead of what follows.
 void type_keys(HWND dialog, int id, const std::wstring& text);
-// The text of a message box and its dismissal with one of its buttons.
+// The text of a message box, UTF-8.
 std::string message_box_text(HWND box);
 // Waits until the window is gone; false after timeout_ms.
 bool wait_until_gone(HWND window, DWORD timeout_ms = 30000);

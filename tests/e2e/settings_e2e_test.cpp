@@ -99,15 +99,16 @@ TEST(SettingsEndToEnd, ChosenFolderIsSavedWhereTheModeSaysAndUsedByTheNextRun) {
 
         ProductProcess lock(exe, "-c \"" + source + "\"");
         ASSERT_TRUE(lock.started());
-        const HWND dialog = lock.wait_for_window("Korvane File");
+        const HWND dialog = lock.wait_for_main_window();
         ASSERT_NE(dialog, nullptr);
         test::set_control_text(dialog, IDC_PASSWORD, "e2e password");
         test::set_control_text(dialog, IDC_CONFIRM_PASSWORD, "e2e password");
         test::press_button(dialog, IDC_START);
-        const HWND box = lock.wait_for_window("Information", 60000);
+        const HWND box = lock.wait_for_message();
         ASSERT_NE(box, nullptr);
-        EXPECT_EQ(test::message_box_text(box), "Encryption has completed successfully.");
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(test::message_box_text(box), "Encryption has completed successfully.\n" + out +
+                                                   "\\note.cry\n\nShow it in Explorer?");
+        PostMessageA(box, WM_COMMAND, IDNO, 0);
         EXPECT_EQ(lock.wait_for_exit(30000), 0);
         DeleteFileA(own_ini.c_str());
         RemoveDirectoryA(own_folder.c_str());

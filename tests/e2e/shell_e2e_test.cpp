@@ -154,7 +154,7 @@ TEST_F(ShellEndToEnd, InstalledUnderAFolderOutsideTheCodePage) {
     // It runs from there; uninstall finds the INI file beside it and deletes it.
     ASSERT_TRUE(test::write_file(folder + "\\korvane.ini", "[default]\r\ndecrypt_path=1\r\n"));
     test::ProductProcess product(exe_, "-d \"" + folder + "\\a.cry\"");
-    const HWND dialog = product.wait_for_window("Korvane File");
+    const HWND dialog = product.wait_for_main_window();
     ASSERT_TRUE(dialog);
     EXPECT_EQ(test::control_text(dialog, IDC_HEADING), "Decryption");
     PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -190,7 +190,7 @@ TEST_F(ShellEndToEnd, OpeningACryFileStartsItsDecryption) {
     line.replace(line.find("%1"), 2, archive);
     ASSERT_EQ(line.rfind("\"" + exe_ + "\" ", 0), 0u);
     test::ProductProcess product(exe_, line.substr(exe_.size() + 3));
-    const HWND dialog = product.wait_for_window("Korvane File");
+    const HWND dialog = product.wait_for_main_window();
     ASSERT_TRUE(dialog);
     EXPECT_EQ(test::control_text(dialog, IDC_HEADING), "Decryption");
     EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, IDC_DECRYPT_PASSWORD)));

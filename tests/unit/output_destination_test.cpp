@@ -106,9 +106,9 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, OutputDestination,
     testing::Values(
         Case{"desktop", 1, "E:\\docs\\Quarterly report.xls", 0, 0, {}, {}, {}, {}, {},
-             "C:\\Desk\\Quarterl.cry", {}},
+             "C:\\Desk\\Quarterly report.cry", {}},
         Case{"source folder, date stamp", 1, "E:\\docs\\Quarterly report.xls", 1, 1, {}, {}, {}, {}, {},
-             "E:\\docs\\Quarterl(2007-03-05-09-07).cry", {}},
+             "E:\\docs\\Quarterly report(2007-03-05-09-07).cry", {}},
         Case{"user folder", 1, "E:\\data\\Photos", 3, 0, {}, {}, {}, {}, {}, "D:\\enc\\Photos.cry", {}},
         Case{"no folder part: the current folder", 1, "notes.txt", 1, 0, {}, {}, {}, {}, {},
              "C:\\Here\\notes.cry", {}},
@@ -123,10 +123,12 @@ INSTANTIATE_TEST_SUITE_P(
              {"save: Please input the encryption file name. in C:\\Desk"}},
         Case{"existing file, yes", 1, "E:\\a.txt", 0, 0, {"C:\\Desk\\a.cry"}, {}, {}, {}, {true},
              "C:\\Desk\\a.cry",
-             {"confirm: A file with this name already exists. Do you wish to overwrite it?"}},
+             {"confirm: C:\\Desk\\a.cry\nA file with this name already exists. Do you wish to "
+              "overwrite it?"}},
         Case{"existing file, no, then cancel", 1, "E:\\a.txt", 0, 0, {"C:\\Desk\\a.cry"}, {}, {},
              {std::nullopt}, {false}, std::nullopt,
-             {"confirm: A file with this name already exists. Do you wish to overwrite it?",
+             {"confirm: C:\\Desk\\a.cry\nA file with this name already exists. Do you wish to "
+              "overwrite it?",
               "save: Input new File / Folder name in C:\\Desk"}},
         Case{"a folder of that name", 1, "E:\\a.txt", 0, 0, {}, {"C:\\Desk\\a.cry"}, {},
              {std::string("C:\\Desk\\b.cry")}, {}, "C:\\Desk\\b.cry",
@@ -139,10 +141,12 @@ INSTANTIATE_TEST_SUITE_P(
              "\\a", {}},
         Case{"decryption into an existing folder, yes", 2, "E:\\r.cry", 3, 0, {}, {"D:\\dec\\r"}, {}, {},
              {true}, "D:\\dec\\r",
-             {"confirm: A folder with this name already exists. Do you wish to overwrite it?"}},
+             {"confirm: D:\\dec\\r\nA folder with this name already exists. Do you wish to "
+              "overwrite it?"}},
         Case{"decryption, existing folder, no: the chosen folder itself", 2, "E:\\r.cry", 3, 0, {},
              {"D:\\dec\\r"}, {picked}, {}, {false}, picked,
-             {"confirm: A folder with this name already exists. Do you wish to overwrite it?",
+             {"confirm: D:\\dec\\r\nA folder with this name already exists. Do you wish to "
+              "overwrite it?",
               "browse-new: The same File/Folder name already exists.\n Select a new name."}},
         Case{"decryption, a file in the way: no question first", 2, "E:\\r.cry", 3, 0, {"D:\\dec\\r"},
              {}, {std::nullopt}, {}, {}, std::nullopt,
@@ -151,9 +155,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"decryption of an archive named by dots", 2, "E:\\....cry", 3, 0, {}, {}, {picked}, {},
              {}, picked,
              {"browse-new: The same File/Folder name already exists.\n Select a new name."}},
-        Case{"decryption, dots left by the cut to 8 bytes", 2, "E:\\....... x.cry", 3, 0, {}, {},
-             {std::nullopt}, {}, {}, std::nullopt,
-             {"browse-new: The same File/Folder name already exists.\n Select a new name."}}));
+        // The whole name: older versions cut it to 8 bytes, all dots, trimmed away.
+        Case{"decryption, dots then a letter: the name whole", 2, "E:\\....... x.cry", 3, 0, {},
+             {}, {}, {}, {}, "D:\\dec\\....... x", {}}));
 
 TEST(OutputDestinationLimits, TooLongInputIsRefusedAndTooLongOutputAsksForAName) {
     Settings settings;

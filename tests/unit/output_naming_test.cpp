@@ -52,12 +52,13 @@ TEST(OutputNaming, ExamplesFromTheUserGuide) {
         bool with_date;
         const char* output;
     } cases[] = {
-        {"E:\\docs\\Quarterly report.xls", false, "D:\\out\\Quarterl.cry"},
-        {"E:\\docs\\Quarterly report.xls", true, "D:\\out\\Quarterl(2007-03-05-09-07).cry"},
-        {"E:\\docs\\archive.tar.gz", false, "D:\\out\\archive..cry"},
+        {"E:\\docs\\Quarterly report.xls", false, "D:\\out\\Quarterly report.cry"},
+        {"E:\\docs\\Quarterly report.xls", true, "D:\\out\\Quarterly report(2007-03-05-09-07).cry"},
+        {"E:\\docs\\archive.tar.gz", false, "D:\\out\\archive.tar.cry"},
         {"E:\\data\\Photos", false, "D:\\out\\Photos.cry"},
         {"E:\\data\\Photos\\", false, "D:\\out\\Photos.cry"},
         {"E:\\docs\\exactly8.txt", false, "D:\\out\\exactly8.cry"},
+        {"E:\\docs\\ninechars.txt", false, "D:\\out\\ninechars.cry"},
     };
     for (const auto& c : cases) {
         const SourceParts parts = split_source(p(c.input));
@@ -65,8 +66,8 @@ TEST(OutputNaming, ExamplesFromTheUserGuide) {
                   p(c.output))
             << c.input;
     }
-    EXPECT_EQ(output_path_in(out, decrypted_folder_name(split_source(p("E:\\docs\\report.cry")).base_name)),
-              p("D:\\out\\report"));
+    EXPECT_EQ(output_path_in(out, split_source(p("E:\\docs\\Quarterly report.cry")).base_name),
+              p("D:\\out\\Quarterly report"));
 }
 
 TEST(OutputNaming, ExtensionIsFromTheLastDotOfTheLastComponent) {
@@ -74,10 +75,11 @@ TEST(OutputNaming, ExtensionIsFromTheLastDotOfTheLastComponent) {
         const char* input;
         const char* extension;
     } cases[] = {
-        {"E:\\docs\\archive.tar.gz", ".gz"}, {"E:\\a.cry", ".cry"}, {"E:\\A.CRY", ".CRY"},
-        {"E:\\dir.cry\\file", ""},        {".hidden", ".hidden"},  {"noext", ""},
+        {"E:\\docs\\archive.tar.gz", ".gz"}, {"E:\\a.cry", ".cry"},  {"E:\\A.CRY", ".CRY"},
+        {"E:\\dir.cry\\file", ""},           {".hidden", ".hidden"}, {"noext", ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(split_source(p(c.input)).extension, c.extension) << c.input;
+    for (const auto& c : cases)
+        EXPECT_EQ(split_source(p(c.input)).extension, c.extension) << c.input;
 }
 
 TEST(OutputNaming, SourceFolders) {

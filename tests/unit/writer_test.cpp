@@ -160,12 +160,19 @@ TEST_F(Writer, ArchiveOutgrowingTheFileSystemsLimitEndsWithNothingLeft) {
     }
 }
 
-TEST_F(Writer, MissingInputsAreSkipped) {
+TEST_F(Writer, AMissingInputFailsTheJobAndNamesIt) {
     write_bytes(dir() / "real.txt", "content");
     const fs::path archive = dir() / "a.cry";
-    ASSERT_EQ(encrypt({(dir() / "gone").string(), (dir() / "real.txt").string()}, archive, "pw"),
-              result_ok);
-    EXPECT_EQ(entry_count(archive), 1u);
+    for (const auto& inputs :
+         {std::vector<std::string>{(dir() / "gone").string(), (dir() / "real.txt").string()},
+          std::vector<std::string>{(dir() / "real.txt").string(), (dir() / "gone").string()}}) {
+        std::atomic<std::uint64_t> processed{0}, total{0};
+        std::atomic<bool> cancel{false};
+        CryptJob job(inputs, archive.string(), "pw", 6, processed, total, cancel);
+        EXPECT_EQ(encrypt_worker(job), result_input_missing);
+        EXPECT_EQ(job.refused_path, (dir() / "gone").string());
+        EXPECT_FALSE(fs::exists(archive));
+    }
 }
 
 TEST_F(Writer, FailedOrCancelledJobLeavesAnEarlierOutputUntouched) {

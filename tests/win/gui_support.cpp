@@ -16,11 +16,13 @@ Script* running_script = nullptr;
 struct CaptionSearch {
     const char* caption;
     HWND found;
+    int control_id = 0;  // 0: any window
 };
 
 BOOL CALLBACK match_caption(HWND window, LPARAM context) {
     auto* search = reinterpret_cast<CaptionSearch*>(context);
     if (window_text(window) != search->caption) return TRUE;
+    if (search->control_id != 0 && !GetDlgItem(window, search->control_id)) return TRUE;
     search->found = window;
     return FALSE;
 }
@@ -37,6 +39,12 @@ BOOL CALLBACK collect_dialog(HWND window, LPARAM context) {
 
 HWND find_thread_window(const char* caption) {
     CaptionSearch search{caption, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), match_caption, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND find_thread_window(const char* caption, int control_id) {
+    CaptionSearch search{caption, nullptr, control_id};
     EnumThreadWindows(GetCurrentThreadId(), match_caption, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
@@ -69,6 +77,13 @@ Script& Script::then(Step step) {
 Script& Script::wait_for_window(const char* caption, HWND* found) {
     return then([caption, found] {
         *found = find_thread_window(caption);
+        return *found && IsWindowVisible(*found);
+    });
+}
+
+Script& Script::wait_for_window(const char* caption, int control_id, HWND* found) {
+    return then([caption, control_id, found] {
+        *found = find_thread_window(caption, control_id);
         return *found && IsWindowVisible(*found);
     });
 }

@@ -20,6 +20,11 @@ void report_failure(const std::string& message);
 // The top-level window of this thread with that caption, or null. Other test
 // programs share the Wine desktop, so a global lookup could find theirs.
 HWND find_thread_window(const char* caption);
+// The same, among the windows that hold a control of that id: the program's
+// dialogs and its message boxes share one caption. A message box holds its
+// text in message_box_text_id.
+HWND find_thread_window(const char* caption, int control_id);
+inline constexpr int message_box_text_id = 0xFFFF;
 std::string window_text(HWND window);
 
 // A drop of these UTF-8 paths as the shell delivers it (a DROPFILES block of
@@ -56,6 +61,8 @@ class Script {
     // A step that waits until the caption appears on this thread; the window
     // is stored in *found.
     Script& wait_for_window(const char* caption, HWND* found);
+    // Only a window with a control of that id counts.
+    Script& wait_for_window(const char* caption, int control_id, HWND* found);
     Script& wait_until_gone(const HWND* window);
     Script& pause(DWORD ms);
 

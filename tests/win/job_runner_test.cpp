@@ -188,19 +188,22 @@ TEST(RunJob, BarStaysAtZeroWithoutATotal) {
     }
 }
 
-// Every way of asking to stop only sets the flag: the dialog stays until the
-// worker has ended, then ends with the worker's code.
+// Every way of asking to stop asks first; Yes only sets the flag: the dialog
+// stays until the worker has ended, then ends with the worker's code. No
+// lets the job go on.
 struct CancelWay {
     const char* name;
     void (*act)(HWND dialog);
+    bool yes = true;
 };
 
 class RunJobCancel : public testing::TestWithParam<CancelWay> {};
 
 TEST_P(RunJobCancel, EndsWithTheWorkersCodeAfterItStops) {
     reset_workers();
-    HWND owner_window = nullptr, dialog = nullptr;
-    bool owner_disabled = false, still_open = false;
+    HWND owner_window = nullptr, dialog = nullptr, question = nullptr;
+    bool owner_disabled = false, still_open = false, went_on = false;
+    std::string asked;
     class Owner : public DialogBase {
         bool handle_message(HWND, UINT, WPARAM, LPARAM, LRESULT&) override { return false; }
     } owner;
@@ -216,16 +219,28 @@ TEST_P(RunJobCancel, EndsWithTheWorkersCodeAfterItStops) {
             GetParam().act(dialog);
             return true;
         })
+        .wait_for_window("Korvane File", test::message_box_text_id, &question)
+        .then([&] {
+            asked = test::window_text(GetDlgItem(question, test::message_box_text_id));
+            PostMessageA(question, WM_COMMAND, GetParam().yes ? IDYES : IDNO, 0);
+            return true;
+        })
         .pause(200)
         .then([&] {
             still_open = IsWindow(dialog) && IsWindowVisible(dialog);
+            went_on = !test::find_thread_window("Korvane File", test::message_box_text_id);
+            // Declined, the worker runs on until it is released.
+            if (!GetParam().yes) release_worker = true;
             return true;
         });
     script.start();
-    EXPECT_EQ(run_job(owner_window, some_request, waits_for_release), result_cancelled);
+    EXPECT_EQ(run_job(owner_window, some_request, waits_for_release),
+              GetParam().yes ? result_cancelled : result_ok);
     EXPECT_TRUE(script.finished());
     EXPECT_TRUE(owner_disabled);
+    EXPECT_EQ(asked, cancel_question);
     EXPECT_TRUE(still_open);
+    EXPECT_TRUE(went_on);  // one question, however often it was asked for
     EXPECT_TRUE(IsWindowEnabled(owner_window));
 }
 
@@ -241,12 +256,14 @@ INSTANTIATE_TEST_SUITE_P(
                   [](HWND dialog) {
                       PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
                       PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-                  }}),
+                  }},
+        CancelWay{"EscapeDeclined", [](HWND dialog) { test::press_key(dialog, VK_ESCAPE); },
+                  false}),
     [](const testing::TestParamInfo<CancelWay>& info) { return std::string(info.param.name); });
 
 TEST(RunJob, NeitherOkNorSystemCommandsEndTheDialogWhileTheWorkerRuns) {
     reset_workers();
-    HWND dialog = nullptr;
+    HWND dialog = nullptr, question = nullptr;
     bool open_after_tick = false, minimised = false, restored = false;
     test::Script script;
     script.wait_for_window("Processing", &dialog)
@@ -269,6 +286,11 @@ TEST(RunJob, NeitherOkNorSystemCommandsEndTheDialogWhileTheWorkerRuns) {
             restored = IsWindowVisible(dialog) && !IsIconic(dialog);
             // The dialog manager turns a close message into a cancel.
             PostMessageA(dialog, WM_CLOSE, 0, 0);
+            return true;
+        })
+        .wait_for_window("Korvane File", test::message_box_text_id, &question)
+        .then([&] {
+            PostMessageA(question, WM_COMMAND, IDYES, 0);
             return true;
         });
     script.start();
@@ -513,11 +535,22 @@ TEST_F(RunJobArchive, EncryptsAndDecryptsByDirection) {
 
 TEST_F(RunJobArchive, CancelDuringEncryptionEndsWithThreeAndRemovesThePartialArchive) {
     const fs::path source = folder_ / "big.bin";
-    write_noise(source, 48u << 20);
+    // Letters of a small alphabet deflate (noise would be stored) and slowly
+    // at level 9: enough work to outlast the question before the cancel.
+    std::vector<char> letters(96u << 20);
+    std::uint32_t x = 2463534242u;
+    for (char& letter : letters) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        letter = static_cast<char>('a' + (x & 15));
+    }
+    std::ofstream(source, std::ios::binary)
+        .write(letters.data(), static_cast<std::streamsize>(letters.size()));
     const std::string archive = (folder_ / "big.cry").string();
     inputs_.add(source.string().c_str());
 
-    HWND dialog = nullptr;
+    HWND dialog = nullptr, question = nullptr;
     bool partial_seen = false;
     test::Script script;
     script.wait_for_window("Processing", &dialog)
@@ -529,9 +562,14 @@ TEST_F(RunJobArchive, CancelDuringEncryptionEndsWithThreeAndRemovesThePartialArc
         .then([&] {
             PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
             return true;
+        })
+        .wait_for_window("Korvane File", test::message_box_text_id, &question)
+        .then([&] {
+            PostMessageA(question, WM_COMMAND, IDYES, 0);
+            return true;
         });
     script.start();
-    EXPECT_EQ(run_job(nullptr, JobRequest{"pass", archive.c_str(), 1, inputs_, 6}),
+    EXPECT_EQ(run_job(nullptr, JobRequest{"pass", archive.c_str(), 1, inputs_, 9}),
               result_cancelled);
     EXPECT_TRUE(script.finished());
     EXPECT_TRUE(partial_seen);

@@ -1,0 +1,134 @@
+#include "ops/job_messages.h"
+
+#include <shlobj.h>
+
+#include <memory>
+
+#include "archive/paths.h"
+#include "platform/win32/scoped_win.h"
+#include "platform/win32/wide.h"
+
+namespace korvane {
+
+namespace {
+
+struct PidlFree {
+    void operator()(ITEMIDLIST* p) const { CoTaskMemFree(p); }
+};
+using ScopedPidl = std::unique_ptr<ITEMIDLIST, PidlFree>;
+
+ScopedPidl parse(const std::wstring& path) {
+    PIDLIST_ABSOLUTE pidl = nullptr;
+    if (FAILED(SHParseDisplayName(path.c_str(), nullptr, &pidl, 0, nullptr))) return nullptr;
+    return ScopedPidl(pidl);
+}
+
+std::wstring parent_of(const std::wstring& path) {
+    const std::size_t at = path.find_last_of(L"\\/");
+    return at == std::wstring::npos ? std::wstring() : path.substr(0, at);
+}
+
+}  // namespace
+
+int show_message(HWND owner, const std::string& text, UINT flags) {
+    return MessageBoxW(owner, win::widen(text).c_str(), win::widen(program_caption).c_str(), flags);
+}
+
+bool show_in_explorer(const std::vector<std::string>& paths) {
+    if (paths.empty()) return false;
+    // One window per folder: the results in it selected together.
+    const std::wstring folder_path = parent_of(win::widen(paths.front()));
+    const ScopedPidl folder = parse(folder_path);
+    if (!folder) return false;
+    std::vector<ScopedPidl> items;
+    std::vector<PCUITEMID_CHILD> children;
+    for (const std::string& path : paths) {
+        const std::wstring wide = win::widen(path);
+        if (parent_of(wide) != folder_path) continue;
+        ScopedPidl item = parse(wide);
+        if (!item) continue;
+        children.push_back(ILFindLastID(item.get()));
+        items.push_back(std::move(item));
+    }
+    return SUCCEEDED(SHOpenFolderAndSelectItems(folder.get(), static_cast<UINT>(children.size()),
+                                                children.data(), 0));
+}
+
+std::string success_text(const char* direction, const std::vector<std::string>& written) {
+    std::string text = std::string(direction) + " has completed successfully.";
+    for (const std::string& path : written) text += "\n" + path;
+    return text + "\n\nShow " + (written.size() > 1 ? "them" : "it") + " in Explorer?";
+}
+
+std::string failure_text(const char* direction, ResultCode result, const FailureDetail& detail) {
+    const char* message = result_message(result);
+    std::string text = std::string(direction) + " has failed.\n" + (message ? message : "");
+    const std::string fault = describe(detail.fault);
+    if (!fault.empty()) text += "\n" + fault;
+    if (!detail.refused_path.empty()) {
+        text += "\n" + detail.refused_path;
+        const std::string reason =
+            result == result_read_failed ? system_reason(detail.refused_path) : std::string();
+        if (!reason.empty()) text += "\n" + reason;
+    }
+    if (!detail.destination.empty() && result != result_cancelled) {
+        if (detail.restored < 0)
+            text += "\nFiles restored before the failure are in " + detail.destination;
+        else if (detail.restored == 0)
+            text += "\nNo file was restored before the failure, in " + detail.destination;
+        else if (detail.restored == 1)
+            text += "\n1 file was restored before the failure, in " + detail.destination;
+        else if (detail.restored > 1)
+            text += "\n" + std::to_string(detail.restored) +
+                    " files were restored before the failure, in " + detail.destination;
+    }
+    if (!detail.done.empty()) {
+        text += "\nRestored in full before it:";
+        for (const std::string& path : detail.done) text += "\n" + path;
+    }
+    return text;
+}
+
+std::string system_reason(const std::string& path) {
+    const std::wstring wide = win::system_path(path);
+    DWORD error = 0;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        error = GetLastError();
+    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        WIN32_FIND_DATAW data;
+        const HANDLE find = FindFirstFileW((wide + L"\\*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE)
+            error = GetLastError();
+        else
+            FindClose(find);
+    } else {
+        // Opened as the worker opens it: sharing reading and writing.
+        const win::ScopedHandle file(CreateFileW(wide.c_str(), GENERIC_READ,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) error = GetLastError();
+    }
+    if (error == 0) return std::string();
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    if (n == 0 || !text) return "System error " + std::to_string(error) + ".";
+    std::wstring words(text, n);
+    LocalFree(text);
+    while (!words.empty() &&
+           (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' '))
+        words.pop_back();
+    return win::narrow(words);
+}
+
+long long count_files(const std::string& folder) {
+    long long files = 0;
+    FolderWalker walker(folder);
+    while (const FolderWalker::Record* entry = walker.next())
+        if (!entry->data.is_folder) ++files;
+    return walker.unlisted().empty() ? files : -1;
+}
+
+}  // namespace korvane
