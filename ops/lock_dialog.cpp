@@ -19,6 +19,7 @@
 #include "ops/job_runner.h"
 #include "ops/output_destination.h"
 #include "ops/output_naming.h"
+#include "ops/taskbar_progress.h"
 #include "platform/platform.h"
 #include "platform/win32/scoped_win.h"
 #include "platform/win32/wide.h"
@@ -415,6 +416,15 @@ LRESULT LockDialog::on_start(UINT, UINT, HWND, bool&) {
     return 0;
 }
 
+void LockDialog::report_failure(const char* direction, ResultCode result,
+                                const FailureDetail& detail) {
+    show_message(window(), failure_text(direction, result, detail),
+                 MB_OK | (result == result_cancelled ? MB_ICONINFORMATION : MB_ICONERROR));
+    // The button showed the failure while the message was up; the window
+    // stays for another try, with a plain button.
+    taskbar_progress().show(taskbar_window(window()), TaskbarState::none, 0, 0);
+}
+
 void LockDialog::report_success(const char* direction, const std::vector<std::string>& written) {
     if (show_message(window(), success_text(direction, written), MB_YESNO | MB_ICONINFORMATION) ==
             IDYES &&
@@ -441,8 +451,7 @@ void LockDialog::start_encryption(const std::string& password) {
         (result == result_open_output_failed || result == result_write_failed ||
          result == result_close_failed || result == result_file_system_limit))
         detail.refused_path = *output;
-    show_message(window(), failure_text("Encryption", result, detail),
-                 MB_OK | (result == result_cancelled ? MB_ICONINFORMATION : MB_ICONERROR));
+    report_failure("Encryption", result, detail);
     show_summary();  // what is there has changed
 }
 
@@ -481,8 +490,7 @@ void LockDialog::start_decryption(const std::string& password) {
             detail.destination = outputs[i];
             detail.restored = existed ? -1 : count_files(outputs[i]);
         }
-        show_message(window(), failure_text("Decryption", result, detail),
-                     MB_OK | (result == result_cancelled ? MB_ICONINFORMATION : MB_ICONERROR));
+        report_failure("Decryption", result, detail);
         if (result == result_bad_password) {
             // Typed again from the start.
             SetDlgItemTextW(window(), IDC_DECRYPT_PASSWORD, L"");

@@ -81,6 +81,7 @@ class LockDialog : public DialogBase {
     void start_encryption(const std::string& password);
     void start_decryption(const std::string& password);
     void report_success(const char* direction, const std::vector<std::string>& written);
+    void report_failure(const char* direction, ResultCode result, const FailureDetail& detail);
 
     InputList& inputs_;
     const Settings& settings_;

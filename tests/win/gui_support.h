@@ -7,9 +7,12 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "ops/taskbar_progress.h"
 
 namespace korvane::test {
 
@@ -99,6 +102,24 @@ class Screenshot {
 
   private:
     std::string unix_path_, windows_path_;
+};
+
+// The taskbar calls as the seam receives them.
+class RecordingTaskbar : public TaskbarProgress {
+  public:
+    struct Call {
+        HWND window;
+        TaskbarState state;
+        std::uint64_t done, total;
+        DWORD at;
+    };
+    RecordingTaskbar() { set_taskbar_progress(this); }
+    ~RecordingTaskbar() override { set_taskbar_progress(nullptr); }
+    void show(HWND window, TaskbarState state, std::uint64_t done, std::uint64_t total) override {
+        calls.push_back({window, state, done, total, GetTickCount()});
+    }
+    const Call* last() const { return calls.empty() ? nullptr : &calls.back(); }
+    std::vector<Call> calls;
 };
 
 }  // namespace korvane::test

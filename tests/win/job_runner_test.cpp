@@ -335,23 +335,7 @@ TEST(RunJob, MinimisingTheProgressMinimisesTheWindowTheTaskbarShows) {
     EXPECT_FALSE(IsIconic(owner_window));
 }
 
-// The taskbar calls as the seam receives them.
-class RecordingTaskbar : public TaskbarProgress {
-  public:
-    struct Call {
-        HWND window;
-        TaskbarState state;
-        std::uint64_t done, total;
-        DWORD at;
-    };
-    RecordingTaskbar() { set_taskbar_progress(this); }
-    ~RecordingTaskbar() override { set_taskbar_progress(nullptr); }
-    void show(HWND window, TaskbarState state, std::uint64_t done, std::uint64_t total) override {
-        calls.push_back({window, state, done, total, GetTickCount()});
-    }
-    const Call* last() const { return calls.empty() ? nullptr : &calls.back(); }
-    std::vector<Call> calls;
-};
+using test::RecordingTaskbar;
 
 std::string item_text(HWND dialog, int id) {
     return test::window_text(GetDlgItem(dialog, id));

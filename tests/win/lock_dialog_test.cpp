@@ -466,13 +466,12 @@ TEST_F(LockDialogTest, SuccessNamesTheArchiveAndOffersItsFolder) {
         PostMessageA(dialog, WM_COMMAND, IDC_START, 0);
         return true;
     });
-    wait_for_box(script, &box)
-        .then([&] {
-            message = box_text(box);
-            icon = GetDlgItem(box, IDYES) && GetDlgItem(box, IDNO) ? 1 : 0;
-            PostMessageA(box, WM_COMMAND, IDYES, 0);  // success ends the dialog
-            return true;
-        });
+    wait_for_box(script, &box).then([&] {
+        message = box_text(box);
+        icon = GetDlgItem(box, IDYES) && GetDlgItem(box, IDNO) ? 1 : 0;
+        PostMessageA(box, WM_COMMAND, IDYES, 0);  // success ends the dialog
+        return true;
+    });
     EXPECT_EQ(run(lock_encrypt, script), 0);
     const std::string archive = temp / "Quarterly report.cry";
     EXPECT_EQ(message,
@@ -480,6 +479,49 @@ TEST_F(LockDialogTest, SuccessNamesTheArchiveAndOffersItsFolder) {
     EXPECT_EQ(icon, 1u);  // Yes and No
     EXPECT_EQ(shown_in_folder, std::vector<std::string>{archive});
     EXPECT_NE(GetFileAttributesW(win::widen(archive).c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A failed job leaves the window for another try, and the taskbar button
+// shows the failure only while its message is up.
+TEST_F(LockDialogTest, AFailureKeepsTheWindowAndLeavesThePlainTaskbarButton) {
+    test::TempFolder temp;
+    const std::string input = temp / "gone.txt";  // named, never made
+    input_list().add(input.c_str());
+    settings.encrypt_path = destination_source_folder;
+    test::RecordingTaskbar taskbar;
+    Script script;
+    std::string message;
+    bool kept = false;
+    std::size_t calls_at_message = 0;
+    wait_for_dialog(script, &dialog).then([&] {
+        type(dialog, IDC_PASSWORD, "secret");
+        type(dialog, IDC_CONFIRM_PASSWORD, "secret");
+        PostMessageA(dialog, WM_COMMAND, IDC_START, 0);
+        return true;
+    });
+    wait_for_box(script, &box)
+        .then([&] {
+            message = box_text(box);
+            calls_at_message = taskbar.calls.size();
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            return true;
+        })
+        .pause(300)
+        .then([&] {
+            kept = IsWindow(dialog) && visible(dialog, IDC_START);
+            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+            return true;
+        });
+    EXPECT_EQ(run(lock_encrypt, script), 0);
+    EXPECT_EQ(message.rfind("Encryption has failed.\n", 0), 0u) << message;
+    EXPECT_NE(message.find(input), std::string::npos) << message;
+    EXPECT_TRUE(kept);
+    ASSERT_GT(calls_at_message, 0u);
+    EXPECT_EQ(taskbar.calls[calls_at_message - 1].state, TaskbarState::error);
+    ASSERT_NE(taskbar.last(), nullptr);
+    EXPECT_EQ(taskbar.last()->state, TaskbarState::none);
+    EXPECT_EQ(taskbar.last()->window, dialog);
+    EXPECT_EQ(GetFileAttributesW(win::widen(temp / "gone.cry").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace
