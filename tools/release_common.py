@@ -1,9 +1,22 @@
 """What tools/pack-zip and tools/pack-msi share: the release's time and its
 SHA256SUMS, the project's address."""
 import os
+import sys
 
-# The project's home: Installed apps' "about" and "help" links.
-PROJECT_URL = "https://example.invalid/korvane-file"
+# The project's home: Installed apps' "about" and "help" links. A release
+# names it in $KORVANE_PROJECT_URL, as it names where its files are in
+# $KORVANE_RELEASE_URL; a build without it says so (project_url()).
+UNSET_PROJECT_URL = "https://example.invalid/korvane-file"
+
+
+def project_url():
+    """$KORVANE_PROJECT_URL, or a reserved address and a line on stderr."""
+    url = os.environ.get("KORVANE_PROJECT_URL", "")
+    if url:
+        return url
+    print(f"KORVANE_PROJECT_URL is not set; the packages link to {UNSET_PROJECT_URL}",
+          file=sys.stderr)
+    return UNSET_PROJECT_URL
 
 # 1980-01-01, the earliest time a zip can hold: the time without SOURCE_DATE_EPOCH.
 EARLIEST = 315532800
