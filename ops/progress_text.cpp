@@ -38,16 +38,27 @@ std::string speed_text(double bytes_per_second) {
 }
 
 std::string time_left_text(std::uint64_t seconds) {
-    const auto count = [](std::uint64_t n, const char* one, const char* many) {
-        return std::to_string(n) + " " + (n == 1 ? one : many);
+    // Appended piece by piece: GCC 12's optimiser warns falsely of an
+    // overlap in "literal" + std::string.
+    std::string text = "About ";
+    const auto count = [&text](std::uint64_t n, const char* one, const char* many) {
+        text += std::to_string(n);
+        text += ' ';
+        text += n == 1 ? one : many;
     };
-    if (seconds < 60) return "About " + count(seconds ? seconds : 1, "second", "seconds") + " left";
     // Minutes and hours round up: "About 1 minute" for 61 s would promise too much.
     const std::uint64_t minutes = (seconds + 59) / 60;
-    if (minutes < 60) return "About " + count(minutes, "minute", "minutes") + " left";
-    const std::uint64_t hours = minutes / 60, rest = minutes % 60;
-    std::string text = "About " + count(hours, "hour", "hours");
-    if (rest) text += " " + count(rest, "minute", "minutes");
+    if (seconds < 60) {
+        count(seconds ? seconds : 1, "second", "seconds");
+    } else if (minutes < 60) {
+        count(minutes, "minute", "minutes");
+    } else {
+        count(minutes / 60, "hour", "hours");
+        if (minutes % 60) {
+            text += ' ';
+            count(minutes % 60, "minute", "minutes");
+        }
+    }
     return text + " left";
 }
 
