@@ -54,37 +54,55 @@ bool show_in_explorer(const std::vector<std::string>& paths) {
                                                 children.data(), 0));
 }
 
+namespace {
+
+// Appends a line; piece by piece, where GCC 12's Release optimiser warns
+// falsely of an overlap in "literal" + std::string.
+void add_line(std::string& text, const std::string& line) {
+    text += '\n';
+    text += line;
+}
+
+}  // namespace
+
 std::string success_text(const char* direction, const std::vector<std::string>& written) {
-    std::string text = std::string(direction) + " has completed successfully.";
-    for (const std::string& path : written) text += "\n" + path;
-    return text + "\n\nShow " + (written.size() > 1 ? "them" : "it") + " in Explorer?";
+    std::string text = direction;
+    text += " has completed successfully.";
+    for (const std::string& path : written) add_line(text, path);
+    text += written.size() > 1 ? "\n\nShow them in Explorer?" : "\n\nShow it in Explorer?";
+    return text;
 }
 
 std::string failure_text(const char* direction, ResultCode result, const FailureDetail& detail) {
     const char* message = result_message(result);
-    std::string text = std::string(direction) + " has failed.\n" + (message ? message : "");
+    std::string text = direction;
+    text += " has failed.\n";
+    text += message ? message : "";
     const std::string fault = describe(detail.fault);
-    if (!fault.empty()) text += "\n" + fault;
+    if (!fault.empty()) add_line(text, fault);
     if (!detail.refused_path.empty()) {
-        text += "\n" + detail.refused_path;
+        add_line(text, detail.refused_path);
         const std::string reason =
             result == result_read_failed ? system_reason(detail.refused_path) : std::string();
-        if (!reason.empty()) text += "\n" + reason;
+        if (!reason.empty()) add_line(text, reason);
     }
     if (!detail.destination.empty() && result != result_cancelled) {
+        std::string restored;
         if (detail.restored < 0)
-            text += "\nFiles restored before the failure are in " + detail.destination;
+            restored = "Files restored before the failure are in ";
         else if (detail.restored == 0)
-            text += "\nNo file was restored before the failure, in " + detail.destination;
+            restored = "No file was restored before the failure, in ";
         else if (detail.restored == 1)
-            text += "\n1 file was restored before the failure, in " + detail.destination;
-        else if (detail.restored > 1)
-            text += "\n" + std::to_string(detail.restored) +
-                    " files were restored before the failure, in " + detail.destination;
+            restored = "1 file was restored before the failure, in ";
+        else
+            restored =
+                std::to_string(detail.restored) + " files were restored before the failure, in ";
+        restored += detail.destination;
+        add_line(text, restored);
     }
     if (!detail.done.empty()) {
-        text += "\nRestored in full before it:";
-        for (const std::string& path : detail.done) text += "\n" + path;
+        add_line(text, "Restored in full before it:");
+        for (const std::string& path : detail.done) add_line(text, path);
     }
     return text;
 }
