@@ -13,14 +13,14 @@
 #include <utility>
 #include <vector>
 
-#include "archive/crypt_job.h"
 #include "archive/paths.h"
-#include "archive/reader.h"
 #include "cli/console.h"
 #include "cli/naming.h"
 #include "cli/options.h"
 #include "cli/password.h"
 #include "cli/progress.h"
+#include "engine/crypt_job.h"
+#include "engine/reader.h"
 #include "platform/platform.h"
 
 #ifndef KORVANE_VERSION

@@ -1,4 +1,4 @@
-#include "archive/chunk_encoder.h"
+#include "engine/chunk_encoder.h"
 
 #include <algorithm>
 

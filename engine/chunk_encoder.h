@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "archive/cipher/aes_enc.h"
-#include "archive/crypt_job.h"
 #include "archive/result_code.h"
-#include "archive/task_pool.h"
 #include "archive/zstreams.h"
+#include "engine/crypt_job.h"
+#include "engine/task_pool.h"
 
 namespace korvane {
 

@@ -1,4 +1,4 @@
-#include "archive/crypt_job.h"
+#include "engine/crypt_job.h"
 
 #include <new>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "archive/entry_pipeline.h"
+#include "engine/entry_pipeline.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -8,9 +8,9 @@
 #include <system_error>
 #include <thread>
 
-#include "archive/reader.h"
-#include "archive/task_pool.h"
 #include "archive/zstreams.h"
+#include "engine/decode_state.h"
+#include "engine/task_pool.h"
 
 namespace korvane {
 

@@ -1,4 +1,4 @@
-#include "archive/folder_book.h"
+#include "engine/folder_book.h"
 
 #include <algorithm>
 #include <cstring>

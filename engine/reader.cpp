@@ -1,4 +1,4 @@
-#include "archive/reader.h"
+#include "engine/reader.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,14 +12,14 @@
 #include <vector>
 
 #include "archive/cipher/aes_enc.h"
-#include "archive/crypt_job.h"
 #include "archive/directory.h"
-#include "archive/entry_pipeline.h"
-#include "archive/folder_book.h"
 #include "archive/format.h"
 #include "archive/paths.h"
-#include "archive/task_pool.h"
-#include "archive/temp_file.h"
+#include "engine/crypt_job.h"
+#include "engine/entry_pipeline.h"
+#include "engine/folder_book.h"
+#include "engine/task_pool.h"
+#include "engine/temp_file.h"
 #include "platform/platform.h"
 
 namespace korvane {
@@ -105,32 +105,6 @@ FilePtr open_archive(const char* path, DecodeState& s) {
     std::setvbuf(f.get(), s.archive_buffer.get(), _IOFBF, archive_buffer_size);
     return f;
 }
-
-// The job gave up on this entry: a failure before it ends the extraction.
-bool given_up(const DecodeState& s) {
-    return s.failures && s.failures->given_up(s.entry);
-}
-
-}  // namespace
-
-bool DecodeState::stopping() const {
-    return cancel->load(std::memory_order_relaxed) || given_up(*this);
-}
-
-ResultCode DecodeState::read_block(CAesEnc& aes, unsigned char* block, unsigned int length) {
-    if (!read_exact(archive.get(), block, length)) return result_read_failed;
-    aes.decrypt(block, length);
-    processed->fetch_add(length, std::memory_order_relaxed);
-    return result_ok;
-}
-
-ResultCode DecodeState::write_block(std::FILE* output, std::uint32_t* crc,
-                                    const unsigned char* block, unsigned int length) {
-    if (crc) *crc = static_cast<std::uint32_t>(::crc32(*crc, block, length));
-    return !output || write_exact(output, block, length) ? result_ok : result_write_failed;
-}
-
-namespace {
 
 ResultCode copy_stored(DecodeState& s, std::FILE* output, std::uint64_t remaining, CAesEnc& aes,
                        std::uint32_t* crc) {

@@ -1,4 +1,4 @@
-#include "archive/task_pool.h"
+#include "engine/task_pool.h"
 
 #include <algorithm>
 #include <new>

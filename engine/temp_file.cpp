@@ -1,4 +1,4 @@
-#include "archive/temp_file.h"
+#include "engine/temp_file.h"
 
 #include <algorithm>
 

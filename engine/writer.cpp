@@ -1,4 +1,4 @@
-#include "archive/writer.h"
+#include "engine/writer.h"
 
 #include <algorithm>
 #include <deque>
@@ -10,8 +10,8 @@
 #include "archive/format.h"
 #include "archive/name_merges.h"
 #include "archive/paths.h"
-#include "archive/task_pool.h"
-#include "archive/temp_file.h"
+#include "engine/task_pool.h"
+#include "engine/temp_file.h"
 #include "platform/platform.h"
 
 namespace korvane {

@@ -10,11 +10,11 @@
 #include <memory>
 #include <string>
 
-#include "archive/chunk_encoder.h"
-#include "archive/crypt_job.h"
 #include "archive/format.h"
 #include "archive/result_code.h"
 #include "archive/stdio_file.h"
+#include "engine/chunk_encoder.h"
+#include "engine/crypt_job.h"
 #include "platform/platform.h"
 
 namespace korvane {

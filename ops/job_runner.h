@@ -10,8 +10,8 @@
 #include <string>
 
 #include "app/input_list.h"
-#include "archive/crypt_job.h"
 #include "archive/result_code.h"
+#include "engine/crypt_job.h"
 #include "ops/progress_text.h"
 #include "ops/taskbar_progress.h"
 #include "platform/win32/scoped_win.h"

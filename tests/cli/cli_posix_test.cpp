@@ -18,8 +18,8 @@
 #include <set>
 #include <thread>
 
-#include "archive/writer.h"
 #include "cli_runner.h"
+#include "engine/writer.h"
 #include "unit/archive_support.h"
 #include "unit/temp_folder.h"
 

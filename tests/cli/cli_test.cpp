@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <map>
 
-#include "archive/writer.h"
 #include "cli_runner.h"
+#include "engine/writer.h"
 #include "platform/platform.h"
 #include "unit/archive_support.h"
 #include "unit/temp_folder.h"

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/crypt_job.h"
 #include "cli/cli_runner.h"
 #include "e2e_support.h"
+#include "engine/crypt_job.h"
 #include "platform/platform.h"
 #include "platform/win32/wide.h"
 #include "resources/resource_ids.h"

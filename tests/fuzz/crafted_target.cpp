@@ -6,8 +6,8 @@
 
 #include "archive/cipher/aes_enc.h"
 #include "archive/format.h"
-#include "archive/reader.h"
 #include "archive/zstreams.h"
+#include "engine/reader.h"
 #include "fuzz_scratch.h"
 
 namespace korvane::fuzz {

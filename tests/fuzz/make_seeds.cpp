@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/writer.h"
+#include "engine/writer.h"
 #include "fuzz_targets.h"
 #include "tests/unit/archive_support.h"
 

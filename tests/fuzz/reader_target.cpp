@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "archive/reader.h"
+#include "engine/reader.h"
 #include "fuzz_scratch.h"
 
 namespace korvane::fuzz {

@@ -1,6 +1,6 @@
 #include <atomic>
 
-#include "archive/reader.h"
+#include "engine/reader.h"
 #include "fuzz_scratch.h"
 
 namespace korvane::fuzz {

@@ -7,7 +7,7 @@
 
 #include "../unit/archive_support.h"
 #include "../unit/temp_folder.h"
-#include "archive/reader.h"
+#include "engine/reader.h"
 
 namespace korvane {
 namespace {

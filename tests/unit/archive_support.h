@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/crypt_job.h"
 #include "archive/format.h"
-#include "archive/reader.h"
+#include "engine/crypt_job.h"
+#include "engine/reader.h"
 #include "test_support.h"
 
 namespace korvane::test {

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <string>
 
-#include "archive/chunk_encoder.h"
 #include "archive_support.h"
+#include "engine/chunk_encoder.h"
 
 namespace korvane {
 namespace {

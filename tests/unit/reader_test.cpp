@@ -21,10 +21,10 @@
 #include <sys/resource.h>
 #endif
 
-#include "archive/entry_pipeline.h"
 #include "archive/paths.h"
-#include "archive/writer.h"
 #include "archive_support.h"
+#include "engine/entry_pipeline.h"
+#include "engine/writer.h"
 #include "failing_allocation.h"
 #include "platform/platform.h"
 #include "temp_folder.h"

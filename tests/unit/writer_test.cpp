@@ -5,11 +5,11 @@
 #include <new>
 #include <stdexcept>
 
-#include "archive/chunk_encoder.h"
-#include "archive/task_pool.h"
-#include "archive/temp_file.h"
-#include "archive/writer.h"
 #include "archive_support.h"
+#include "engine/chunk_encoder.h"
+#include "engine/task_pool.h"
+#include "engine/temp_file.h"
+#include "engine/writer.h"
 #include "temp_folder.h"
 
 #ifdef _WIN32

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/crypt_job.h"
 #include "archive/paths.h"
-#include "archive/writer.h"
+#include "engine/crypt_job.h"
+#include "engine/writer.h"
 #include "ops/output_naming.h"
 #include "platform/platform.h"
 #include "unit/temp_folder.h"
