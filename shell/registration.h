@@ -8,19 +8,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "shell/registry_entries.h"
+
 namespace korvane {
-
-struct RegistryEntry;
-
-inline constexpr const char* handler_class_id = "4B7D2A10-93E5-4c1f-A6B8-0F3C5E71D294";
-inline constexpr const char* handler_name = "kvnmenu";
-inline constexpr const char* handler_description = "Korvane ContextMenu Encryption";
-inline constexpr const char* file_type_extension = ".cry";
-inline constexpr const char* file_type_class = "cryfile";
-inline constexpr const char* file_type_description = "Encryption file";
-inline constexpr const char* file_type_verb = "Decryption";
-// The shell puts the opened file's path in place of %1.
-inline constexpr const char* file_type_arguments = "-d \"%1\"";
 
 // open_verb_name may be null: the "open" key then gets no default value.
 int register_file_type(const char* extension, const char* class_name, const char* description,

@@ -3,8 +3,6 @@
 #include <initializer_list>
 #include <string_view>
 
-#include "shell/registration.h"
-
 namespace korvane {
 
 namespace {

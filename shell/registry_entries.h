@@ -10,6 +10,17 @@
 
 namespace korvane {
 
+// The handler and the file type this program registers.
+inline constexpr const char* handler_class_id = "4B7D2A10-93E5-4c1f-A6B8-0F3C5E71D294";
+inline constexpr const char* handler_name = "kvnmenu";
+inline constexpr const char* handler_description = "Korvane ContextMenu Encryption";
+inline constexpr const char* file_type_extension = ".cry";
+inline constexpr const char* file_type_class = "cryfile";
+inline constexpr const char* file_type_description = "Encryption file";
+inline constexpr const char* file_type_verb = "Decryption";
+// The shell puts the opened file's path in place of %1.
+inline constexpr const char* file_type_arguments = "-d \"%1\"";
+
 // Which registry view an entry goes to: the writing process's own (the only
 // one on a 32-bit Windows), or the 32-bit or 64-bit view of a 64-bit Windows.
 enum class RegistryView { own, wow32, wow64 };
