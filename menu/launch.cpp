@@ -38,19 +38,8 @@ bool is_file(const std::wstring& path) {
 }
 
 std::wstring system_message(DWORD error) {
-    wchar_t* buffer = nullptr;
-    const DWORD n = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    const win::ScopedLocal<wchar_t> owned(buffer);
-    std::wstring text;
-    if (n && buffer) {
-        text.assign(buffer, n);
-        while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
-    } else {
-        text = L"error " + std::to_wstring(error);
-    }
-    return text;
+    const std::wstring text = win::system_message(error);
+    return text.empty() ? L"error " + std::to_wstring(error) : text;
 }
 
 }  // namespace

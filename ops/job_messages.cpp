@@ -12,10 +12,7 @@ namespace korvane {
 
 namespace {
 
-struct PidlFree {
-    void operator()(ITEMIDLIST* p) const { CoTaskMemFree(p); }
-};
-using ScopedPidl = std::unique_ptr<ITEMIDLIST, PidlFree>;
+using win::ScopedPidl;
 
 ScopedPidl parse(const std::wstring& path) {
     PIDLIST_ABSOLUTE pidl = nullptr;
@@ -115,11 +112,8 @@ std::string system_reason(const std::string& path) {
         error = GetLastError();
     } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         WIN32_FIND_DATAW data;
-        const HANDLE find = FindFirstFileW((wide + L"\\*").c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE)
-            error = GetLastError();
-        else
-            FindClose(find);
+        const win::ScopedFindHandle find(FindFirstFileW((wide + L"\\*").c_str(), &data));
+        if (!find) error = GetLastError();
     } else {
         // Opened as the worker opens it: sharing reading and writing.
         const win::ScopedHandle file(CreateFileW(wide.c_str(), GENERIC_READ,
@@ -128,16 +122,8 @@ std::string system_reason(const std::string& path) {
         if (!file) error = GetLastError();
     }
     if (error == 0) return std::string();
-    wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    if (n == 0 || !text) return "System error " + std::to_string(error) + ".";
-    std::wstring words(text, n);
-    LocalFree(text);
-    while (!words.empty() &&
-           (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' '))
-        words.pop_back();
+    const std::wstring words = win::system_message(error);
+    if (words.empty()) return "System error " + std::to_string(error) + ".";
     return win::narrow(words);
 }
 

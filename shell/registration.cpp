@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/win32/scoped_win.h"
+#include "platform/win32/system_function.h"
 #include "platform/win32/wide.h"
 #include "shell/registry_entries.h"
 
@@ -74,24 +75,11 @@ bool set_flags(HKEY key, const char* value_name, std::uint32_t flags) {
                           sizeof data) == ERROR_SUCCESS;
 }
 
-template <typename Fn>
-Fn library_function(HMODULE module, const char* name) {
-    if (!module) return nullptr;
-    // Through void(*)(): the one function-pointer cast GCC does not flag.
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
-// Looked up at run time: older systems lack some of the functions used here.
-template <typename Fn>
-Fn system_function(const char* module, const char* name) {
-    return library_function<Fn>(GetModuleHandleA(module), name);
-}
-
 void delete_key(const std::string& name, REGSAM view = 0) {
     // Missing keys, and keys that still hold subkeys, are left as they are.
     using DeleteKeyEx = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
     static const auto delete_key_ex =
-        system_function<DeleteKeyEx>("advapi32.dll", "RegDeleteKeyExW");
+        win::system_function<DeleteKeyEx>("advapi32.dll", "RegDeleteKeyExW");
     // Systems without it (32-bit ones before Vista) have only one view.
     const std::wstring wide = widen(name);
     if (view != 0 && delete_key_ex)
@@ -144,7 +132,7 @@ bool write_entry(const RegistryEntry& entry) {
 bool on_64bit_windows() {
     if constexpr (sizeof(void*) == 8) return true;
     using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
-    static const auto is_wow64 = system_function<IsWow64>("kernel32.dll", "IsWow64Process");
+    static const auto is_wow64 = win::system_function<IsWow64>("kernel32.dll", "IsWow64Process");
     BOOL wow64 = FALSE;
     return is_wow64 && is_wow64(GetCurrentProcess(), &wow64) && wow64;
 }
@@ -206,7 +194,7 @@ int notify_association_changed() {
     const ScopedLibrary shell(LoadLibraryA("Shell32.dll"));
     if (!shell) return 0;
     using ChangeNotify = void(WINAPI*)(LONG, UINT, LPCVOID, LPCVOID);
-    const auto notify = library_function<ChangeNotify>(shell.get(), "SHChangeNotify");
+    const auto notify = win::library_function<ChangeNotify>(shell.get(), "SHChangeNotify");
     if (!notify) return 0;
     notify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     return 1;

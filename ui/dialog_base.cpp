@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/win32/scoped_win.h"
+#include "platform/win32/system_function.h"
 
 namespace korvane {
 namespace {
@@ -52,21 +53,13 @@ DialogBase* take_creation(DWORD thread_id) {
     return nullptr;
 }
 
-// Functions of later systems than the oldest we run on, looked up by name.
-template <class Function>
-Function user32_function(const char* name) {
-    const HMODULE user32 = GetModuleHandleA("user32.dll");
-    return user32 ? reinterpret_cast<Function>(
-                        reinterpret_cast<void (*)()>(GetProcAddress(user32, name)))
-                  : nullptr;
-}
-
 // Windows 10 scales a per-monitor dialog itself when the DPI changes; ours
 // scale in one place for every system, so the dialog manager keeps out.
 void keep_dialog_manager_from_scaling(HWND window) {
     using SetBehaviour = BOOL(WINAPI*)(HWND, int mask, int values);
     constexpr int disable_all = 1;  // DDC_DISABLE_ALL
-    if (const auto set = user32_function<SetBehaviour>("SetDialogDpiChangeBehavior"))
+    if (const auto set =
+            win::system_function<SetBehaviour>("user32.dll", "SetDialogDpiChangeBehavior"))
         set(window, disable_all, disable_all);
 }
 
@@ -104,7 +97,7 @@ DialogBase::~DialogBase() {
 
 int window_dpi(HWND window) {
     using GetDpi = UINT(WINAPI*)(HWND);
-    if (const auto get = user32_function<GetDpi>("GetDpiForWindow")) {
+    if (const auto get = win::system_function<GetDpi>("user32.dll", "GetDpiForWindow")) {
         if (const UINT dpi = get(window)) return static_cast<int>(dpi);
     }
     const win::ScopedGetDC dc(window);

@@ -8,6 +8,7 @@
 #include <shlobj.h>
 
 #include <memory>
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -97,6 +98,21 @@ struct LocalFreer {
 };
 template <typename T>
 using ScopedLocal = std::unique_ptr<T, LocalFreer>;
+
+// The system's words for an error code, without the line end it puts after
+// them; empty when it has none.
+inline std::wstring system_message(DWORD error) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const ScopedLocal<wchar_t> owned(buffer);
+    std::wstring text;
+    if (n && buffer) text.assign(buffer, n);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+        text.pop_back();
+    return text;
+}
 
 // A window's device context from GetDC, given back to that window.
 class ScopedGetDC {

@@ -37,12 +37,6 @@ BOOL CALLBACK collect_dialog(HWND window, LPARAM context) {
 
 }  // namespace
 
-HWND find_thread_window(const char* caption) {
-    CaptionSearch search{caption, nullptr};
-    EnumThreadWindows(GetCurrentThreadId(), match_caption, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 HWND find_thread_window(const char* caption, int control_id) {
     CaptionSearch search{caption, nullptr, control_id};
     EnumThreadWindows(GetCurrentThreadId(), match_caption, reinterpret_cast<LPARAM>(&search));
@@ -75,10 +69,7 @@ Script& Script::then(Step step) {
 }
 
 Script& Script::wait_for_window(const char* caption, HWND* found) {
-    return then([caption, found] {
-        *found = find_thread_window(caption);
-        return *found && IsWindowVisible(*found);
-    });
+    return wait_for_window(caption, 0, found);
 }
 
 Script& Script::wait_for_window(const char* caption, int control_id, HWND* found) {

@@ -22,11 +22,10 @@ void report_failure(const std::string& message);
 
 // The top-level window of this thread with that caption, or null. Other test
 // programs share the Wine desktop, so a global lookup could find theirs.
-HWND find_thread_window(const char* caption);
-// The same, among the windows that hold a control of that id: the program's
-// dialogs and its message boxes share one caption. A message box holds its
-// text in message_box_text_id.
-HWND find_thread_window(const char* caption, int control_id);
+// With a control_id, only among the windows that hold a control of that id:
+// the program's dialogs and its message boxes share one caption. A message
+// box holds its text in message_box_text_id.
+HWND find_thread_window(const char* caption, int control_id = 0);
 inline constexpr int message_box_text_id = 0xFFFF;
 std::string window_text(HWND window);
 
