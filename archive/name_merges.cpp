@@ -1,18 +1,9 @@
 #include "archive/name_merges.h"
 
+#include "archive/key_hash.h"
 #include "platform/platform.h"
 
 namespace korvane {
-
-namespace {
-
-constexpr std::uint64_t empty_hash = 0xCBF29CE484222325u;  // FNV-1a
-
-std::uint64_t step(std::uint64_t h, char c) {
-    return (h ^ static_cast<unsigned char>(c)) * std::uint64_t{0x100000001B3u};
-}
-
-}  // namespace
 
 void WindowsNameMerges::add(std::string_view stored, bool folder, std::string path) {
     const std::size_t self = entries_.size();
@@ -24,22 +15,17 @@ void WindowsNameMerges::add(std::string_view stored, bool folder, std::string pa
 
     // Each folder above this entry: an earlier file there, and the first
     // entry to have that folder.
-    Hash h = empty_hash;
-    for (std::size_t at = 0; at < key.size(); ++at) {
-        if (at > 0 && key[at] == '/') {
-            const auto file = whole_.find(h);
-            if (file != whole_.end()) {
-                Entry& earlier = entries_[file->second];
-                if (!earlier.folder && !earlier.named_as_folder &&
-                    earlier.key == key.substr(0, at)) {
-                    earlier.named_as_folder = true;
-                    merges(file->second);
-                }
+    const Hash h = hash_along(key, [&](Hash folder, std::size_t at) {
+        const auto file = whole_.find(folder);
+        if (file != whole_.end()) {
+            Entry& earlier = entries_[file->second];
+            if (!earlier.folder && !earlier.named_as_folder && earlier.key == key.substr(0, at)) {
+                earlier.named_as_folder = true;
+                merges(file->second);
             }
-            folders_.try_emplace(h, Folder{self, at});
         }
-        h = step(h, key[at]);
-    }
+        folders_.try_emplace(folder, Folder{self, at});
+    });
     // The entry itself: an earlier entry of its key, or, for a file, an
     // earlier entry's folder.
     const auto same = whole_.find(h);

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "archive/key_hash.h"
+
 namespace korvane {
 
 class WindowsNameMerges {
@@ -25,7 +27,7 @@ class WindowsNameMerges {
     const std::vector<std::pair<std::string, std::string>>& found() const { return found_; }
 
   private:
-    using Hash = std::uint64_t;
+    using Hash = KeyHash;
     struct Entry {
         std::string key;
         std::string path;

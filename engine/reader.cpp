@@ -14,6 +14,7 @@
 #include "archive/cipher/aes_enc.h"
 #include "archive/directory.h"
 #include "archive/format.h"
+#include "archive/key_hash.h"
 #include "archive/paths.h"
 #include "engine/crypt_job.h"
 #include "engine/entry_pipeline.h"
@@ -379,11 +380,6 @@ std::string output_key(const DirectoryEntry& entry, const DirectoryLayout& layou
 std::vector<std::size_t> earlier_conflicts(const std::vector<DirectoryEntry>& entries,
                                            const DirectoryLayout& layout) {
     constexpr std::size_t none = static_cast<std::size_t>(-1);
-    using KeyHash = std::uint64_t;
-    constexpr KeyHash empty_key = 0xCBF29CE484222325u;  // FNV-1a
-    auto step = [](KeyHash h, char c) {
-        return (h ^ static_cast<unsigned char>(c)) * KeyHash{0x100000001B3u};
-    };
     std::vector<std::size_t> earlier(entries.size(), none);
     // The last entry of each key, and the last entry below each folder key.
     std::unordered_map<KeyHash, std::size_t> last_at, last_below;
@@ -397,8 +393,7 @@ std::vector<std::size_t> earlier_conflicts(const std::vector<DirectoryEntry>& en
     };
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const std::string key = output_key(entries[i], layout);
-        KeyHash whole = empty_key;
-        for (const char c : key) whole = step(whole, c);
+        const KeyHash whole = hash_along(key, [](KeyHash, std::size_t) {});
         std::size_t wait = later(find(last_at, whole), find(last_below, whole));
         wait = later(wait, last_short);
         if (platform::may_be_short_name(entries[i].name)) {
@@ -411,12 +406,8 @@ std::vector<std::size_t> earlier_conflicts(const std::vector<DirectoryEntry>& en
             wait = later(wait, find(last_at, folder));
             last_below[folder] = i;
         };
-        if (!key.empty()) above(empty_key);
-        KeyHash h = empty_key;
-        for (std::size_t at = 0; at < key.size(); ++at) {
-            if (at > 0 && key[at] == '/') above(h);
-            h = step(h, key[at]);
-        }
+        if (!key.empty()) above(empty_key_hash);
+        hash_along(key, [&](KeyHash folder, std::size_t) { above(folder); });
         last_at[whole] = i;
         earlier[i] = wait;
     }
@@ -638,7 +629,7 @@ ResultCode ArchiveReader::extract_entries(const char* archive_path, const char* 
     };
     publish_up_to(unlock_window, 0);
     for (std::size_t i = 0; i < count; ++i) {
-        if (current_) current_->set(entries[i].name);
+        if (current_) current_->set(shown_name(entries[i]));
         ResultCode r = pool.wait_for(i);
         Slot& slot = slots[i % unlock_window];
         std::size_t at_fault = i;
