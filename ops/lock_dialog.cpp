@@ -269,12 +269,13 @@ void LockDialog::show_summary() {
     if (first.empty()) first = entries.front();  // a root is its own name
     SetDlgItemTextW(window(), IDC_DROP_SUMMARY,
                     win::widen(drop_summary(first, entries.size(), total_size(entries))).c_str());
+    show_output_line();
+}
 
+void LockDialog::show_output_line() {
     PreviewQuestions preview(window());
-    InputList first_input;
-    first_input.add(entries.front().c_str());
     const std::optional<std::string> output =
-        resolve_output_path(mode_, first_input, settings_, preview);
+        resolve_output_path(mode_, inputs_, settings_, preview);
     std::string line;
     if (output)
         line = "To: " + *output;
@@ -452,7 +453,7 @@ void LockDialog::start_encryption(const std::string& password) {
          result == result_close_failed || result == result_file_system_limit))
         detail.refused_path = *output;
     report_failure("Encryption", result, detail);
-    show_summary();  // what is there has changed
+    show_output_line();  // what is there has changed
 }
 
 void LockDialog::start_decryption(const std::string& password) {
@@ -538,7 +539,7 @@ LRESULT LockDialog::on_open_folder(UINT, UINT, HWND, bool&) {
     const std::optional<std::string> folder =
         browse_for_folder(window(), "Select the folder to be encrypted.", false);
     if (!folder) return 0;
-    if (mode_ == lock_undetermined) mode_ = lock_encrypt;
+    mode_ = lock_encrypt;  // a folder is never an archive to decrypt
     accept_paths({win::widen(*folder)});
     return 0;
 }
@@ -547,7 +548,7 @@ LRESULT LockDialog::on_settings(UINT, UINT, HWND, bool&) {
     if (!links_.open_settings) return 0;
     links_.open_settings(window());
     // Where the result goes may have changed.
-    if (inputs_.count() > 0) show_summary();
+    if (inputs_.count() > 0) show_output_line();
     return 0;
 }
 

@@ -76,7 +76,9 @@ class LockDialog : public DialogBase {
     // and the caret; true when something was removed.
     bool keep_password_characters(int id);
     void update_note(bool refused);
+    // The drop line and, through show_output_line, where the result goes.
     void show_summary();
+    void show_output_line();
     // One job for the inputs; decryption runs each archive in turn.
     void start_encryption(const std::string& password);
     void start_decryption(const std::string& password);

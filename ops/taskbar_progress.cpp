@@ -73,6 +73,9 @@ void ShellTaskbar::show(HWND window, TaskbarState state, std::uint64_t done, std
     list->SetProgressState(window, flag_for(state));
     if (state != TaskbarState::none && total != 0)
         list->SetProgressValue(window, done < total ? done : total, total);
+    // Every job ends with none: the list goes back then, while COM is still
+    // up, never from this object's static destructor after it is shut down.
+    if (state == TaskbarState::none) list_.reset();
 }
 
 }  // namespace korvane
