@@ -447,6 +447,9 @@ TEST_F(SettingsDialogTest, KeyboardMovesBetweenPagesAndTabVisitsThePageBeforeThe
     const auto current = [&] { return SendMessageA(tabs, TCM_GETCURSEL, 0, 0); };
     Script script;
     script.wait_for_window("Korvane File", &window_)
+        // Wine gives the new window the focus once the desktop has activated
+        // it, which other tests' windows can hold up.
+        .then([] { return GetFocus() != nullptr; })
         .then(step([&] {
             tabs = GetDlgItem(window_, IDC_SETTINGS_TABS);
             first_focus = GetFocus();
